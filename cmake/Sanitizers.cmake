@@ -1,0 +1,10 @@
+# Sanitizer builds apply to everything in the tree, tests and tools included.
+if(TBX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+elseif(TBX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TBX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TBX_SANITIZE must be '', 'address' or 'thread'")
+endif()
