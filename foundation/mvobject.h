@@ -111,6 +111,14 @@ void MvAllocateInto(MvObject** slot)
   *slot = p;
 }
 
+// A new object of `o`'s dynamic class holding a copy of its state; the caller owns it.
+MvObject* MvClone(const MvObject& o);
+template <class T>
+T* MvCloneAs(const T& o)
+{
+  return static_cast<T*>(MvClone(o));
+}
+
 // Declares and implements the class-name test and the allocator of a library class `Cls`
 // derived from `Base`; the class name is the identifier itself.
 #define MV_DECLARE_CLASS(Cls)                                   \
