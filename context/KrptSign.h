@@ -48,13 +48,12 @@ int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned
 
 /* RSA public-key encryption of `input` with PKCS#1 v1.5 padding (block type 2). */
 int KRPT_CryptDigest(const unsigned char* publicKey, int publicLength, const unsigned char* input,
-                     unsigned long inputLength, unsigned char* output,
-                     unsigned long* outputLength);
+                     unsigned long inputLength, unsigned char* output, unsigned long* outputLength);
 
 /* RSA private-key decryption of a PKCS#1 v1.5 (block type 2) block. */
 int KRPT_DecryptDigest(const unsigned char* privateKey, int privateLength,
-                       const unsigned char* input, unsigned long inputLength,
-                       unsigned char* output, unsigned long* outputLength);
+                       const unsigned char* input, unsigned long inputLength, unsigned char* output,
+                       unsigned long* outputLength);
 
 /* 0 when the bytes decode as an RSA public key of at most KRPT_MAX_KEY_BITS bits, else -1. */
 int KRPT_CheckPublicKey(const unsigned char* publicKey, int publicLength);
