@@ -1,0 +1,51 @@
+// Result codes inside the library, the exception that carries them, and the trace hooks.
+#ifndef TBXERR_H
+#define TBXERR_H
+
+#include "mvstring.h"
+#include "tbxapp.h"
+
+// Raises a TBX_Exception. `unit` names the raising source unit ("tbxctx", "tbxhttp", ...) and
+// `line` is the line number the unit documents for that failure; both appear in the TBXDEBUG form
+// of the message, so they are stable identifiers rather than __LINE__.
+#define TBX_THROW(code, message, unit, line) \
+  throw TBX_Exception((code), MvString(message), (unit), (line))
+
+// The code-to-text table. Lookups use only the low 32 bits of a result.
+class TBX_ErrorLookup
+{
+public:
+  // Assigns the text of `result` to `text` and answers true; answers false and leaves `text`
+  // alone when the code has no text.
+  static bool GetErrorStringFromResult(long result, MvString& text);
+  // The text of `result`, or null when it has none.
+  static const char* Find(long result);
+  // True when the environment variable TBXDEBUG is defined (even empty); read on every call.
+  static bool UseExtendedErrorInfo();
+};
+
+// The exception raised inside the component. Copyable; caught and rethrown by value.
+class TBX_Exception
+{
+public:
+  TBX_Exception(long result, const MvString& message, const char* file, long line);
+
+  long m_Result;       // the result code (sign-extended 32-bit value)
+  MvString m_Message;  // composed text: [file(line) : error code : ] text-or-code [ (message)]
+  MvString m_File;     // raising source unit
+  long m_Line;         // line the unit documents for the failure
+};
+
+// Trace hooks: every notable step and every exception is announced here. The hooks change no
+// result, file or message of the component.
+class TBX_TraceLog
+{
+public:
+  static void Write(const char* file, long line, long result, const MvString& tag,
+                    const MvString& text);
+};
+
+// The low 32 bits of a result as "%x" prints them (no prefix, no leading zeros).
+MvString TBX_FormatResultHex(long result);
+
+#endif
