@@ -551,11 +551,18 @@ struct TBX_SslBio {
             c->m_Errno = errno;
             return -1;
         }
+        if (n == 0)
+            c->m_PeerClosed = true;
         return static_cast<int>(n);
     }
-    static long Ctrl(BIO*, int cmd, long, void*)
+    static long Ctrl(BIO* bio, int cmd, long, void*)
     {
-        return cmd == BIO_CTRL_FLUSH ? 1 : 0;
+        if (cmd == BIO_CTRL_FLUSH)
+            return 1;
+        /* OpenSSL asks this to tell a plain close from a failed read. */
+        if (cmd == BIO_CTRL_EOF)
+            return static_cast<SslConnection*>(BIO_get_data(bio))->m_PeerClosed ? 1 : 0;
+        return 0;
     }
     static int Create(BIO* bio)
     {
@@ -587,7 +594,7 @@ struct TBX_SslBio {
 SslConnection::SslConnection(const MvString& host, bool verify, const MvString& caFile,
                              long timeout)
     : m_Socket(-1), m_LastResult(0), m_Ctx(nullptr), m_Ssl(nullptr), m_SslError(0), m_Errno(0),
-      m_Timeout(timeout), m_Verify(verify), m_Host(host), m_CaFile(caFile)
+      m_Timeout(timeout), m_PeerClosed(false), m_Verify(verify), m_Host(host), m_CaFile(caFile)
 {
     m_Buffer[0] = '\0';
     OPENSSL_init_ssl(0, nullptr);
@@ -687,6 +694,7 @@ int SslConnection::Setup()
         return TlsErrorCode(m_SslError);
     }
     BIO_set_data(bio, this);
+    m_PeerClosed = false;
     SSL_set_bio(m_Ssl, bio, bio);
 
     const char* host = m_Host.c_str() != nullptr ? m_Host.c_str() : "";

@@ -139,6 +139,7 @@ private:
     int m_SslError;    /* SSL_get_error of the last failed call, 0 when none */
     int m_Errno;       /* error number of the last failed socket call, ETIMEDOUT on a time-out */
     long m_Timeout;
+    bool m_PeerClosed; /* the socket reached its end (a receive answered 0) */
     bool m_Verify;
     MvString m_Host;
     MvString m_CaFile;
