@@ -9,6 +9,7 @@
 #include <exception>
 #include <new>
 
+#include "mvtchar.h"
 #include "tbxapp.h"
 
 // The exception of the foundation classes: a result code (the sign-extended 32-bit value, one
@@ -109,5 +110,28 @@ void MvAllocateInto(MvObject** slot)
     throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
   *slot = p;
 }
+
+// A new object of `o`'s dynamic class holding a copy of its state; the caller owns it.
+MvObject* MvClone(const MvObject& o);
+template <class T>
+T* MvCloneAs(const T& o)
+{
+  return static_cast<T*>(MvClone(o));
+}
+
+// Declares and implements the class-name test and the allocator of a library class `Cls`
+// derived from `Base`; the class name is the identifier itself.
+#define MV_DECLARE_CLASS(Cls)                                   \
+  MvAllocator getAllocator() const override;                    \
+  bool isInstanceOf(const char* name) const override;           \
+  static void allocate(MvObject** slot)
+
+#define MV_IMPLEMENT_CLASS(Cls, Base)                           \
+  MvAllocator Cls::getAllocator() const { return &Cls::allocate; } \
+  bool Cls::isInstanceOf(const char* name) const                \
+  {                                                             \
+    return TCSNCMP(name, #Cls, 0xFFFFFFFFu) == 0 || Base::isInstanceOf(name); \
+  }                                                             \
+  void Cls::allocate(MvObject** slot) { MvAllocateInto<Cls>(slot); }
 
 #endif
