@@ -7,16 +7,33 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback_server.h"
 #include "store_test_util.h"
-#include "stream_loopback.h"
 #include "tbxctx.h"
+#include "test_certs.h"
 
 using namespace storetest;
-using streamtest::Hang;
-using streamtest::LoopbackServer;
-using streamtest::Ok;
+using tbxtest::LoopbackServer;
 
 namespace {
+
+std::vector<tbxtest::Step> Ok(const std::string& body)
+{
+  return {tbxtest::Send(tbxtest::HttpAnswer("200 OK", body))};
+}
+
+std::string FirstLine(const std::string& request)
+{
+  return request.substr(0, request.find("\r\n"));
+}
+
+std::vector<std::string> RequestLines(LoopbackServer& server)
+{
+  std::vector<std::string> lines;
+  for (const std::string& r : server.Requests())
+    lines.push_back(FirstLine(r));
+  return lines;
+}
 
 class StreamTest : public ::testing::Test
 {
@@ -79,12 +96,12 @@ TEST_F(StreamTest, MissingLocalFilesNameTheLocation)
 
 TEST_F(StreamTest, DirectFetchWithoutSettings)
 {
-  LoopbackServer origin({Ok("<TBX MSGTYPE=\"SetupResponse\"/>")});
+  LoopbackServer origin(Ok("<TBX MSGTYPE=\"SetupResponse\"/>"));
   MvStringStream out;
-  ASSERT_PASSES(m_Ctx.StreamFromURL(Mv("http://" + origin.authority() + "/setup?DATA=x"), out));
+  ASSERT_PASSES(m_Ctx.StreamFromURL(Mv(origin.Url("/setup?DATA=x")), out));
   EXPECT_EQ(Str(out.str()), "<TBX MSGTYPE=\"SetupResponse\"/>");
-  ASSERT_EQ(origin.requestLines().size(), 1u);
-  EXPECT_EQ(origin.requestLines()[0], "GET /setup?DATA=x HTTP/1.0");
+  ASSERT_EQ(RequestLines(origin).size(), 1u);
+  EXPECT_EQ(RequestLines(origin)[0], "GET /setup?DATA=x HTTP/1.0");
 }
 
 TEST_F(StreamTest, ProxySettings)
@@ -102,39 +119,27 @@ TEST_F(StreamTest, ProxySettings)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings);
-    LoopbackServer origin({Ok("direct")});
-    LoopbackServer proxy({Ok("proxied")});
+    LoopbackServer origin(Ok("direct"));
+    LoopbackServer proxy(Ok("proxied"));
     std::string settings = c.settings;
     settings.replace(settings.find("%P"), 2, std::to_string(proxy.port()));
     Settings(settings);
-    const std::string url = "http://" + origin.authority() + "/a/b?DATA=1";
+    const std::string url = origin.Url("/a/b?DATA=1");
     EXPECT_EQ(Fetch(url), c.viaProxy ? "proxied" : "direct");
     if (c.viaProxy) {
-      ASSERT_EQ(proxy.requestLines().size(), 1u);
-      EXPECT_EQ(proxy.requestLines()[0], "GET " + url + " HTTP/1.0");
-      EXPECT_TRUE(origin.requests().empty());
+      ASSERT_EQ(RequestLines(proxy).size(), 1u);
+      EXPECT_EQ(RequestLines(proxy)[0], "GET " + url + " HTTP/1.0");
+      EXPECT_TRUE(origin.Requests().empty());
     }
   }
 }
 
-TEST_F(StreamTest, ProxyPortDefaultsTo8080)
-{
-  // Only when this machine lets us be the proxy on 8080; the origin is never contacted.
-  LoopbackServer proxy({Ok("via8080")}, 8080);
-  if (proxy.port() != 8080)
-    GTEST_SKIP() << "port 8080 is in use";
-  Settings("<TBX USEPROXY=\"1\" PROXYHOST=\"127.0.0.1\" PROXYPORT=\"\"/>");
-  EXPECT_EQ(Fetch("http://192.0.2.7/x"), "via8080");
-  ASSERT_EQ(proxy.requestLines().size(), 1u);
-  EXPECT_EQ(proxy.requestLines()[0], "GET http://192.0.2.7:80/x HTTP/1.0");
-}
-
 TEST_F(StreamTest, TraceOptionPrintsTheExchange)
 {
-  LoopbackServer origin({Ok("body")});
+  LoopbackServer origin(Ok("body"));
   Settings("<TBX TRACEOPT=\"x,rawhttp\"/>");
   ::testing::internal::CaptureStdout();
-  const std::string body = Fetch("http://" + origin.authority() + "/t");
+  const std::string body = Fetch(origin.Url("/t"));
   const std::string printed = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(body, "body");
   EXPECT_NE(printed.find("GET /t HTTP/1.0"), std::string::npos) << printed;
@@ -143,10 +148,10 @@ TEST_F(StreamTest, TraceOptionPrintsTheExchange)
 
 TEST_F(StreamTest, TimeoutSetting)
 {
-  LoopbackServer silent({Hang()});
+  LoopbackServer silent({tbxtest::Hang()});
   Settings("<TBX TIMEOUT=\"1\"/>");
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Fetch("http://" + silent.authority() + "/slow"), "raised " + Hex(TBX_E_CONNECTION_TIMEOUT));
+  EXPECT_EQ(Fetch(silent.Url("/slow")), "raised " + Hex(TBX_E_CONNECTION_TIMEOUT));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 
   for (const char* bad : {"x", "-1", "1.5", "10s", "99999999999"}) {
@@ -171,18 +176,56 @@ TEST_F(StreamTest, BrokenSettingsOrUrlsFailBeforeAnyConnection)
 TEST(StreamUrlStore, SettingsOfAUrlStoreAreReadWithoutProxy)
 {
   // The store itself lives on `origin`; its settings send every other fetch through `proxy`.
-  LoopbackServer proxy({Ok("<TBX VTURL=\"via-proxy\"/>")});
-  LoopbackServer origin(
-      {Ok("<TBX USEPROXY=\"1\" PROXYHOST=\"127.0.0.1\" PROXYPORT=\"" + std::to_string(proxy.port()) +
-          "\"/>")});
-  const std::string store = "http://" + origin.authority() + "/store";
+  LoopbackServer proxy(Ok("<TBX VTURL=\"via-proxy\"/>"));
+  LoopbackServer origin(Ok("<TBX USEPROXY=\"1\" PROXYHOST=\"127.0.0.1\" PROXYPORT=\"" +
+                           std::to_string(proxy.port()) + "\"/>"));
+  const std::string store = origin.Url("/store");
   TBX_Context ctx;
   ASSERT_PASSES(ctx.Open(Mv(store)));
   MvString value;
   ASSERT_PASSES(ctx.QueryValue(MvString("config.xml"), MvString("VTURL"), value));
   EXPECT_EQ(Str(value), "via-proxy");
-  ASSERT_EQ(origin.requestLines().size(), 1u);
-  EXPECT_EQ(origin.requestLines()[0], "GET /store/settings.xml HTTP/1.0");
-  ASSERT_EQ(proxy.requestLines().size(), 1u);
-  EXPECT_EQ(proxy.requestLines()[0], "GET " + store + "/config.xml HTTP/1.0");
+  ASSERT_EQ(RequestLines(origin).size(), 1u);
+  EXPECT_EQ(RequestLines(origin)[0], "GET /store/settings.xml HTTP/1.0");
+  ASSERT_EQ(RequestLines(proxy).size(), 1u);
+  EXPECT_EQ(RequestLines(proxy)[0], "GET " + store + "/config.xml HTTP/1.0");
+}
+
+TEST_F(StreamTest, TlsSettings)
+{
+  tbxtest::TestPki pki;
+  ASSERT_TRUE(tbxtest::WritePem(m_Dir / "ca.pem", pki.ca.get()));
+  auto tls = tbxtest::ServerContext(pki.good.get(), pki.serverKey.get());
+  LoopbackServer::Options options;
+  options.tls = tls.get();
+  LoopbackServer server(Ok("secret"), options);
+  const std::string url = server.Url("/s", "https");
+
+  struct Case {
+    std::string settings;
+    bool accepted;
+  } cases[] = {
+      {"", false},  // no settings.xml: verified against the system's trust store
+      {"<TBX SSLCAFILE=\"" + (m_Dir / "ca.pem") + "\"/>", true},
+      {"<TBX SSLVERIFY=\"0\"/>", true},
+      {"<TBX SSLVERIFY=\"no\"/>", false},
+      {"<TBX SSLVERIFY=\"1\" SSLCAFILE=\"" + (m_Dir / "ca.pem") + "\"/>", true},
+      {"<TBX SSLCAFILE=\"" + (m_Dir / "missing.pem") + "\"/>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    unlink((m_Dir / "settings.xml").c_str());
+    if (!c.settings.empty())
+      Settings(c.settings);
+    MvStringStream out;
+    try {
+      m_Ctx.StreamFromURL(Mv(url), out);
+      EXPECT_TRUE(c.accepted);
+      EXPECT_EQ(Str(out.str()), "secret");
+    } catch (const TBX_Exception& e) {
+      EXPECT_FALSE(c.accepted) << Str(e.m_Message);
+      EXPECT_EQ(static_cast<unsigned long>(e.m_Result) & 0xFFFFF000ul, 0x80044000ul)
+          << Hex(e.m_Result) << " " << Str(e.m_Message);
+    }
+  }
 }
