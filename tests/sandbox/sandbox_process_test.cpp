@@ -1,158 +1,28 @@
 // The built kestrum-sandbox program driven from outside, as the client drives it: started on a
 // free port with a fresh state directory, spoken to in raw HTTP/1.0 over 127.0.0.1, stopped with a
 // signal.
+#include "sandbox_launcher.h"
 #include "sbcrypto.h"
 #include "sbhost.h"
 #include "sbxml.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <ftw.h>
+#include <cstring>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace sandbox;
+using sandbox_test::ClientRequest;
+using sandbox_test::Exchange;
+using sandbox_test::SandboxProcess;
 
 namespace {
 
-constexpr int kStartSeconds = 60;  // generous: sanitizer builds start slowly
-constexpr int kStopSeconds = 30;
-
-std::string Base64(const std::string& in)
+// A reply whose body is read as a message.
+struct XReply : sandbox_test::Reply
 {
-  static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    unsigned v = static_cast<unsigned char>(in[i]) << 16;
-    if (i + 1 < in.size())
-      v |= static_cast<unsigned char>(in[i + 1]) << 8;
-    if (i + 2 < in.size())
-      v |= static_cast<unsigned char>(in[i + 2]);
-    out += abc[(v >> 18) & 63];
-    out += abc[(v >> 12) & 63];
-    out += i + 1 < in.size() ? abc[(v >> 6) & 63] : '=';
-    out += i + 2 < in.size() ? abc[v & 63] : '=';
-  }
-  return out;
-}
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
-
-// The program under test, started with its own state directory.
-class SandboxProcess
-{
-public:
-  ~SandboxProcess()
-  {
-    if (m_Pid > 0)
-      Stop(SIGKILL);
-  }
-
-  // Starts the program; false when it does not print its URL in time.
-  bool Start(const std::string& stateDir, const std::vector<std::string>& extra = {})
-  {
-    int fds[2];
-    if (::pipe(fds) != 0)
-      return false;
-    std::vector<std::string> args = {SANDBOX_BIN, "--state", stateDir, "--port", "0", "--quiet"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    m_Pid = ::fork();
-    if (m_Pid == 0) {
-      ::dup2(fds[1], 1);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      std::vector<char*> argv;
-      for (auto& a : args)
-        argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartSeconds);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      struct pollfd p = {fds[0], POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0)
-        continue;
-      char c;
-      if (::read(fds[0], &c, 1) != 1)
-        break;
-      line += c;
-    }
-    ::close(fds[0]);
-    if (line.empty() || line.back() != '\n')
-      return false;
-    url = line.substr(0, line.size() - 1);
-    port = std::atoi(url.substr(url.rfind(':') + 1).c_str());
-    return port > 0;
-  }
-
-  // Sends `sig` and waits for the end: the exit status, or -1 when it had to be killed.
-  int Stop(int sig = SIGTERM)
-  {
-    ::kill(m_Pid, sig);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
-    int status = 0;
-    while (::waitpid(m_Pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(m_Pid, SIGKILL);
-        ::waitpid(m_Pid, &status, 0);
-        m_Pid = -1;
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_Pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  // Waits for the program to end by itself (a failed start); its exit status or -1.
-  int Wait()
-  {
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartSeconds);
-    while (::waitpid(m_Pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline)
-        return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_Pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  std::string url;
-  int port = 0;
-
-private:
-  pid_t m_Pid = -1;
-};
-
-struct Reply
-{
-  bool received = false;  // false: the connection failed or closed without a byte
-  int status = 0;
-  std::string head, body;
-
-  std::string Header(const std::string& name) const
-  {
-    size_t pos = head.find("\r\n" + name + ": ");
-    if (pos == std::string::npos)
-      return std::string();
-    pos += name.size() + 4;
-    return head.substr(pos, head.find("\r\n", pos) - pos);
-  }
+  XReply(const sandbox_test::Reply& r) : sandbox_test::Reply(r) {}  // NOLINT: implicit on purpose
   Message Xml() const
   {
     Message m;
@@ -161,47 +31,6 @@ struct Reply
     return m;
   }
 };
-
-// Sends raw bytes to 127.0.0.1:port and reads until the server closes. `halfClose` ends the
-// sending side at once, as a peer that gives up does (the client itself never does).
-Reply Exchange(int port, const std::string& request, bool halfClose = false)
-{
-  Reply reply;
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  struct timeval tv = {30, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  struct sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string raw;
-  if (::connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-    if (halfClose)
-      ::shutdown(fd, SHUT_WR);
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0)
-      raw.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  reply.received = !raw.empty();
-  size_t end = raw.find("\r\n\r\n");
-  if (raw.compare(0, 9, "HTTP/1.0 ") == 0 && end != std::string::npos) {
-    reply.status = std::atoi(raw.c_str() + 9);
-    reply.head = raw.substr(0, end + 2);
-    reply.body = raw.substr(end + 4);
-  }
-  return reply;
-}
-
-// A GET as the client's HTTP session writes it.
-std::string ClientRequest(const std::string& target, const std::string& user = "",
-                          const std::string& password = "")
-{
-  return "GET " + target + " HTTP/1.0\r\nAuthorization: Basic " + Base64(user + ":" + password) +
-         "\r\nUserAgent: Kestrum Application Component 1.0\r\n\r\n";
-}
 
 std::string Query(const Message& msg, const std::string& signature = "")
 {
@@ -246,15 +75,15 @@ protected:
   void TearDown() override
   {
     EXPECT_EQ(m_Host.Stop(SIGTERM), 0) << "SIGTERM must end the sandbox cleanly";
-    ::nftw(m_Root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    sandbox_test::RemoveTree(m_Root);
   }
 
-  Reply Get(const std::string& target, const std::string& user = "", const std::string& password = "")
+  XReply Get(const std::string& target, const std::string& user = "", const std::string& password = "")
   {
     return Exchange(m_Host.port, ClientRequest(target, user, password));
   }
 
-  Reply Setup(const Message& request, const std::string& user = "e40215536",
+  XReply Setup(const Message& request, const std::string& user = "e40215536",
               const std::string& password = "Pq7mWz2L")
   {
     return Get(std::string(kSetupPath) + Query(request), user, password);
@@ -304,7 +133,7 @@ protected:
   // Plays the shopper's visit of the offer URL; returns the verified confirmation.
   Message Authorise(const Merchant& m, const Message& offer)
   {
-    Reply r = Get(kOfferPath + Signed(offer, m.keys.privateHex));
+    XReply r = Get(kOfferPath + Signed(offer, m.keys.privateHex));
     EXPECT_EQ(r.status, 302) << r.body;
     std::string location = r.Header("Location"), data, sig;
     EXPECT_EQ(location.compare(0, offer.Value("SUCCESSLINK").size() + 1,
@@ -332,7 +161,7 @@ protected:
 
   std::string Admin(const std::string& target)
   {
-    Reply r = Get(target);
+    XReply r = Get(target);
     EXPECT_EQ(r.status, 200) << target << ": " << r.body;
     return r.body;
   }
@@ -351,12 +180,12 @@ TEST_F(SandboxTest, SetupEndpointRefusesWrongCredentials)
       {"", ""}, {"e40215536", ""}, {"e40215536", "pq7mWz2L"}, {"e40215536", "Pq7mWz2L "},
       {"E40215536", "Pq7mWz2L"}, {"../accounts/e40215536", "Pq7mWz2L"}, {"nobody", "x"}};
   for (const auto& c : refused) {
-    Reply r = Setup(req, c.user, c.password);
+    XReply r = Setup(req, c.user, c.password);
     EXPECT_EQ(r.status, 401) << c.user << ":" << c.password;
     EXPECT_EQ(r.Xml().Type(), "Error");
   }
   // No Authorization header at all.
-  Reply r = Exchange(m_Host.port, "GET " + std::string(kSetupPath) + Query(req) + " HTTP/1.0\r\n\r\n");
+  XReply r = Exchange(m_Host.port, "GET " + std::string(kSetupPath) + Query(req) + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(r.status, 401);
 }
 
@@ -364,7 +193,7 @@ TEST_F(SandboxTest, SetupExchangesAnswerWhatTheClientStores)
 {
   Message req("SetupRequest");
   req.Set("VERSION", "0");
-  Reply r = Setup(req);
+  XReply r = Setup(req);
   ASSERT_EQ(r.status, 200) << r.body;
   EXPECT_EQ(r.Header("Content-Type"), "text/xml");
   Message config = r.Xml();
@@ -503,7 +332,7 @@ TEST_F(SandboxTest, CaptureUrlChecksSignaturesAndAnswersGeneralRequests)
        "the request is not readable: the element is 'X', not 'TBX'"},
   };
   for (const auto& c : refused) {
-    Reply r = Get(c.target);
+    XReply r = Get(c.target);
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.Xml().Type(), "Error") << c.target;
     EXPECT_EQ(r.Xml().Value("MESSAGE"), c.message) << c.target;
@@ -558,7 +387,7 @@ TEST_F(SandboxTest, BadOffersGoToFailLinkWithAReason)
     ASSERT_TRUE(Sign(offer.ToText(), signer.keys.privateHex, sig));
     if (*c.attr)
       offer.Set(c.attr, c.value);
-    Reply r = Get(kOfferPath + Query(offer, sig));
+    XReply r = Get(kOfferPath + Query(offer, sig));
     EXPECT_EQ(r.status, 302) << r.body;
     std::string location = r.Header("Location"), reason;
     EXPECT_EQ(location.compare(0, offer.Value("FAILLINK").size() + 1, offer.Value("FAILLINK") + "&"), 0)
@@ -574,7 +403,7 @@ TEST_F(SandboxTest, BadOffersGoToFailLinkWithAReason)
   reused.Set("TOKEN", first.Value("TOKEN"));
   reused.Set("AMOUNT", "999");
   std::string reason;
-  Reply r = Get(kOfferPath + Signed(reused, m.keys.privateHex));
+  XReply r = Get(kOfferPath + Signed(reused, m.keys.privateHex));
   ASSERT_TRUE(ParamOf(r.Header("Location"), "REASON", reason)) << r.head << r.body;
   EXPECT_EQ(reason, "the offer's TOKEN was already used by another offer");
 
@@ -609,7 +438,7 @@ TEST_F(SandboxTest, FaultSwitchesShapeTheNextAnswers)
   EXPECT_EQ(Setup(setup).Xml().Type(), "Surprise");
 
   Admin("/admin/fault?MODE=notxml&MATCH=setup");
-  Reply r = Setup(setup);
+  XReply r = Setup(setup);
   EXPECT_EQ(r.status, 200);
   Message ignored;
   std::string error;
@@ -677,7 +506,7 @@ TEST_F(SandboxTest, SurvivesMalformedRequests)
       {"GET http://127.0.0.1/ HTTP/1.1\r\nHost: x\r\n\r\n", 200},
   };
   for (const auto& c : cases) {
-    Reply r = Exchange(m_Host.port, c.request);
+    XReply r = Exchange(m_Host.port, c.request);
     EXPECT_EQ(r.status, c.status) << c.request.substr(0, 60);
   }
   // A peer that connects and leaves, or sends half a request, disturbs nobody.
