@@ -476,6 +476,10 @@ TEST_F(SandboxTest, FaultSwitchesShapeTheNextAnswers)
   ASSERT_TRUE(ParamOf(r.Header("Location"), "REASON", reason)) << r.head;
   EXPECT_EQ(reason, "the card issuer declined the payment");
 
+  // A confirmation of another type, signed like a real one.
+  Admin("/admin/fault?MODE=msgtype&MATCH=PayInit&TYPE=PayRefund");
+  EXPECT_EQ(Authorise(m, Offer(m)).Type(), "PayRefund");
+
   Admin("/admin/fault?MODE=error&COUNT=0");
   EXPECT_EQ(Setup(setup).Xml().Type(), "Error");
   EXPECT_EQ(Setup(setup).Xml().Type(), "Error");
