@@ -11,6 +11,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <thread>
+#include <vector>
 
 using namespace sandbox;
 using sandbox_test::ClientRequest;
@@ -597,4 +599,39 @@ TEST_F(SandboxTest, TlsServesWithACertificateForLoopback)
   std::string again(buf, fread(buf, 1, sizeof buf, f));
   fclose(f);
   EXPECT_EQ(again, ca);
+}
+
+// Shoppers and merchants at the same time: one payment captured from many connections at once is
+// captured exactly once, and every other attempt hears why.
+TEST_F(SandboxTest, ConcurrentCapturesOfOnePaymentSucceedOnce)
+{
+  Merchant m = Register();
+  Message offer = Offer(m);
+  Message confirm = Authorise(m, offer);
+  Message req("PayComplete");
+  req.Set("KEYID", m.keyId);
+  req.Set("ID", confirm.Value("ID"));
+  req.Set("TOKEN", offer.Value("TOKEN"));
+  const std::string request = ClientRequest(kCapturePath + Signed(req, m.keys.privateHex));
+
+  constexpr int kThreads = 8;
+  std::vector<std::string> types(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      Message answer;
+      std::string error;
+      if (Message::Parse(Exchange(m_Host.port, request).body, answer, error))
+        types[i] = answer.Type() == "Error" ? answer.Value("MESSAGE") : answer.Type();
+    });
+  }
+  for (auto& t : threads)
+    t.join();
+  int captured = 0, refused = 0;
+  for (const auto& t : types) {
+    captured += t == "PayConfirm";
+    refused += t == "payment '" + confirm.Value("ID") + "' already captured";
+  }
+  EXPECT_EQ(captured, 1);
+  EXPECT_EQ(refused, kThreads - 1);
 }
