@@ -70,3 +70,15 @@ void MvFindable::allocate(MvObject** slot)
 {
   MvAllocateInto<MvFindable>(slot);
 }
+
+MvObject* MvClone(const MvObject& o)
+{
+  MvObject* slot = nullptr;
+  try {
+    MvObject::copyOf(o, &slot);
+  } catch (...) {
+    delete slot;
+    throw;
+  }
+  return slot;
+}

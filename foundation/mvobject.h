@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <typeinfo>
 
+#include "mvtchar.h"
 #include "tbxapp.h"
 
 // The exception of the foundation classes: a result code (the sign-extended 32-bit value, one
@@ -109,5 +111,40 @@ void MvAllocateInto(MvObject** slot)
     throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
   *slot = p;
 }
+
+// `o` as a T, or null when it is not one. The exact-class test comes first: it is far cheaper
+// than dynamic_cast and covers nearly every comparison the containers make.
+template <class T>
+const T* MvAs(const MvObject* o)
+{
+  if (!o)
+    return nullptr;
+  if (typeid(*o) == typeid(T))
+    return static_cast<const T*>(o);
+  return dynamic_cast<const T*>(o);
+}
+
+// A new object of `o`'s dynamic class holding a copy of its state; the caller owns it.
+MvObject* MvClone(const MvObject& o);
+template <class T>
+T* MvCloneAs(const T& o)
+{
+  return static_cast<T*>(MvClone(o));
+}
+
+// Declares and implements the class-name test and the allocator of a library class `Cls`
+// derived from `Base`; the class name is the identifier itself.
+#define MV_DECLARE_CLASS(Cls)                                   \
+  MvAllocator getAllocator() const override;                    \
+  bool isInstanceOf(const char* name) const override;           \
+  static void allocate(MvObject** slot)
+
+#define MV_IMPLEMENT_CLASS(Cls, Base)                           \
+  MvAllocator Cls::getAllocator() const { return &Cls::allocate; } \
+  bool Cls::isInstanceOf(const char* name) const                \
+  {                                                             \
+    return TCSNCMP(name, #Cls, 0xFFFFFFFFu) == 0 || Base::isInstanceOf(name); \
+  }                                                             \
+  void Cls::allocate(MvObject** slot) { MvAllocateInto<Cls>(slot); }
 
 #endif
