@@ -1,0 +1,309 @@
+// The element tree: the written form, attributes, children and their order, parent pointers,
+// the enumerator, the codecs and the path helpers.
+#include "xml_test_util.h"
+
+#include "xmlElementEnum.h"
+
+#include <vector>
+
+namespace {
+
+#define BYTES(lit) std::string(lit, sizeof(lit) - 1)
+
+xmlElementPtr make(const char* tag)
+{
+    xmlElementPtr e;
+    xmlParser::createElement(tag, e.receive());
+    return e;
+}
+
+// Tags (and texts, when set) of the children in enumeration order, "tag:text" each.
+std::string enumerate(xmlElement* e, const char* tag)
+{
+    xmlEnumPtr en;
+    e->enumChildren(tag, en.receive());
+    std::string seen;
+    xmlElementPtr child;
+    while (en->getNext(child.receive())) {
+        MvString t, x;
+        child->getTag(t);
+        child->getText(x);
+        seen += str(t) + ":" + str(x) + " ";
+    }
+    EXPECT_TRUE(en->isEmpty());
+    return seen;
+}
+
+TEST(XmlCodec, EncodeDecode)
+{
+    const struct {
+        std::string plain, encoded;
+    } roundTrips[] = {
+        {"", ""},
+        {"abc", "abc"},
+        {"a<b>&\"'", "a&lt;b&gt;&amp;&quot;&apos;"},
+        {"Fish & Chips", "Fish &amp; Chips"},
+        {"&amp;", "&amp;amp;"},
+        {"Caf\xE9", "Caf\xE9"},
+        {BYTES("x\0y"), BYTES("x\0y")},
+    };
+    for (const auto& c : roundTrips) {
+        MvString enc, dec;
+        XMLEncode(mv(c.plain), enc);
+        EXPECT_EQ(str(enc), c.encoded);
+        XMLDecode(enc, dec);
+        EXPECT_EQ(str(dec), c.plain);
+    }
+
+    const struct {
+        const char* in;
+        std::string out;
+    } decodes[] = {
+        {"x&lt;y&gt;&amp;&quot;&apos;z", "x<y>&\"'z"},
+        {"a&#38;b", "a&b"},
+        {"a&b", "a&b"},
+        {"Caf&#233;", "Caf\xE9"},
+        {"&#x41;&#X41;&#x4a;&#65", "A&#X41;J&#65"},
+        {"&#0;&#256;&#x100;&#;&#x;&#-1;", "&#0;&#256;&#x100;&#;&#x;&#-1;"},
+        {"&#00000065;", "A"},
+        {"&#99999999999999999999;", "&#99999999999999999999;"},
+        {"&quotx", "&quotx"},
+        {"&amp", "&amp"},
+        {"&nbsp;", "&nbsp;"},
+        {"&&amp;;", "&&;"},
+        {"&", "&"},
+    };
+    for (const auto& c : decodes) {
+        MvString out;
+        XMLDecode(c.in, out);
+        EXPECT_EQ(str(out), c.out) << c.in;
+    }
+}
+
+TEST(XmlCodec, Atoi)
+{
+    const struct {
+        const char* in;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"42", true, 42}, {"", true, 0}, {"4a", false, 4}, {"a4", false, 0}, {"-1", false, 0}, {"007", true, 7},
+    };
+    for (const auto& c : cases) {
+        int v = -5;
+        EXPECT_EQ(xmlAtoi(c.in, v), c.ok) << c.in;
+        EXPECT_EQ(v, c.value) << c.in;
+    }
+}
+
+using Element = XmlTest;
+
+TEST_F(Element, WrittenForms)
+{
+    xmlElementPtr e = make("E");
+    EXPECT_EQ(written(e.get()), "<E/>");
+    e->insertChild(make("C").get());
+    EXPECT_EQ(written(e.get()), "<E><C/></E>");
+
+    xmlElementPtr doc = make("");
+    doc->setText("t");
+    doc->insertChild(make("C").get());
+    EXPECT_EQ(written(doc.get()), "t<C/>");
+
+    xmlElementPtr tbx = make("TBX");
+    tbx->setAttribute("VERSION", "1");
+    tbx->setAttribute("VTURL", "a&b");
+    EXPECT_EQ(written(tbx.get()), "<TBX VERSION=\"1\" VTURL=\"a&amp;b\"/>");
+    tbx->setText("x");
+    EXPECT_EQ(written(tbx.get()), "<TBX VERSION=\"1\" VTURL=\"a&amp;b\">x</TBX>");
+    tbx->setAttribute("EMPTY", "");
+    tbx->setText("");
+    EXPECT_EQ(written(tbx.get()), "<TBX VERSION=\"1\" VTURL=\"a&amp;b\" EMPTY=\"\"/>");
+    tbx->setText("<raw&>");
+    EXPECT_EQ(written(tbx.get()), "<TBX VERSION=\"1\" VTURL=\"a&amp;b\" EMPTY=\"\"><raw&></TBX>");
+}
+
+TEST_F(Element, AttributesKeepFirstSetOrderAndReplaceInPlace)
+{
+    xmlElementPtr e = make("E");
+    EXPECT_TRUE(e->setAttribute("B", "1"));
+    EXPECT_TRUE(e->setAttribute("A", "1<2"));
+    EXPECT_TRUE(e->setAttribute("B", "3"));
+    EXPECT_EQ(written(e.get()), "<E B=\"3\" A=\"1&lt;2\"/>");
+
+    MvString v("unchanged");
+    EXPECT_TRUE(e->getAttribute("A", v));
+    EXPECT_EQ(str(v), "1<2");
+    v = "unchanged";
+    EXPECT_FALSE(e->getAttribute("Z", v));
+    EXPECT_EQ(str(v), "unchanged");
+}
+
+TEST_F(Element, ChildrenInInsertionOrderAcrossTags)
+{
+    xmlElementPtr e = make("E");
+    const char* order[][2] = {{"x", "1"}, {"y", "1"}, {"x", "2"}};
+    for (auto& o : order) {
+        xmlElementPtr c = make(o[0]);
+        c->setText(o[1]);
+        e->insertChild(c.get());
+    }
+    EXPECT_EQ(written(e.get()), "<E><x>1</x><y>1</y><x>2</x></E>");
+
+    xmlElementPtr c;
+    ASSERT_TRUE(e->getChild("x", 1, c.receive()));
+    MvString t;
+    c->getText(t);
+    EXPECT_EQ(str(t), "2");
+    EXPECT_FALSE(e->getChild("z", 0, c.receive()));
+    EXPECT_FALSE(c);
+    try {
+        e->getChild("x", 2, c.receive());
+        ADD_FAILURE() << "no exception";
+    } catch (const MVFC_Exception& ex) {
+        EXPECT_EQ(ex.code(), TBX_E_OUT_OF_RANGE);
+    }
+
+    EXPECT_EQ(enumerate(e.get(), ""), "x:1 y:1 x:2 ");
+    EXPECT_EQ(enumerate(e.get(), "y"), "y:1 x:2 ");
+    EXPECT_EQ(enumerate(e.get(), "z"), "");
+
+    EXPECT_FALSE(e->removeChild("x", 2));
+    EXPECT_FALSE(e->removeChild("x", -1));
+    EXPECT_FALSE(e->removeChild("z", 0));
+    EXPECT_TRUE(e->removeChild("x", 0));
+    EXPECT_EQ(written(e.get()), "<E><y>1</y><x>2</x></E>");
+    EXPECT_TRUE(e->removeChild("x", 0));
+    EXPECT_FALSE(e->getChild("x", 0, c.receive()));
+    xmlElementPtr fresh = make("x");
+    fresh->setText("3");
+    e->insertChild(fresh.get());
+    ASSERT_TRUE(e->getChild("x", 0, c.receive()));
+    EXPECT_EQ(c.get(), fresh.get());
+    EXPECT_EQ(written(e.get()), "<E><y>1</y><x>3</x></E>");
+}
+
+TEST_F(Element, RemovedChildForgetsItsParent)
+{
+    xmlElementPtr e = make("E");
+    xmlElementPtr c = make("C");
+    e->insertChild(c.get());
+    xmlElementPtr p;
+    ASSERT_TRUE(c->getParent(p.receive()));
+    EXPECT_EQ(p.get(), e.get());
+    p = nullptr;
+    ASSERT_TRUE(e->removeChild("C", 0));
+    EXPECT_FALSE(c->getParent(p.receive()));
+    EXPECT_FALSE(p);
+}
+
+TEST_F(Element, ChildOutlivingItsParentForgetsIt)
+{
+    xmlElementPtr c;
+    {
+        xmlElementPtr e = make("E");
+        xmlElementPtr mid = make("M");
+        e->insertChild(mid.get());
+        mid->insertChild(make("C").get());
+        ASSERT_TRUE(mid->getChild("C", 0, c.receive()));
+    }
+    xmlElementPtr p;
+    EXPECT_FALSE(c->getParent(p.receive()));
+    EXPECT_EQ(written(c.get()), "<C/>");
+}
+
+TEST_F(Element, DeepTreeIsWrittenAndFreedWithoutRecursion)
+{
+    const int depth = 300000;
+    xmlElementPtr top = make("e");
+    xmlElementPtr cur = top;
+    for (int i = 1; i < depth; ++i) {
+        xmlElementPtr next = make("e");
+        cur->insertChild(next.get());
+        cur = next;
+    }
+    cur = nullptr;
+    const std::string text = written(top.get());
+    EXPECT_EQ(text.size(), static_cast<size_t>(depth - 1) * 7 + 4);
+    EXPECT_EQ(text.compare(0, 6, "<e><e>"), 0);
+    top = nullptr;
+}
+
+TEST_F(Element, ObjectProtocol)
+{
+    xmlElementPtr e = make("b");
+    EXPECT_TRUE(e->isInstanceOf("xmlElement"));
+    EXPECT_TRUE(e->isInstanceOf("MvFindable"));
+    EXPECT_TRUE(e->isInstanceOf("MvObject"));
+    EXPECT_FALSE(e->isInstanceOf("MvString"));
+    EXPECT_FALSE(e->isInstanceOf("xmlElem"));
+    EXPECT_TRUE(e.isInstanceOf("xmlElementPtr"));
+    EXPECT_TRUE(e.isInstanceOf("MvPtr"));
+    EXPECT_FALSE(e.isInstanceOf("xmlEnumPtr"));
+    // Ordered by tag, against a string or another element (length first, as strings are).
+    EXPECT_TRUE(*e == MvString("b"));
+    EXPECT_TRUE(*e < MvString("aa"));
+    EXPECT_FALSE(*e < MvString("a"));
+    xmlElementPtr other = make("c");
+    EXPECT_TRUE(*e < *other);
+    EXPECT_FALSE(*e == *other);
+    xmlEnumPtr en;
+    e->enumChildren("", en.receive());
+    EXPECT_TRUE(en->isInstanceOf("xmlElementEnum"));
+    EXPECT_TRUE(en.isInstanceOf("xmlEnumPtr"));
+    EXPECT_TRUE(en->isEmpty());
+}
+
+TEST_F(Element, QueryPaths)
+{
+    xmlElementPtr doc;
+    ASSERT_EQ(parse("<TBX TBX.VTAUTOURL='u' VTKEYID='k'><ORDER A='0'/><ORDER A='1'><ITEM N='x'/></ORDER></TBX>", doc), 0);
+    xmlElementPtr tbx;
+    ASSERT_TRUE(doc->getChild("TBX", 0, tbx.receive()));
+
+    MvString v;
+    EXPECT_TRUE(xmlGetAttributeEx(tbx.get(), "TBX.VTAUTOURL", v));
+    EXPECT_EQ(str(v), "u");
+    EXPECT_TRUE(xmlGetAttributeEx(tbx.get(), "VTKEYID", v));
+    EXPECT_EQ(str(v), "k");
+    EXPECT_FALSE(xmlGetAttributeEx(tbx.get(), "MISSING", v));
+
+    const struct {
+        const char* path;
+        long result;
+        const char* attribute;  // the name handed back on result 0
+        const char* value;      // its value on the resolved element
+    } cases[] = {
+        {"VTKEYID", 0, "VTKEYID", "k"},
+        {"ORDER(.1).A", 0, "A", "1"},
+        {"ORDER(.).A", 0, "A", "0"},
+        {"ORDER(.0)A", 0, "A", "0"},
+        {"ORDER(.1).ITEM(.0).N", 0, "N", "x"},
+        {"ORDER(.x).A", 1, nullptr, nullptr},
+        {"ORDER(.1.A", 3, nullptr, nullptr},
+        {"ORDER(.2).A", 4, nullptr, nullptr},
+        {"NONE(.0).A", 4, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        MvString path(c.path);
+        xmlElementPtr found;
+        EXPECT_EQ(xmlQuerySubElement(tbx.get(), path, found.receive()), c.result) << c.path;
+        if (c.result != 0) {
+            EXPECT_FALSE(found) << c.path;
+            EXPECT_FALSE(xmlGetAttributeEx(tbx.get(), c.path, v)) << c.path;
+            EXPECT_FALSE(xmlSetAttributeEx(tbx.get(), c.path, "v")) << c.path;
+            continue;
+        }
+        EXPECT_EQ(str(path), c.attribute) << c.path;
+        EXPECT_TRUE(xmlGetAttributeEx(tbx.get(), c.path, v)) << c.path;
+        EXPECT_EQ(str(v), c.value) << c.path;
+    }
+
+    EXPECT_TRUE(xmlSetAttributeEx(tbx.get(), "ORDER(.1).ITEM(.0).N", "a&b"));
+    EXPECT_TRUE(xmlSetAttributeEx(tbx.get(), "NEW", "1"));
+    EXPECT_EQ(written(tbx.get()),
+              "<TBX TBX.VTAUTOURL=\"u\" VTKEYID=\"k\" NEW=\"1\"><ORDER A=\"0\"/><ORDER A=\"1\">"
+              "<ITEM N=\"a&amp;b\"/></ORDER></TBX>");
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+/*
+ * xmlElement.h - the XML element tree, its text form, and the attribute and path helpers.
+ *
+ * Ownership: elements are reference counted. A parent holds one reference to each child; a
+ * caller that receives an element through an `xmlElement**` (getChild, getParent,
+ * xmlElementEnum::getNext, xmlQuerySubElement, the parser) receives one reference of its own and
+ * releases it when done: `xmlElementPtr p; e->getChild(tag, 0, p.receive());` does that.
+ * The parent pointer holds no reference; it is reset when the parent lets the child go (by
+ * removeChild or by being destroyed), so it never points at a freed element.
+ */
+#ifndef XMLELEMENT_H
+#define XMLELEMENT_H
+
+#include "mvobject.h"
+#include "mvstring.h"
+#include "mvmap.h"
+
+class xmlElementEnum;
+class xmlParser;
+
+class xmlElement : public MvFindable {
+public:
+    xmlElement();
+    explicit xmlElement(const MvString& tag);
+    ~xmlElement() override;
+    xmlElement(const xmlElement&) = delete;
+    xmlElement& operator=(const xmlElement&) = delete;
+
+    MvAllocator getAllocator() const override;
+    bool isInstanceOf(const char* name) const override;
+    static void allocate(MvObject** slot);
+    /* Order by tag: against another element its tag, against a string that string. */
+    bool operator<(const MvFindable& o) const override;
+    bool operator==(const MvFindable& o) const override;
+
+    /* Stores XMLEncode(value) under `name`; a name already set keeps its position. Always true. */
+    bool setAttribute(const MvString& name, const MvString& value);
+    /* False (value unchanged) when there is no attribute `name`; else value := the decoded
+     * stored value. */
+    bool getAttribute(const MvString& name, MvString& value) const;
+
+    /* Makes this element `child`'s parent and appends `child` (with a new reference) under the
+     * tag it has now. */
+    void insertChild(xmlElement* child);
+    /* False when no child has `tag`; else the index-th of them (0-based) in *out with one
+     * reference for the caller. An index not below the number of such children throws
+     * MVFC_Exception(TBX_E_OUT_OF_RANGE). */
+    bool getChild(const MvString& tag, long index, xmlElement** out);
+    /* False when there is no index-th child with `tag`; else the child is let go (its parent
+     * pointer reset, this element's reference released), the others keep their order. */
+    bool removeChild(const MvString& tag, long index);
+    /* False at the top; else the parent in *out with one reference for the caller. */
+    bool getParent(xmlElement** out);
+
+    void getText(MvString& out) const;
+    /* The text is kept exactly as given: toStream writes it unencoded. */
+    void setText(const MvString& text);
+    bool getTag(MvString& out) const;
+
+    /* Writes the element in its compact form: no white space is added, attribute values are
+     * written as stored (encoded) in double quotes, the text before the children; an element
+     * without tag writes only its text and its children. Does not recurse, whatever the depth.
+     * Always true. */
+    bool toStream(MvStringStream& out) const;
+
+    /* An enumerator over the children, from the first (empty `tag`) or from the first with `tag`,
+     * in *out with one reference for the caller. */
+    void enumChildren(const MvString& tag, xmlElementEnum** out);
+
+private:
+    friend class xmlElementEnum;
+    friend class xmlParser;
+
+    // Stores an already encoded value (the parser's fast path).
+    void setEncodedAttribute(const MvString& name, const MvString& encoded);
+    // Lets every child go without recursing into the subtrees (see the destructor).
+    void releaseChildren();
+
+    MvString m_Tag;
+    MvStrMap m_Attributes;        // name -> encoded value, in first-set order
+    MvStrPtrMultimap m_Children;  // tag -> xmlElementPtr, in insertion order
+    xmlElement* m_Parent;         // no reference held
+    MvString m_Text;
+};
+
+/* A reference-holding pointer to an element. */
+class xmlElementPtr : public MvPtr {
+public:
+    xmlElementPtr() = default;
+    xmlElementPtr(xmlElement* e) : MvPtr(e) {}
+    xmlElementPtr(const xmlElementPtr& o) = default;
+    xmlElementPtr& operator=(const xmlElementPtr& o) = default;
+    xmlElementPtr& operator=(xmlElement* e);
+
+    MvAllocator getAllocator() const override;
+    bool isInstanceOf(const char* name) const override;
+    static void allocate(MvObject** slot);
+
+    xmlElement* get() const;
+    xmlElement* operator->() const { return get(); }
+    xmlElement& operator*() const { return *get(); }
+    explicit operator bool() const { return get() != nullptr; }
+
+    /* Releases what is held and answers a slot for a function that hands out a counted
+     * reference; the reference written there is taken over, not counted again. */
+    xmlElement** receive();
+
+private:
+    xmlElement* m_Received = nullptr;
+};
+
+/* out := in with '"' '&' '\'' '<' '>' written as "&quot;" "&amp;" "&apos;" "&lt;" "&gt;". */
+void XMLEncode(const MvString& in, MvString& out);
+/* out := in with the references "&amp;" "&lt;" "&gt;" "&quot;" "&apos;" and the numeric ones
+ * "&#N;" / "&#xH;" of values 1 to 255 replaced by their byte; any other '&' is kept literally, so
+ * nothing is lost. XMLDecode(XMLEncode(s)) is s. */
+void XMLDecode(const MvString& in, MvString& out);
+/* value := the decimal digits of s read so far; false at the first byte that is not a digit.
+ * "" gives true and 0. No sign, no overflow check. */
+bool xmlAtoi(const MvString& s, int& value);
+
+/* Resolves `path` to an element and an attribute name. A path without "(." names an attribute of
+ * `e` itself: result 0, *out = e (one reference), path unchanged. Otherwise the path is walked:
+ * "TAG(.N)" steps to the N-th child tagged TAG (N read by xmlAtoi, empty = 0), a '.' may separate
+ * the steps, and what is left after the last step is handed back in `path` as the attribute name,
+ * e.g. "ORDER(.1).AMOUNT". Results: 0 found; 1 N is not a number; 3 no ')' after "(."; 4 no such
+ * child. *out is written only on result 0. */
+long xmlQuerySubElement(xmlElement* e, MvString& path, xmlElement** out);
+/* getAttribute on what `path` resolves to; false when it does not resolve. */
+bool xmlGetAttributeEx(xmlElement* e, const MvString& path, MvString& value);
+/* setAttribute on what `path` resolves to and true; false when it does not resolve. */
+bool xmlSetAttributeEx(xmlElement* e, const MvString& path, const MvString& value);
+
+#endif

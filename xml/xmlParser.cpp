@@ -1,0 +1,166 @@
+/*
+ * xmlParser.cpp - the table-driven parser.
+ *
+ * The input is walked in place: the token is the slice of input bytes appended since it was last
+ * emptied (every appending row consumes its byte, checked in xmltab.cpp, so those bytes are
+ * adjacent), which saves a copy per byte. A row that appends and stays in its state is followed
+ * through the whole run of bytes it accepts at once; the result is the same as one byte at a time.
+ */
+#include "xmlParser.h"
+#include "xmlElement.h"
+
+#include <cstring>
+
+namespace {
+
+// Holds the document element while it is built; releases the whole tree unless it is handed out.
+class TreeGuard {
+public:
+    explicit TreeGuard(xmlElement* e) : m_Element(e) {}
+    ~TreeGuard()
+    {
+        if (m_Element)
+            m_Element->release();
+    }
+    TreeGuard(const TreeGuard&) = delete;
+    TreeGuard& operator=(const TreeGuard&) = delete;
+    xmlElement* get() const { return m_Element; }
+    xmlElement* handOut()
+    {
+        xmlElement* e = m_Element;
+        m_Element = nullptr;
+        return e;
+    }
+
+private:
+    xmlElement* m_Element;
+};
+
+// Leaves the stream's read position at `pos` (and its end flag set when that is the end), as if
+// the parser had read it one byte at a time.
+void moveTo(MvStringStream& in, unsigned pos)
+{
+    char c;
+    while (in.tellg() < pos && in.get(c)) {
+    }
+    if (pos >= in.str().size())
+        in.get(c);
+}
+
+bool needsRecoding(const char* s, unsigned n)
+{
+    for (unsigned i = 0; i < n; ++i) {
+        char c = s[i];
+        if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void xmlParser::createElement(const MvString& tag, xmlElement** out)
+{
+    xmlElement* e = new xmlElement(tag);
+    e->addRef();
+    *out = e;
+}
+
+long xmlParser::parseText(MvStringStream& in, xmlElement** out)
+{
+    const MvString& text = in.str();
+    const char* const input = text.c_str();
+    const unsigned end = text.size();
+    unsigned pos = in.tellg();
+
+    xmlElement* created = nullptr;
+    createElement(MvString(), &created);
+    TreeGuard doc(created);
+    xmlElement* current = created;
+    unsigned depth = 0;
+
+    int32_t state = 1;
+    unsigned tokStart = 0, tokLen = 0;    // the token: input[tokStart, tokStart + tokLen)
+    unsigned nameStart = 0, nameLen = 0;  // the attribute name, likewise
+
+    while (pos < end) {
+        const unsigned char c = static_cast<unsigned char>(input[pos]);
+        const xmlTabEntry* row = xmlIndexedTabEntry(state, c);
+        if (!row) {
+            moveTo(in, pos + 1);
+            return 1;
+        }
+        switch (row->action) {
+        case XML_ACT_APPEND: {
+            if (tokLen == 0)
+                tokStart = pos;
+            unsigned next = pos + 1;
+            if (row->next == state) {
+                // The row keeps accepting: take the whole run it accepts.
+                while (next < end &&
+                       xmlIndexedTabEntry(state, static_cast<unsigned char>(input[next])) == row)
+                    ++next;
+            }
+            tokLen += next - pos;
+            pos = next;
+            state = row->next;
+            continue;
+        }
+        case XML_ACT_NONE:
+            break;
+        case XML_ACT_ELEMENT: {
+            if (depth == XML_MAX_DEPTH) {
+                moveTo(in, pos + (row->consume ? 1 : 0));
+                return 1;
+            }
+            xmlElement* child = nullptr;
+            createElement(MvString(input + tokStart, tokLen), &child);
+            current->insertChild(child);
+            child->release();  // the parent's reference keeps it
+            current = child;
+            ++depth;
+            break;
+        }
+        case XML_ACT_ATTRNAME:
+            nameStart = tokStart;
+            nameLen = tokLen;
+            break;
+        case XML_ACT_CLOSE:
+            if (!current->m_Parent) {
+                moveTo(in, pos + (row->consume ? 1 : 0));
+                return 3;
+            }
+            current = current->m_Parent;
+            --depth;
+            break;
+        case XML_ACT_ATTRVALUE: {
+            MvString name(input + nameStart, nameLen);
+            if (!needsRecoding(input + tokStart, tokLen)) {
+                // Decoding and encoding again would give back these very bytes.
+                current->setEncodedAttribute(name, MvString(input + tokStart, tokLen));
+            } else {
+                MvString value;
+                XMLDecode(MvString(input + tokStart, tokLen), value);
+                current->setAttribute(name, value);
+            }
+            break;
+        }
+        case XML_ACT_TEXT:
+            if (tokLen != 0)
+                current->setText(MvString(input + tokStart, tokLen));
+            break;
+        default:
+            break;
+        }
+        tokLen = 0;
+        if (row->consume)
+            ++pos;
+        state = row->next;
+    }
+
+    moveTo(in, end);
+    if (state != 1 || current != doc.get())
+        return 2;
+    *out = doc.handOut();
+    return 0;
+}
