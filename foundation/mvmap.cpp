@@ -38,15 +38,10 @@ bool isRed(const MvTreeNode* n)
   return n && n->isRed();
 }
 
-// Exact-class test first: it is cheap and covers every object the maps store themselves.
 template <class T>
 const T* as(const MvObject* o)
 {
-  if (!o)
-    return nullptr;
-  if (typeid(*o) == typeid(T))
-    return static_cast<const T*>(o);
-  return dynamic_cast<const T*>(o);
+  return MvAs<T>(o);
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #ifndef XMLELEMENT_H
 #define XMLELEMENT_H
 
+#include <cstddef>
+
 #include "mvobject.h"
 #include "mvstring.h"
 #include "mvmap.h"
@@ -22,13 +24,12 @@ class xmlElement : public MvFindable {
 public:
     xmlElement();
     explicit xmlElement(const MvString& tag);
+    explicit xmlElement(MvString&& tag);
     ~xmlElement() override;
     xmlElement(const xmlElement&) = delete;
     xmlElement& operator=(const xmlElement&) = delete;
 
-    MvAllocator getAllocator() const override;
-    bool isInstanceOf(const char* name) const override;
-    static void allocate(MvObject** slot);
+    MV_DECLARE_CLASS(xmlElement);
     /* Order by tag: against another element its tag, against a string that string. */
     bool operator<(const MvFindable& o) const override;
     bool operator==(const MvFindable& o) const override;
@@ -71,8 +72,8 @@ private:
     friend class xmlElementEnum;
     friend class xmlParser;
 
-    // Stores an already encoded value (the parser's fast path).
-    void setEncodedAttribute(const MvString& name, const MvString& encoded);
+    // Stores an already encoded value (the parser's fast path), taking its buffer over.
+    void setEncodedAttribute(const MvString& name, MvString&& encoded);
     // Lets every child go without recursing into the subtrees (see the destructor).
     void releaseChildren();
 
@@ -83,6 +84,27 @@ private:
     MvString m_Text;
 };
 
+/* What receive() answers: converts to the `T**` slot a function writes a counted reference to,
+ * and hands that reference to the pointer (without counting it again) at the end of the full
+ * expression, so `if (e->getChild(tag, 0, p.receive()))` sees `p` set inside the `if`. */
+template <class T, class Ptr>
+class xmlReceiver {
+public:
+    explicit xmlReceiver(Ptr& p) : m_Ptr(p) {}
+    xmlReceiver(const xmlReceiver&) = delete;
+    xmlReceiver& operator=(const xmlReceiver&) = delete;
+    ~xmlReceiver()
+    {
+        if (m_Slot)
+            m_Ptr.attach(m_Slot);
+    }
+    operator T**() { return &m_Slot; }
+
+private:
+    Ptr& m_Ptr;
+    T* m_Slot = nullptr;
+};
+
 /* A reference-holding pointer to an element. */
 class xmlElementPtr : public MvPtr {
 public:
@@ -90,23 +112,28 @@ public:
     xmlElementPtr(xmlElement* e) : MvPtr(e) {}
     xmlElementPtr(const xmlElementPtr& o) = default;
     xmlElementPtr& operator=(const xmlElementPtr& o) = default;
-    xmlElementPtr& operator=(xmlElement* e);
+    xmlElementPtr& operator=(xmlElement* e)
+    {
+        MvPtr::operator=(e);
+        return *this;
+    }
+    xmlElementPtr& operator=(std::nullptr_t)
+    {
+        reset();
+        return *this;
+    }
+    MV_DECLARE_CLASS(xmlElementPtr);
 
-    MvAllocator getAllocator() const override;
-    bool isInstanceOf(const char* name) const override;
-    static void allocate(MvObject** slot);
-
-    xmlElement* get() const;
+    xmlElement* get() const { return static_cast<xmlElement*>(MvPtr::get()); }
     xmlElement* operator->() const { return get(); }
     xmlElement& operator*() const { return *get(); }
-    explicit operator bool() const { return get() != nullptr; }
 
-    /* Releases what is held and answers a slot for a function that hands out a counted
-     * reference; the reference written there is taken over, not counted again. */
-    xmlElement** receive();
-
-private:
-    xmlElement* m_Received = nullptr;
+    /* Releases what is held; the reference the called function writes is then taken over. */
+    xmlReceiver<xmlElement, xmlElementPtr> receive()
+    {
+        reset();
+        return xmlReceiver<xmlElement, xmlElementPtr>(*this);
+    }
 };
 
 /* out := in with '"' '&' '\'' '<' '>' written as "&quot;" "&amp;" "&apos;" "&lt;" "&gt;". */

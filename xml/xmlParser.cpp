@@ -9,7 +9,7 @@
 #include "xmlParser.h"
 #include "xmlElement.h"
 
-#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -113,11 +113,9 @@ long xmlParser::parseText(MvStringStream& in, xmlElement** out)
                 moveTo(in, pos + (row->consume ? 1 : 0));
                 return 1;
             }
-            xmlElement* child = nullptr;
-            createElement(MvString(input + tokStart, tokLen), &child);
-            current->insertChild(child);
-            child->release();  // the parent's reference keeps it
-            current = child;
+            xmlElementPtr child(new xmlElement(MvString(input + tokStart, tokLen)));
+            current->insertChild(child.get());  // the parent's reference keeps it
+            current = child.get();
             ++depth;
             break;
         }
@@ -134,20 +132,20 @@ long xmlParser::parseText(MvStringStream& in, xmlElement** out)
             --depth;
             break;
         case XML_ACT_ATTRVALUE: {
-            MvString name(input + nameStart, nameLen);
-            if (!needsRecoding(input + tokStart, tokLen)) {
-                // Decoding and encoding again would give back these very bytes.
-                current->setEncodedAttribute(name, MvString(input + tokStart, tokLen));
-            } else {
-                MvString value;
-                XMLDecode(MvString(input + tokStart, tokLen), value);
-                current->setAttribute(name, value);
+            const MvString name(input + nameStart, nameLen);
+            MvString value(input + tokStart, tokLen);
+            if (needsRecoding(input + tokStart, tokLen)) {
+                MvString decoded;
+                XMLDecode(value, decoded);
+                XMLEncode(decoded, value);
             }
+            // Otherwise decoding and encoding again would give back these very bytes.
+            current->setEncodedAttribute(name, std::move(value));
             break;
         }
         case XML_ACT_TEXT:
             if (tokLen != 0)
-                current->setText(MvString(input + tokStart, tokLen));
+                current->m_Text = MvString(input + tokStart, tokLen);
             break;
         default:
             break;

@@ -278,3 +278,37 @@ TEST_F(CryptoStore, GenKeyWithoutKeyDirectoryFails)
   // The public half was written first and stays, as documented.
   EXPECT_EQ(Listing("keys/public"), (std::vector<std::string>{"k"}));
 }
+
+TEST(CryptoKeyTexts, LargerKeysFitTheWorkingBuffers)
+{
+  MvString pub, priv;
+  TBX_CreateKeyTexts(1024, pub, priv);
+  EXPECT_EQ(pub.size(), 2 * 140U);
+  MvString sig;
+  TBX_SignWithKeyText(MvString("<TBX MSGTYPE=\"PayInit\"/>"), priv, sig);
+  EXPECT_EQ(sig.size(), 256U);
+  EXPECT_EQ(
+      Catch([&] { TBX_VerifyWithKeyText(MvString("<TBX MSGTYPE=\"PayInit\"/>"), pub, sig); }).code,
+      0);
+  EXPECT_EQ(
+      Catch([&] { TBX_VerifyWithKeyText(MvString("<TBX MSGTYPE=\"PayInit\" />"), pub, sig); }).code,
+      TBX_E_INVALID_SIGNATURE);
+
+  // The largest size a store may choose, as hex texts: its private key (2349 DER bytes) needs
+  // more than a 1024-byte working buffer.
+  std::string pair;
+  ASSERT_TRUE(ReadFile(CRYPTO_DATA_DIR "/crypto_key4096.txt", pair));
+  size_t nl = pair.find('\n');
+  MvString pub4096 = Mv(pair.substr(0, nl));
+  MvString priv4096 = Mv(pair.substr(nl + 1, pair.find('\n', nl + 1) - nl - 1));
+  TBX_SignWithKeyText(MvString("offer"), priv4096, sig);
+  EXPECT_EQ(sig.size(), 1024U);
+  EXPECT_EQ(Catch([&] { TBX_VerifyWithKeyText(MvString("offer"), pub4096, sig); }).code, 0);
+
+  // Sizes outside what a store may ask for are a cryptographic failure at this level.
+  for (int bits : {256, 8192}) {
+    Raised r = Catch([&] { TBX_CreateKeyTexts(bits, pub, priv); });
+    EXPECT_EQ(r.code, TBX_E_CRYPTO);
+    EXPECT_EQ(r.line, 321);
+  }
+}

@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -79,41 +78,4 @@ TEST(StoreKill, FailedWriteReportsAndRemovesTheTemporaryFile)
   EXPECT_EQ(WEXITSTATUS(status), kRaisedFileIo);
   EXPECT_EQ(ReadAll(dir / "config.xml"), kOld);
   EXPECT_TRUE(TempFiles(dir.path()).empty());
-}
-
-TEST(StoreKill, KilledWriterLeavesACompleteFile)
-{
-  TempDir dir;
-  WriteAll(dir / "config.xml", kOld);
-  const size_t size = 4u << 20;
-  for (int round = 0; round < 6; ++round) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      TBX_Context ctx;
-      ctx.Open(Mv(dir.path()));
-      for (int i = 0;; ++i)
-        ctx.SetValue(MvString("config.xml"), MvString("LARGE"),
-                     Mv(std::string(size, static_cast<char>('a' + i % 2))), false);
-    }
-    // Different moments of the write in each round.
-    struct timespec pause = {0, (5 + round * 7) * 1000000L};
-    nanosleep(&pause, nullptr);
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status));
-
-    TBX_Context ctx;
-    ASSERT_PASSES(ctx.Open(Mv(dir.path())));
-    MvString value;
-    ASSERT_PASSES(ctx.QueryValue(MvString("config.xml"), MvString("LARGE"), value));
-    const std::string v = Str(value);
-    if (v != "old") {
-      ASSERT_EQ(v.size(), size) << "round " << round;
-      EXPECT_EQ(v.find_first_not_of(v[0]), std::string::npos);
-    }
-    MvString url;
-    EXPECT_TRUE(ctx.QueryValue(MvString("config.xml"), MvString("VTURL"), url));
-    EXPECT_EQ(Str(url), "https://host/pay");
-  }
 }

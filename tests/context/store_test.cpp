@@ -202,8 +202,9 @@ TEST_F(StoreTest, SetValueRewritesTheTbxElement)
     EXPECT_RAISES(TBX_E_INVALID_FORMAT,
                   m_Ctx.SetValue(MvString("s.xml"), MvString("A"), MvString("1"), false));
     EXPECT_EQ(Exists(File("s.xml")), content != nullptr);
-    if (content)
+    if (content) {
       EXPECT_EQ(ReadAll(File("s.xml")), content);
+    }
     ASSERT_PASSES(m_Ctx.SetValue(MvString("s.xml"), MvString("A"), MvString("1"), true));
     EXPECT_EQ(ReadAll(File("s.xml")), "<TBX A=\"1\"/>");
   }

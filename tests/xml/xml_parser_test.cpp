@@ -80,6 +80,11 @@ const ParseCase kParseCases[] = {
     {"slash_close_at_top", "<a></a></b>", 3, nullptr},
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ParseTable : public XmlTest, public ::testing::WithParamInterface<ParseCase> {};
 
 TEST_P(ParseTable, ResultAndWrittenForm)
@@ -96,8 +101,9 @@ TEST_P(ParseTable, ResultAndWrittenForm)
     doc->getTag(tag);
     EXPECT_TRUE(tag.empty());
     const std::string first = written(doc.get());
-    if (c.output)
+    if (c.output) {
         EXPECT_EQ(first, c.output);
+    }
 
     // What we write parses again to a tree that writes the same bytes.
     xmlElementPtr again;

@@ -1,0 +1,61 @@
+/*
+ * xmlElementEnum.h - an enumerator over an element's children in insertion order.
+ */
+#ifndef XMLELEMENTENUM_H
+#define XMLELEMENTENUM_H
+
+#include "mvobject.h"
+#include "mvmap.h"
+#include "xmlElement.h"
+
+class xmlElementEnum : public MvObject {
+public:
+    xmlElementEnum() = default;
+    ~xmlElementEnum() override = default;
+    xmlElementEnum(const xmlElementEnum&) = delete;
+    xmlElementEnum& operator=(const xmlElementEnum&) = delete;
+
+    MV_DECLARE_CLASS(xmlElementEnum);
+
+    /* Holds `e` and starts at its first child (empty `tag`) or at its first child tagged `tag`
+     * (nowhere when there is none). The walk then goes on through every later child, whatever
+     * its tag. The element's children must not be removed while it is enumerated. */
+    void create(xmlElement* e, const MvString& tag);
+    /* False at the end; else the child at the current position in *out with one reference for
+     * the caller, and the position moves on. */
+    bool getNext(xmlElement** out);
+    bool isEmpty() const { return m_Current == nullptr; }
+
+private:
+    xmlElementPtr m_Element;
+    const MvMapItem* m_Start = nullptr;
+    const MvMapItem* m_End = nullptr;  // always the end of the list
+    const MvMapItem* m_Current = nullptr;
+};
+
+/* A reference-holding pointer to an enumerator. */
+class xmlEnumPtr : public MvPtr {
+public:
+    xmlEnumPtr() = default;
+    xmlEnumPtr(xmlElementEnum* e) : MvPtr(e) {}
+    xmlEnumPtr(const xmlEnumPtr& o) = default;
+    xmlEnumPtr& operator=(const xmlEnumPtr& o) = default;
+    xmlEnumPtr& operator=(std::nullptr_t)
+    {
+        reset();
+        return *this;
+    }
+    MV_DECLARE_CLASS(xmlEnumPtr);
+
+    xmlElementEnum* get() const { return static_cast<xmlElementEnum*>(MvPtr::get()); }
+    xmlElementEnum* operator->() const { return get(); }
+
+    /* As xmlElementPtr::receive. */
+    xmlReceiver<xmlElementEnum, xmlEnumPtr> receive()
+    {
+        reset();
+        return xmlReceiver<xmlElementEnum, xmlEnumPtr>(*this);
+    }
+};
+
+#endif
