@@ -386,22 +386,24 @@ HttpResponse Host::OfferEndpoint(const HttpRequest& req)
   Fault fault;
   if (TakeFault("offer", offer.Type(), fault)) {
     Note("offer: fault " + fault.mode);
-    if (fault.mode == "error" || fault.mode == "decline" || fault.mode == "notxml") {
-      offer.Set("SANDBOX.REFUSAL", fault.message);
-      return Authorise(data, offer, signature);
-    }
+    if (fault.mode == "error" || fault.mode == "decline" || fault.mode == "notxml")
+      return Authorise(data, offer, signature,
+                       fault.message.empty() ? std::string("sandbox fault") : fault.message,
+                       "PayConfirm");
     if (fault.mode == "msgtype")
-      offer.Set("SANDBOX.CONFIRMTYPE", fault.type);
+      return Authorise(data, offer, signature, "", fault.type);
     return FaultAnswer(fault.mode, fault.message, fault.type, fault.status, fault.delayMs,
-                       [&] { return Authorise(data, offer, signature); });
+                       [&] { return Authorise(data, offer, signature, "", "PayConfirm"); });
   }
-  return Authorise(data, offer, signature);
+  return Authorise(data, offer, signature, "", "PayConfirm");
 }
 
 // Plays the shopper's authorisation of a parsed offer: checks it, records the payment, signs the
-// confirmation and sends the browser to SUCCESSLINK (or to FAILLINK with the reason).
+// confirmation and sends the browser to SUCCESSLINK (or to FAILLINK with the reason). A
+// `refusal` makes the shopper refuse a valid offer; `confirmType` is the confirmation's MSGTYPE.
 HttpResponse Host::Authorise(const std::string& data, const Message& offer,
-                             const std::string& signature)
+                             const std::string& signature, const std::string& refusal,
+                             const std::string& confirmType)
 {
   const std::string failLink = offer.Value("FAILLINK");
   auto refuse = [&](const std::string& reason) {
@@ -440,8 +442,8 @@ HttpResponse Host::Authorise(const std::string& data, const Message& offer,
     return refuse("the offer's CURRENCY '" + currency + "' is not a three-letter code");
   if (!IsWebLink(successLink))
     return refuse("the offer's SUCCESSLINK is not an http or https link");
-  if (offer.Has("SANDBOX.REFUSAL"))
-    return refuse(offer.Value("SANDBOX.REFUSAL"));
+  if (!refusal.empty())
+    return refuse(refusal);
 
   const std::string user = key.Value("USER");
   const std::string offerDigest = Sha256Hex(data);
@@ -457,8 +459,7 @@ HttpResponse Host::Authorise(const std::string& data, const Message& offer,
       do {
         id = RandomText(28, kIdAlphabet);
       } while (m_State.FindPayment(id, payment));
-      Message confirm(offer.Has("SANDBOX.CONFIRMTYPE") ? offer.Value("SANDBOX.CONFIRMTYPE")
-                                                       : std::string("PayConfirm"));
+      Message confirm(confirmType);
       confirm.Set("KEYID", m_State.HostKeyId());
       confirm.Set("ID", id);
       confirm.Set("TOKEN", token);

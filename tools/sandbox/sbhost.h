@@ -57,7 +57,8 @@ private:
 
   Message SetupAnswer(const Message& request, const Message& account);
   Message CaptureAnswer(const Message& request, const Message& key);
-  HttpResponse Authorise(const std::string& data, const Message& offer, const std::string& signature);
+  HttpResponse Authorise(const std::string& data, const Message& offer, const std::string& signature,
+                         const std::string& refusal, const std::string& confirmType);
 
   bool Authenticate(const HttpRequest& req, Message& account) const;
   bool TakeFault(const std::string& endpoint, const std::string& type, Fault& fault);

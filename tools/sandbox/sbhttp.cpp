@@ -122,6 +122,10 @@ bool ParseHead(const std::string& head, HttpRequest& req)
   std::string version = line.substr(s2 + 1);
   if (req.method.empty() || version.compare(0, 7, "HTTP/1.") != 0)
     return false;
+  for (unsigned char c : target) {
+    if (c < 0x21 || c == 0x7f)
+      return false;
+  }
   // The absolute form a proxy would send: drop the scheme and authority.
   for (const char* scheme : {"http://", "https://"}) {
     std::string prefix = scheme;
