@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <typeinfo>
 
 #include "mvtchar.h"
 #include "tbxapp.h"
@@ -109,6 +110,18 @@ void MvAllocateInto(MvObject** slot)
   if (!p)
     throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
   *slot = p;
+}
+
+// `o` as a T, or null when it is not one. The exact-class test comes first: it is far cheaper
+// than dynamic_cast and covers nearly every comparison the containers make.
+template <class T>
+const T* MvAs(const MvObject* o)
+{
+  if (!o)
+    return nullptr;
+  if (typeid(*o) == typeid(T))
+    return static_cast<const T*>(o);
+  return dynamic_cast<const T*>(o);
 }
 
 // A new object of `o`'s dynamic class holding a copy of its state; the caller owns it.

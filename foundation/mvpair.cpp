@@ -23,7 +23,7 @@ MvPtr::~MvPtr()
 
 MvPtr& MvPtr::assign(const MvObject& other)
 {
-  if (const MvPtr* o = dynamic_cast<const MvPtr*>(&other))
+  if (const MvPtr* o = MvAs<MvPtr>(&other))
     set(o->m_Object);
   return *this;
 }
@@ -88,29 +88,34 @@ MvKeyValue::~MvKeyValue()
   delete m_Second;
 }
 
+namespace {
+
+// Makes `*part` a copy of `from`: in place when the classes match, so the part keeps its
+// address (a map may have cached it), otherwise by a new copy.
+template <class T>
+void copyPart(T*& part, const T* from)
+{
+  if (part && from && typeid(*part) == typeid(*from)) {
+    part->assign(*from);
+    return;
+  }
+  T* copy = from ? MvCloneAs(*from) : nullptr;
+  delete part;
+  part = copy;
+}
+
+} // namespace
+
 MvKeyValue& MvKeyValue::assign(const MvObject& o)
 {
   if (&o == this)
     return *this;
-  // Copies are made before anything is replaced, so a failure leaves this pair unchanged.
-  if (const MvKeyValue* kv = dynamic_cast<const MvKeyValue*>(&o)) {
-    MvFindable* first = kv->m_First ? MvCloneAs(*kv->m_First) : nullptr;
-    MvObject* second = nullptr;
-    try {
-      second = kv->m_Second ? MvClone(*kv->m_Second) : nullptr;
-    } catch (...) {
-      delete first;
-      throw;
-    }
-    delete m_First;
-    delete m_Second;
-    m_First = first;
-    m_Second = second;
+  if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o)) {
+    copyPart(m_First, kv->m_First);
+    copyPart(m_Second, kv->m_Second);
     return *this;
   }
-  MvObject* second = MvClone(o);
-  delete m_Second;
-  m_Second = second;
+  copyPart(m_Second, &o);
   return *this;
 }
 
@@ -118,7 +123,7 @@ bool MvKeyValue::operator<(const MvFindable& o) const
 {
   if (!m_First)
     return false;
-  if (const MvKeyValue* kv = dynamic_cast<const MvKeyValue*>(&o))
+  if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o))
     return kv->m_First && *m_First < *kv->m_First;
   return *m_First < o;
 }
@@ -127,7 +132,7 @@ bool MvKeyValue::operator==(const MvFindable& o) const
 {
   if (!m_First)
     return false;
-  if (const MvKeyValue* kv = dynamic_cast<const MvKeyValue*>(&o))
+  if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o))
     return kv->m_First && *m_First == *kv->m_First;
   return *m_First == o;
 }
@@ -138,7 +143,7 @@ MV_IMPLEMENT_CLASS(MvStrPtr, MvFindable)
 
 MvStrPtr& MvStrPtr::assign(const MvObject& o)
 {
-  if (const MvStrPtr* sp = dynamic_cast<const MvStrPtr*>(&o)) {
+  if (const MvStrPtr* sp = MvAs<MvStrPtr>(&o)) {
     if (sp != this) {
       m_First = sp->m_First;
       m_Second = sp->m_Second;
@@ -149,14 +154,14 @@ MvStrPtr& MvStrPtr::assign(const MvObject& o)
 
 bool MvStrPtr::operator<(const MvFindable& o) const
 {
-  if (const MvStrPtr* sp = dynamic_cast<const MvStrPtr*>(&o))
+  if (const MvStrPtr* sp = MvAs<MvStrPtr>(&o))
     return m_First.compare(sp->m_First) < 0;
   return m_First < o;
 }
 
 bool MvStrPtr::operator==(const MvFindable& o) const
 {
-  if (const MvStrPtr* sp = dynamic_cast<const MvStrPtr*>(&o))
+  if (const MvStrPtr* sp = MvAs<MvStrPtr>(&o))
     return m_First.compare(sp->m_First) == 0;
   return m_First == o;
 }

@@ -152,7 +152,7 @@ MvString& MvString::assign(const MvObject& other)
 {
   if (&other == this)
     return *this;
-  const MvString* o = dynamic_cast<const MvString*>(&other);
+  const MvString* o = MvAs<MvString>(&other);
   if (!o)
     return *this;
   if (!o->m_Buffer) {
@@ -245,14 +245,14 @@ int MvString::compare(const char* s) const
 
 bool MvString::operator<(const MvFindable& o) const
 {
-  if (const MvString* s = dynamic_cast<const MvString*>(&o))
+  if (const MvString* s = MvAs<MvString>(&o))
     return compare(*s) < 0;
   return !(o == *this) && !(o < *this);
 }
 
 bool MvString::operator==(const MvFindable& o) const
 {
-  if (const MvString* s = dynamic_cast<const MvString*>(&o))
+  if (const MvString* s = MvAs<MvString>(&o))
     return compare(*s) == 0;
   return o == *this;
 }

@@ -128,7 +128,7 @@ MvVector::~MvVector()
 
 MvVector& MvVector::assign(const MvObject& other)
 {
-  const MvVector* o = dynamic_cast<const MvVector*>(&other);
+  const MvVector* o = MvAs<MvVector>(&other);
   if (!o || o == this)
     return *this;
   copyArray(m_Items, m_Size, m_Capacity, o->m_Items, o->m_Size, o->m_Capacity);
@@ -194,7 +194,7 @@ MvFindableVector::~MvFindableVector()
 
 MvFindableVector& MvFindableVector::assign(const MvObject& other)
 {
-  const MvFindableVector* o = dynamic_cast<const MvFindableVector*>(&other);
+  const MvFindableVector* o = MvAs<MvFindableVector>(&other);
   if (!o || o == this)
     return *this;
   copyArray(m_Items, m_Size, m_Capacity, o->m_Items, o->m_Size, o->m_Capacity);
@@ -210,7 +210,7 @@ void MvFindableVector::clear()
 
 bool MvFindableVector::operator<(const MvFindable& o) const
 {
-  const MvFindableVector* v = dynamic_cast<const MvFindableVector*>(&o);
+  const MvFindableVector* v = MvAs<MvFindableVector>(&o);
   if (!v)
     return m_Size == 0 || *m_Items[0] < o;
   if (m_Size == 0)
@@ -221,7 +221,7 @@ bool MvFindableVector::operator<(const MvFindable& o) const
 
 bool MvFindableVector::operator==(const MvFindable& o) const
 {
-  const MvFindableVector* v = dynamic_cast<const MvFindableVector*>(&o);
+  const MvFindableVector* v = MvAs<MvFindableVector>(&o);
   if (!v)
     return m_Size != 0 && *m_Items[0] == o;
   if (m_Size == 0 || v->m_Size == 0)

@@ -1,0 +1,264 @@
+/*
+ * KrptSign.cpp - the crypto module over OpenSSL 3's EVP, encoder and decoder interfaces.
+ */
+#include "KrptSign.h"
+
+#include <openssl/crypto.h>
+#include <openssl/decoder.h>
+#include <openssl/encoder.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+/* Public exponent of every generated key. */
+const unsigned int RSA_EXPONENT = 65537;
+
+/*
+ * Keeps OpenSSL's thread-local error queue as the caller left it: the decoders push errors even
+ * while probing, and nothing here reports through the queue.
+ */
+class ErrorMark
+{
+public:
+  ErrorMark() { ERR_set_mark(); }
+  ~ErrorMark() { ERR_pop_to_mark(); }
+  ErrorMark(const ErrorMark&) = delete;
+  ErrorMark& operator=(const ErrorMark&) = delete;
+};
+
+/* Owns an EVP_PKEY or an EVP_PKEY_CTX for the length of one call. */
+struct PkeyHolder
+{
+  EVP_PKEY* key = nullptr;
+  ~PkeyHolder() { EVP_PKEY_free(key); }
+};
+struct PkeyCtxHolder
+{
+  EVP_PKEY_CTX* ctx = nullptr;
+  ~PkeyCtxHolder() { EVP_PKEY_CTX_free(ctx); }
+};
+
+/*
+ * Decodes a PKCS#1 DER key ("type-specific" structure: RSAPublicKey or RSAPrivateKey). Bytes
+ * after the structure are ignored, as the store's readers always did. Keys above the size bound
+ * are refused so that a hostile blob cannot make one call run for seconds.
+ */
+EVP_PKEY* DecodeKey(const unsigned char* der, int length, int selection)
+{
+  if (der == nullptr || length <= 0)
+    return nullptr;
+  EVP_PKEY* key = nullptr;
+  OSSL_DECODER_CTX* dctx = OSSL_DECODER_CTX_new_for_pkey(&key, "DER", "type-specific", "RSA",
+                                                         selection, nullptr, nullptr);
+  if (dctx == nullptr)
+    return nullptr;
+  const unsigned char* p = der;
+  size_t left = static_cast<size_t>(length);
+  int ok = OSSL_DECODER_from_data(dctx, &p, &left);
+  OSSL_DECODER_CTX_free(dctx);
+  if (!ok || key == nullptr || EVP_PKEY_get_bits(key) > KRPT_MAX_KEY_BITS) {
+    EVP_PKEY_free(key);
+    return nullptr;
+  }
+  return key;
+}
+
+EVP_PKEY* DecodePublicKey(const unsigned char* der, int length)
+{
+  return DecodeKey(der, length, OSSL_KEYMGMT_SELECT_PUBLIC_KEY);
+}
+
+EVP_PKEY* DecodePrivateKey(const unsigned char* der, int length)
+{
+  return DecodeKey(der, length, OSSL_KEYMGMT_SELECT_KEYPAIR);
+}
+
+/* Writes the PKCS#1 DER form of `key` (public or key pair per `selection`) into `out`. */
+bool EncodeKey(EVP_PKEY* key, int selection, unsigned char* out, int* length)
+{
+  OSSL_ENCODER_CTX* ectx =
+      OSSL_ENCODER_CTX_new_for_pkey(key, selection, "DER", "type-specific", nullptr);
+  if (ectx == nullptr)
+    return false;
+  unsigned char* der = nullptr;
+  size_t derLength = 0;
+  bool ok = OSSL_ENCODER_to_data(ectx, &der, &derLength) == 1 && der != nullptr &&
+            derLength <= static_cast<size_t>(*length);
+  if (ok) {
+    memcpy(out, der, derLength);
+    *length = static_cast<int>(derLength);
+  }
+  if (der != nullptr)
+    OPENSSL_clear_free(der, derLength);
+  OSSL_ENCODER_CTX_free(ectx);
+  return ok;
+}
+
+bool Sha1(const unsigned char* data, unsigned long length, unsigned char digest[KRPT_DIGEST_LENGTH])
+{
+  static const unsigned char empty = 0;
+  unsigned int digestLength = 0;
+  return EVP_Digest(data != nullptr ? data : &empty, length, digest, &digestLength, EVP_sha1(),
+                    nullptr) == 1 &&
+         digestLength == KRPT_DIGEST_LENGTH;
+}
+
+/* Runs one PKCS#1 v1.5 RSA operation: init selects sign, verify-recover, encrypt or decrypt. */
+template <typename Init, typename Op>
+bool RsaOperation(EVP_PKEY* key, Init init, Op op, const unsigned char* in, size_t inLength,
+                  unsigned char* out, size_t* outLength)
+{
+  PkeyCtxHolder ctx;
+  ctx.ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+  return ctx.ctx != nullptr && init(ctx.ctx) == 1 &&
+         EVP_PKEY_CTX_set_rsa_padding(ctx.ctx, RSA_PKCS1_PADDING) == 1 &&
+         op(ctx.ctx, out, outLength, in, inLength) == 1;
+}
+
+} // namespace
+
+int KRPT_GenerateKeys(unsigned char* publicKey, int* publicLength, unsigned char* privateKey,
+                      int* privateLength, const unsigned char* seed, int seedLength, int bits)
+{
+  if (publicKey == nullptr || publicLength == nullptr || privateKey == nullptr ||
+      privateLength == nullptr || bits < 512 || bits > KRPT_MAX_KEY_BITS)
+    return -1;
+  ErrorMark mark;
+  if (seedLength > 0 && seed != nullptr)
+    RAND_seed(seed, seedLength);
+
+  PkeyCtxHolder ctx;
+  ctx.ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+  if (ctx.ctx == nullptr || EVP_PKEY_keygen_init(ctx.ctx) != 1 ||
+      EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.ctx, bits) != 1)
+    return -1;
+  BIGNUM* exponent = BN_new();
+  if (exponent == nullptr || BN_set_word(exponent, RSA_EXPONENT) != 1 ||
+      EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.ctx, exponent) != 1) {
+    BN_free(exponent);
+    return -1;
+  }
+  BN_free(exponent);
+
+  PkeyHolder key;
+  if (EVP_PKEY_generate(ctx.ctx, &key.key) != 1)
+    return -1;
+  int pubLength = *publicLength;
+  int privLength = *privateLength;
+  if (!EncodeKey(key.key, OSSL_KEYMGMT_SELECT_PUBLIC_KEY, publicKey, &pubLength) ||
+      !EncodeKey(key.key, OSSL_KEYMGMT_SELECT_KEYPAIR, privateKey, &privLength))
+    return -1;
+  *publicLength = pubLength;
+  *privateLength = privLength;
+  return 0;
+}
+
+int KRPT_Signature(const unsigned char* privateKey, int privateLength, const unsigned char* data,
+                   unsigned long dataLength, unsigned char* signature,
+                   unsigned long* signatureLength)
+{
+  if (signature == nullptr || signatureLength == nullptr || (data == nullptr && dataLength != 0))
+    return -1;
+  ErrorMark mark;
+  PkeyHolder key;
+  key.key = DecodePrivateKey(privateKey, privateLength);
+  if (key.key == nullptr)
+    return -1;
+  unsigned char digest[KRPT_DIGEST_LENGTH];
+  if (!Sha1(data, dataLength, digest))
+    return -1;
+  // No signature digest is set on the context: the bare digest is padded (block type 1) and
+  // signed as it is, with no DigestInfo.
+  size_t length = *signatureLength;
+  if (!RsaOperation(key.key, EVP_PKEY_sign_init, EVP_PKEY_sign, digest, sizeof digest, signature,
+                    &length))
+    return -1;
+  *signatureLength = length;
+  return 0;
+}
+
+int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned char* data,
+                unsigned long dataLength, const unsigned char* signature,
+                unsigned long signatureLength)
+{
+  if (signature == nullptr || (data == nullptr && dataLength != 0))
+    return -1;
+  ErrorMark mark;
+  PkeyHolder key;
+  key.key = DecodePublicKey(publicKey, publicLength);
+  if (key.key == nullptr)
+    return -1;
+  unsigned char digest[KRPT_DIGEST_LENGTH];
+  if (!Sha1(data, dataLength, digest))
+    return -1;
+  unsigned char recovered[KRPT_MAX_KEY_BITS / 8];
+  size_t recoveredLength = sizeof recovered;
+  if (!RsaOperation(key.key, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover, signature,
+                    signatureLength, recovered, &recoveredLength))
+    return -1;
+  if (recoveredLength != KRPT_DIGEST_LENGTH ||
+      CRYPTO_memcmp(recovered, digest, KRPT_DIGEST_LENGTH) != 0)
+    return -1;
+  return 0;
+}
+
+int KRPT_CryptDigest(const unsigned char* publicKey, int publicLength, const unsigned char* input,
+                     unsigned long inputLength, unsigned char* output, unsigned long* outputLength)
+{
+  if (input == nullptr || output == nullptr || outputLength == nullptr)
+    return -1;
+  ErrorMark mark;
+  PkeyHolder key;
+  key.key = DecodePublicKey(publicKey, publicLength);
+  if (key.key == nullptr)
+    return -1;
+  // The block is made in a work buffer first so that a capacity below the key size fails
+  // cleanly instead of depending on how OpenSSL treats a short output.
+  unsigned char block[KRPT_MAX_KEY_BITS / 8];
+  size_t length = sizeof block;
+  if (!RsaOperation(key.key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, input, inputLength, block,
+                    &length) ||
+      length > *outputLength)
+    return -1;
+  memcpy(output, block, length);
+  *outputLength = length;
+  return 0;
+}
+
+int KRPT_DecryptDigest(const unsigned char* privateKey, int privateLength,
+                       const unsigned char* input, unsigned long inputLength, unsigned char* output,
+                       unsigned long* outputLength)
+{
+  if (input == nullptr || output == nullptr || outputLength == nullptr)
+    return -1;
+  ErrorMark mark;
+  PkeyHolder key;
+  key.key = DecodePrivateKey(privateKey, privateLength);
+  if (key.key == nullptr)
+    return -1;
+  unsigned char block[KRPT_MAX_KEY_BITS / 8];
+  size_t length = sizeof block;
+  bool ok = RsaOperation(key.key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, input, inputLength,
+                         block, &length) &&
+            length <= *outputLength;
+  if (ok) {
+    memcpy(output, block, length);
+    *outputLength = length;
+  }
+  OPENSSL_cleanse(block, sizeof block);
+  return ok ? 0 : -1;
+}
+
+int KRPT_CheckPublicKey(const unsigned char* publicKey, int publicLength)
+{
+  ErrorMark mark;
+  PkeyHolder key;
+  key.key = DecodePublicKey(publicKey, publicLength);
+  return key.key != nullptr ? 0 : -1;
+}

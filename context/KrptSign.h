@@ -1,0 +1,61 @@
+/*
+ * KrptSign.h - the crypto module: RSA key pairs, signatures over SHA-1 digests and the two raw
+ * RSA helpers, on top of OpenSSL 3.
+ *
+ * Keys travel as DER bytes in the PKCS#1 forms the store keeps (RSAPublicKey, RSAPrivateKey).
+ * A signature is PKCS#1 v1.5 block type 1 over the bare 20-byte SHA-1 digest of the data, with
+ * no DigestInfo around it; this is what the host checks, so it must never change.
+ *
+ * Every function returns 0 on success and -1 on any failure; it keeps no state between calls,
+ * clears OpenSSL's error queue of what it caused, and writes its outputs only on success.
+ * Output lengths are in/out: on entry the capacity of the buffer, on return the bytes written.
+ * A result that does not fit fails; nothing is written past the capacity.
+ */
+#ifndef KRPTSIGN_H
+#define KRPTSIGN_H
+
+/* Room a caller gives a DER key: enough for a 4096-bit private key (about 2350 bytes). */
+#define KRPT_KEY_BUFFER_SIZE 4096
+/* Room for a signature or an RSA block of the largest key accepted. */
+#define KRPT_SIGNATURE_BUFFER_SIZE 1024
+/* Size of the merchant keys the host expects unless the store chooses another. */
+#define KRPT_DEFAULT_KEY_BITS 512
+/* Largest modulus accepted for any key (generation, signing, verification). */
+#define KRPT_MAX_KEY_BITS 4096
+/* Length of the digest that is signed. */
+#define KRPT_DIGEST_LENGTH 20
+
+/*
+ * Generates an RSA key pair of `bits` bits (512 to KRPT_MAX_KEY_BITS) with exponent 65537 and
+ * writes its DER encodings. A non-empty seed is mixed into OpenSSL's random generator first.
+ */
+int KRPT_GenerateKeys(unsigned char* publicKey, int* publicLength, unsigned char* privateKey,
+                      int* privateLength, const unsigned char* seed, int seedLength,
+                      int bits = KRPT_DEFAULT_KEY_BITS);
+
+/* Signs the SHA-1 digest of `data` with the DER private key. */
+int KRPT_Signature(const unsigned char* privateKey, int privateLength, const unsigned char* data,
+                   unsigned long dataLength, unsigned char* signature,
+                   unsigned long* signatureLength);
+
+/*
+ * Checks `signature` over `data` with the DER public key: 0 only when the signature recovers
+ * exactly the 20-byte SHA-1 digest of the data (compared in constant time).
+ */
+int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned char* data,
+                unsigned long dataLength, const unsigned char* signature,
+                unsigned long signatureLength);
+
+/* RSA public-key encryption of `input` with PKCS#1 v1.5 padding (block type 2). */
+int KRPT_CryptDigest(const unsigned char* publicKey, int publicLength, const unsigned char* input,
+                     unsigned long inputLength, unsigned char* output, unsigned long* outputLength);
+
+/* RSA private-key decryption of a PKCS#1 v1.5 (block type 2) block. */
+int KRPT_DecryptDigest(const unsigned char* privateKey, int privateLength,
+                       const unsigned char* input, unsigned long inputLength, unsigned char* output,
+                       unsigned long* outputLength);
+
+/* 0 when the bytes decode as an RSA public key of at most KRPT_MAX_KEY_BITS bits, else -1. */
+int KRPT_CheckPublicKey(const unsigned char* publicKey, int publicLength);
+
+#endif /* KRPTSIGN_H */

@@ -1,0 +1,406 @@
+/*
+ * tbxutil.cpp - encodings, string conversions, and the key and signature operations.
+ */
+#include "tbxutil.h"
+
+#include "KrptSign.h"
+#include "mvobject.h"
+#include "tbxerr.h"
+#include "xmlElement.h"
+#include "xmlParser.h"
+
+#include <openssl/crypto.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* Source unit named by the key operations' failures; they are operations of the context. */
+const char CTX_UNIT[] = "tbxctx";
+
+/* Lines the context documents for the failures of GenKey, VerifyData and SignData. */
+const long LINE_GENKEY_CRYPTO = 321;
+const long LINE_VERIFY_NO_KEY = 359;
+const long LINE_VERIFY_KEY_BLOB = 362;
+const long LINE_VERIFY_SIGNATURE_BLOB = 365;
+const long LINE_VERIFY_INVALID = 384;
+const long LINE_SIGN_NO_KEY = 403;
+const long LINE_SIGN_KEY_BLOB = 421;
+const long LINE_SIGN_CRYPTO = 426;
+/* Lines of the store-write failures of UpdateFile (text form). */
+const long LINE_UPDATE_NO_CONTEXT = 193;
+const long LINE_UPDATE_CREATE = 205;
+const long LINE_UPDATE_WRITE = 212;
+/* Lines of the failures this module adds: key identifiers and key size. */
+const long LINE_KEY_ID = 330;
+const long LINE_KEY_BITS = 335;
+/* Lines of XmlFromStream's failures. */
+const long LINE_XML_PARSE = 46;
+const long LINE_XML_NO_TBX = 49;
+/* Line of QueryValue's missing context. */
+const long LINE_QUERY_NO_CONTEXT = 71;
+
+const char HEX_DIGITS[] = "0123456789abcdef";
+
+const mode_t PUBLIC_KEY_MODE = 0644;
+const mode_t PRIVATE_KEY_MODE = 0600;
+
+bool IsAsciiAlnum(unsigned char c)
+{
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+int HexValue(char c)
+{
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+/* Wipes a buffer that held private key material when it goes out of scope. */
+class ScrubbedBuffer
+{
+public:
+  explicit ScrubbedBuffer(size_t size) : m_Data(new unsigned char[size]), m_Size(size) {}
+  ~ScrubbedBuffer()
+  {
+    OPENSSL_cleanse(m_Data, m_Size);
+    delete[] m_Data;
+  }
+  ScrubbedBuffer(const ScrubbedBuffer&) = delete;
+  ScrubbedBuffer& operator=(const ScrubbedBuffer&) = delete;
+  unsigned char* data() { return m_Data; }
+  size_t size() const { return m_Size; }
+
+private:
+  unsigned char* m_Data;
+  size_t m_Size;
+};
+
+} // namespace
+
+/* ---- Encodings ---------------------------------------------------------------------------- */
+
+MvString BufferToHex(const unsigned char* buffer, unsigned long length)
+{
+  MvString out;
+  if (length == 0)
+    return out;
+  if (length > 0x7FFFFFFFul)
+    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+  out.grow(static_cast<unsigned>(length * 2));
+  for (unsigned long i = 0; i < length; ++i) {
+    out += HEX_DIGITS[buffer[i] >> 4];
+    out += HEX_DIGITS[buffer[i] & 0x0F];
+  }
+  return out;
+}
+
+long HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length)
+{
+  const char* p = text.c_str();
+  unsigned long n = text.size();
+  unsigned long i = 0;
+  int high = 0;
+  for (; i < n; ++i) {
+    if (i / 2 >= length)
+      return TBX_E_BUFFER_TOO_SMALL;
+    int value = HexValue(p[i]);
+    if (value < 0)
+      return TBX_E_COMMAND_FAILED;
+    if (i % 2 == 0)
+      high = value;
+    else
+      buffer[i / 2] = static_cast<unsigned char>(high * 16 + value);
+  }
+  length = i / 2;
+  return 0;
+}
+
+MvString Encode(const MvString& text)
+{
+  MvString out;
+  const char* p = text.c_str();
+  unsigned n = text.size();
+  if (n == 0)
+    return out;
+  out.grow(n <= 0x55555555u ? n * 3 : n);
+  for (unsigned i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (IsAsciiAlnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += HEX_DIGITS[c >> 4];
+      out += HEX_DIGITS[c & 0x0F];
+    }
+  }
+  return out;
+}
+
+void SlToBackSl(MvString& text)
+{
+  for (unsigned i = 0; i < text.size(); ++i) {
+    if (text[i] == '/')
+      text[i] = '\\';
+  }
+}
+
+/* ---- String conversions ------------------------------------------------------------------- */
+
+MvString mbstoSTRING(const char* s)
+{
+  return MvString(s);
+}
+
+size_t WCSToMBS(char* dest, const wchar_t* src, size_t size)
+{
+  return wcstombs(dest, src, size);
+}
+
+TBX_WCHARBuffer::TBX_WCHARBuffer(const MvString& text) : m_Buffer(nullptr), m_ByteLength(0)
+{
+  unsigned long n = text.size();
+  m_Buffer = new (std::nothrow) unsigned short[n + 1];
+  if (m_Buffer == nullptr)
+    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+  // Written byte by byte so that the hashed bytes are b, 0 whatever the host's byte order.
+  unsigned char* out = reinterpret_cast<unsigned char*>(m_Buffer);
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(text.c_str());
+  for (unsigned long i = 0; i < n; ++i) {
+    out[2 * i] = in[i];
+    out[2 * i + 1] = 0;
+  }
+  m_Buffer[n] = 0;
+  m_ByteLength = 2 * n;
+}
+
+TBX_WCHARBuffer::~TBX_WCHARBuffer()
+{
+  delete[] m_Buffer;
+}
+
+/* ---- Key identifiers and key size --------------------------------------------------------- */
+
+bool TBX_IsPlainKeyId(const MvString& id)
+{
+  if (id.empty() || id == "." || id == "..")
+    return false;
+  const char* p = id.c_str();
+  for (unsigned i = 0; i < id.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c == '/' || c < 0x20 || c == 0x7F)
+      return false;
+  }
+  return true;
+}
+
+void TBX_CheckKeyId(const MvString& id, long code)
+{
+  if (!TBX_IsPlainKeyId(id))
+    TBX_THROW(code, "key identifier is not a plain file name", CTX_UNIT, LINE_KEY_ID);
+}
+
+int TBX_KeyBitsFromSetting(const MvString& value)
+{
+  static const struct
+  {
+    const char* text;
+    int bits;
+  } sizes[] = {{"512", 512}, {"1024", 1024}, {"2048", 2048}, {"3072", 3072}, {"4096", 4096}};
+  if (value.empty())
+    return KRPT_DEFAULT_KEY_BITS;
+  for (const auto& s : sizes) {
+    if (value == s.text)
+      return s.bits;
+  }
+  MvString message("KEYBITS must be 512, 1024, 2048, 3072 or 4096, not '");
+  message += value;
+  message += "'";
+  TBX_THROW(TBX_E_INVALID_OPTION, message, CTX_UNIT, LINE_KEY_BITS);
+}
+
+/* ---- Key operations on key texts ---------------------------------------------------------- */
+
+void TBX_CreateKeyTexts(int bits, MvString& publicText, MvString& privateText)
+{
+  unsigned char publicKey[KRPT_KEY_BUFFER_SIZE];
+  ScrubbedBuffer privateKey(KRPT_KEY_BUFFER_SIZE);
+  int publicLength = sizeof publicKey;
+  int privateLength = static_cast<int>(privateKey.size());
+  if (KRPT_GenerateKeys(publicKey, &publicLength, privateKey.data(), &privateLength, nullptr, 0,
+                        bits) != 0)
+    TBX_THROW(TBX_E_CRYPTO, "", CTX_UNIT, LINE_GENKEY_CRYPTO);
+  publicText = BufferToHex(publicKey, static_cast<unsigned long>(publicLength));
+  privateText = BufferToHex(privateKey.data(), static_cast<unsigned long>(privateLength));
+}
+
+void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvString& signature)
+{
+  TBX_WCHARBuffer wide(data);
+  ScrubbedBuffer key(TBX_PRIVATE_KEY_BUFFER_SIZE);
+  unsigned long keyLength = key.size();
+  if (HexToBuffer(privateText, key.data(), keyLength) != 0)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_SIGN_KEY_BLOB);
+  unsigned char sig[KRPT_SIGNATURE_BUFFER_SIZE];
+  unsigned long sigLength = sizeof sig;
+  if (KRPT_Signature(key.data(), static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig,
+                     &sigLength) != 0)
+    TBX_THROW(TBX_E_CRYPTO, "", CTX_UNIT, LINE_SIGN_CRYPTO);
+  signature = BufferToHex(sig, sigLength);
+}
+
+void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
+                           const MvString& signature)
+{
+  unsigned char key[TBX_PUBLIC_KEY_BUFFER_SIZE];
+  unsigned long keyLength = sizeof key;
+  if (HexToBuffer(publicText, key, keyLength) != 0)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_VERIFY_KEY_BLOB);
+  // An odd digit would be dropped by the decoder, so one digit appended to a valid signature
+  // would still verify; duplicate checks keyed on the text rely on one text per signature.
+  unsigned char sig[TBX_SIGNATURE_BUFFER_SIZE];
+  unsigned long sigLength = sizeof sig;
+  if (signature.size() % 2 != 0 || HexToBuffer(signature, sig, sigLength) != 0)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_VERIFY_SIGNATURE_BLOB);
+  TBX_WCHARBuffer wide(data);
+  if (KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig,
+                  sigLength) != 0)
+    TBX_THROW(TBX_E_INVALID_SIGNATURE, "", CTX_UNIT, LINE_VERIFY_INVALID);
+}
+
+/* ---- Key operations on a store directory -------------------------------------------------- */
+
+void TBX_GenKey(const MvString& storePath, const MvString& keyId)
+{
+  TBX_CheckKeyId(keyId, TBX_E_INVALID_FORMAT);
+  int bits = TBX_KeyBitsFromSetting(TBX_QueryKeyBitsSetting(storePath));
+  MvString publicText, privateText;
+  TBX_CreateKeyTexts(bits, publicText, privateText);
+  TBX_WriteStoreText(storePath, MvString("keys/public/") + keyId, publicText, PUBLIC_KEY_MODE);
+  TBX_WriteStoreText(storePath, MvString("keys/private/") + keyId, privateText, PRIVATE_KEY_MODE);
+  OPENSSL_cleanse(privateText.begin(), privateText.size());
+}
+
+void TBX_SignData(const MvString& storePath, const MvString& data, const MvString& keyId,
+                  MvString& signature)
+{
+  TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
+  MvString key;
+  if (!TBX_ReadStoreText(storePath, MvString("keys/private/") + keyId, key) || key.empty())
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", CTX_UNIT, LINE_SIGN_NO_KEY);
+  TBX_SignWithKeyText(data, key, signature);
+  OPENSSL_cleanse(key.begin(), key.size());
+}
+
+void TBX_VerifyData(const MvString& storePath, const MvString& data, const MvString& keyId,
+                    const MvString& signature)
+{
+  TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
+  MvString key;
+  if (!TBX_ReadStoreText(storePath, MvString("keys/public/") + keyId, key) || key.empty())
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", CTX_UNIT, LINE_VERIFY_NO_KEY);
+  TBX_VerifyWithKeyText(data, key, signature);
+}
+
+/* ---- Store access (stand-ins for the context's file operations) --------------------------- */
+
+bool TBX_ReadStoreText(const MvString& storePath, const MvString& file, MvString& text)
+{
+  if (storePath.empty())
+    TBX_THROW(TBX_E_NO_CONTEXT, "", CTX_UNIT, LINE_QUERY_NO_CONTEXT);
+  MvString path(storePath);
+  path += "/";
+  path += file;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr)
+    return false;
+  MvString content;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+    content.append(buf, static_cast<unsigned>(n));
+  bool ok = !ferror(f);
+  fclose(f);
+  if (!ok)
+    return false;
+  text = content;
+  return true;
+}
+
+void TBX_WriteStoreText(const MvString& storePath, const MvString& file, const MvString& text,
+                        mode_t mode)
+{
+  if (storePath.empty())
+    TBX_THROW(TBX_E_NO_CONTEXT, "", CTX_UNIT, LINE_UPDATE_NO_CONTEXT);
+  MvString target(storePath);
+  target += "/";
+  target += file;
+  MvString temp(target);
+  temp += ".tmpXXXXXX";
+  int fd = mkstemp(temp.begin());
+  if (fd < 0)
+    TBX_THROW(TBX_E_FILE_NOT_FOUND, "", CTX_UNIT, LINE_UPDATE_CREATE);
+  const char* p = text.c_str();
+  size_t left = text.size();
+  bool ok = fchmod(fd, mode) == 0;
+  while (ok && left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    unlink(temp.c_str());
+    TBX_THROW(TBX_E_FILE_IO, "", CTX_UNIT, LINE_UPDATE_WRITE);
+  }
+  // Make the rename itself durable.
+  MvString dir(target);
+  const char* slash = strrchr(dir.c_str(), '/');
+  MvString dirPath(dir.c_str(), static_cast<unsigned>(slash - dir.c_str()));
+  int dfd = open(dirPath.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+}
+
+MvString TBX_QueryKeyBitsSetting(const MvString& storePath)
+{
+  // As the context's QueryValue("settings.xml", "KEYBITS", value) answers: empty for a missing
+  // file or attribute, TBX_E_INVALID_FORMAT for a file that is not XML with a TBX element.
+  MvString text;
+  MvString value;
+  if (!TBX_ReadStoreText(storePath, MvString("settings.xml"), text))
+    return value;
+  MvStringStream in;
+  in << text;
+  xmlElementPtr document;
+  if (xmlParser::parseText(in, document.receive()) != 0)
+    TBX_THROW(TBX_E_INVALID_FORMAT, "", CTX_UNIT, LINE_XML_PARSE);
+  xmlElementPtr top;
+  if (!document->getChild(MvString("TBX"), 0, top.receive()))
+    TBX_THROW(TBX_E_INVALID_FORMAT, "", CTX_UNIT, LINE_XML_NO_TBX);
+  if (!xmlGetAttributeEx(top.get(), MvString("KEYBITS"), value))
+    value.clear();
+  return value;
+}
