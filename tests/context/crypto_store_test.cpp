@@ -7,7 +7,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace cryptotest;
 namespace fs = std::filesystem;
@@ -347,4 +351,27 @@ TEST_F(CryptoStore, GenKeyTakesItsSizeFromSettings)
       EXPECT_FALSE(fs::exists(m_Dir / "keys/private/k"));
     }
   }
+}
+
+TEST_F(CryptoStore, FailedKeyWriteKeepsTheOldFile)
+{
+  // The child may write only 100 bytes per file: the new key does not fit.
+  Put("keys/private/k", "old content");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {100, 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    long code = Catch([&] {
+                  TBX_WriteStoreText(m_Store, MvString("keys/private/k"),
+                                     MvString(std::string(5000, 'a').c_str()), 0600);
+                }).code;
+    _exit(code == TBX_E_FILE_IO ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Get("keys/private/k"), "old content");
+  EXPECT_EQ(Listing("keys/private"), (std::vector<std::string>{"k"}));
 }
