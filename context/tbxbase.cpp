@@ -1,0 +1,326 @@
+// File-system side of the context: directories, the working directory, unique identifiers and
+// the atomic replacement of store files.
+#include "tbxbase.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <uuid/uuid.h>
+
+#include <openssl/rand.h>
+
+#include "tbxctx.h"
+#include "tbxerr.h"
+
+namespace {
+
+const char kBaseUnit[] = "tbxbase";
+const long kLineCreatePath = 55;
+
+// Longest part of the target's name kept in a temporary file's name, so that a target whose
+// name is near the file-system limit still gets a temporary name that fits.
+const unsigned kTempNameStem = 64;
+// Attempts at a fresh temporary name before giving up (each collision is one in 2^48).
+const int kTempNameAttempts = 16;
+
+MvString BaseName(const MvString& path)
+{
+  const char* s = path.c_str();
+  const unsigned n = path.size();
+  unsigned i = n;
+  while (i > 0 && s[i - 1] != '/')
+    --i;
+  return path.substr(i);
+}
+
+// The whole content of the symbolic link at `path`, of any length.
+bool ReadLink(const MvString& path, MvString& target)
+{
+  size_t size = 256;
+  for (;;) {
+    char* buf = static_cast<char*>(std::malloc(size));
+    if (buf == nullptr) {
+      errno = ENOMEM;
+      return false;
+    }
+    const ssize_t n = readlink(path.c_str(), buf, size);
+    if (n < 0) {
+      const int e = errno;
+      std::free(buf);
+      errno = e;
+      return false;
+    }
+    if (static_cast<size_t>(n) < size) {
+      target.assign(buf, static_cast<unsigned>(n));
+      std::free(buf);
+      return true;
+    }
+    std::free(buf);
+    if (size > (1u << 20)) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    size *= 2;
+  }
+}
+
+// Follows symbolic links from `path` to the file a write must replace. `*exists` tells whether
+// that file exists (a dangling link names a file to be created); `st` is its status then.
+bool ResolveTarget(const MvString& path, MvString& target, struct stat& st, bool& exists)
+{
+  MvString current = path;
+  for (int hops = 0; hops <= TBX_MAX_SYMLINK_HOPS; ++hops) {
+    if (lstat(current.c_str(), &st) != 0) {
+      if (errno != ENOENT)
+        return false;
+      exists = false;
+      target = current;
+      return true;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      exists = true;
+      target = current;
+      return true;
+    }
+    MvString link;
+    if (!ReadLink(current, link))
+      return false;
+    if (link.empty()) {
+      errno = ENOENT;
+      return false;
+    }
+    if (link[0] == '/')
+      current = link;
+    else
+      current = TBX_DirName(current) + "/" + link;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+void RandomSuffix(char out[13])
+{
+  unsigned char bytes[6];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) {
+    // The generator is unavailable: a per-process counter with the pid and the clock still gives
+    // a name nobody else uses; O_EXCL refuses the rare collision.
+    static const unsigned long pid = static_cast<unsigned long>(getpid());
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    unsigned long long v = (static_cast<unsigned long long>(ts.tv_nsec) << 16) ^ pid ^
+                           static_cast<unsigned long long>(ts.tv_sec) * 2654435761ull;
+    for (int i = 0; i < 6; ++i)
+      bytes[i] = static_cast<unsigned char>(v >> (8 * i));
+  }
+  static const char hex[] = "0123456789abcdef";
+  for (int i = 0; i < 6; ++i) {
+    out[2 * i] = hex[bytes[i] >> 4];
+    out[2 * i + 1] = hex[bytes[i] & 15];
+  }
+  out[12] = '\0';
+}
+
+bool WriteAll(int fd, const unsigned char* p, size_t left)
+{
+  while (left > 0) {
+    const ssize_t n = write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+long Fail(long code, int* sysError)
+{
+  if (sysError != nullptr)
+    *sysError = errno;
+  return code;
+}
+
+}  // namespace
+
+MvString TBX_DirName(const MvString& path)
+{
+  const char* s = path.c_str();
+  unsigned i = path.size();
+  while (i > 0 && s[i - 1] != '/')
+    --i;
+  if (i == 0)
+    return MvString(".");
+  // Drop the separator(s) before the name, but keep a lone root.
+  while (i > 1 && s[i - 1] == '/')
+    --i;
+  return path.substr(0, i);
+}
+
+bool TBX_HasZeroByte(const MvString& text)
+{
+  const char* s = text.c_str();
+  return s != nullptr && std::memchr(s, '\0', text.size()) != nullptr;
+}
+
+long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool privateFile,
+                     int* sysError)
+{
+  if (path.empty() || TBX_HasZeroByte(path)) {
+    errno = ENOENT;
+    return Fail(TBX_E_FILE_NOT_FOUND, sysError);
+  }
+
+  MvString target;
+  struct stat st;
+  bool exists = false;
+  if (!ResolveTarget(path, target, st, exists))
+    return Fail(TBX_E_FILE_NOT_FOUND, sysError);
+  if (exists && !S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return Fail(TBX_E_FILE_NOT_FOUND, sysError);
+  }
+  // A file its owner made read-only stays protected, as it was when it was opened for writing.
+  if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+    return Fail(TBX_E_FILE_NOT_FOUND, sysError);
+
+  // A new ordinary file is created with TBX_FILE_MODE and the umask takes its bits off, as for
+  // any new file; a replaced one is first created private and then given the old file's bits.
+  const mode_t createMode = (privateFile || exists) ? TBX_PRIVATE_FILE_MODE : TBX_FILE_MODE;
+
+  MvString dir = TBX_DirName(target);
+  MvString stem = BaseName(target);
+  if (stem.size() > kTempNameStem)
+    stem = stem.substr(0, kTempNameStem);
+
+  MvString temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
+    char suffix[13];
+    RandomSuffix(suffix);
+    temp = dir + "/." + stem + ".tmp-" + suffix;
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
+    if (fd < 0 && errno != EEXIST)
+      return Fail(TBX_E_FILE_NOT_FOUND, sysError);
+  }
+  if (fd < 0)
+    return Fail(TBX_E_FILE_NOT_FOUND, sysError);
+
+  bool ok = true;
+  if (privateFile) {
+    ok = fchmod(fd, TBX_PRIVATE_FILE_MODE) == 0;
+  } else if (exists) {
+    // Keep the owner where we may (root rewriting another user's file); a refusal is not an
+    // error, the bytes are what matters.
+    if (st.st_uid != geteuid() || st.st_gid != getegid()) {
+      if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+      }
+    }
+    ok = fchmod(fd, st.st_mode & 07777) == 0;
+  }
+  ok = ok && WriteAll(fd, static_cast<const unsigned char*>(data), length);
+  ok = ok && fsync(fd) == 0;
+  if (!ok) {
+    const int e = errno;
+    close(fd);
+    unlink(temp.c_str());
+    errno = e;
+    return Fail(TBX_E_FILE_IO, sysError);
+  }
+  if (close(fd) != 0 || rename(temp.c_str(), target.c_str()) != 0) {
+    const int e = errno;
+    unlink(temp.c_str());
+    errno = e;
+    return Fail(TBX_E_FILE_IO, sysError);
+  }
+
+  // Make the rename itself durable. The new content is in place either way, so a directory
+  // that cannot be synced (some file systems refuse) does not turn success into failure.
+  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    if (fsync(dfd) != 0) {
+    }
+    close(dfd);
+  }
+  return 0;
+}
+
+void TBX_Context::CreatePath(const MvString& dir)
+{
+  const char* path = dir.c_str() != nullptr ? dir.c_str() : "";
+  DIR* d = TBX_HasZeroByte(dir) ? nullptr : opendir(path);
+  if (d != nullptr) {
+    closedir(d);
+  } else {
+    // The directory that will hold private keys is for this user alone.
+    MvString trimmed = dir;
+    while (trimmed.size() > 1 && trimmed[trimmed.size() - 1] == '/')
+      trimmed = trimmed.substr(0, trimmed.size() - 1);
+    const unsigned n = trimmed.size();
+    const unsigned suffix = sizeof("keys/private") - 1;
+    const bool privateDir =
+        n >= suffix && std::memcmp(trimmed.c_str() + n - suffix, "keys/private", suffix) == 0 &&
+        (n == suffix || trimmed[n - suffix - 1] == '/');
+    int err = 0;
+    if (TBX_HasZeroByte(dir))
+      err = EINVAL;
+    else if (mkdir(path, privateDir ? TBX_PRIVATE_DIR_MODE : 0777) != 0)
+      err = errno;
+    if (err != 0)
+      TBX_THROW(err, "TBX_Context::CreatePath(): failed to create directory", kBaseUnit,
+                kLineCreatePath);
+  }
+  LogMessage("CREATE PATH: " + dir);
+}
+
+MvString TBX_Context::GetDefaultConfiguration()
+{
+  size_t size = 256;
+  for (;;) {
+    char* buf = static_cast<char*>(std::malloc(size));
+    if (buf == nullptr)
+      return MvString();
+    if (getcwd(buf, size) != nullptr) {
+      MvString cwd(buf);
+      std::free(buf);
+      return cwd;
+    }
+    const int e = errno;
+    std::free(buf);
+    if (e != ERANGE || size > (1u << 24))
+      return MvString();
+    size *= 2;
+  }
+}
+
+MvString TBX_Context::CreateUuid()
+{
+  uuid_t id;
+  uuid_generate(id);
+  const unsigned long a = static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
+                          static_cast<unsigned long>(id[2]) << 16 |
+                          static_cast<unsigned long>(id[3]) << 24;
+  const unsigned b = static_cast<unsigned>(id[4]) | static_cast<unsigned>(id[5]) << 8;
+  const unsigned c = static_cast<unsigned>(id[6]) | static_cast<unsigned>(id[7]) << 8;
+  char text[33];
+  std::snprintf(text, sizeof text, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x", a, b, c,
+                id[8], id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+  return MvString(text, 32);
+}
+
+void TBX_Context::LogMessage(const MvString&)
+{
+}

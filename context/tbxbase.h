@@ -1,0 +1,47 @@
+/*
+ * tbxbase.h - file-system helpers of the configuration store: replacing a file atomically.
+ */
+#ifndef TBXBASE_H
+#define TBXBASE_H
+
+#include <cstddef>
+
+#include "mvstring.h"
+
+/* Permission bits of new store files; the process's umask applies. */
+#define TBX_FILE_MODE 0666
+/* Permission bits of private key files, whatever the umask and whatever the replaced file had. */
+#define TBX_PRIVATE_FILE_MODE 0600
+/* Permission bits of the directory that holds private keys. */
+#define TBX_PRIVATE_DIR_MODE 0700
+/* Symbolic links followed to find the file a write replaces, as the kernel's own bound. */
+#define TBX_MAX_SYMLINK_HOPS 40
+
+/*
+ * Replaces the file at `path` with `length` bytes of `data` so that, whatever happens (a failed
+ * write, a full disk, the process killed at any byte), the path holds either its complete old
+ * content or the complete new one:
+ *  - the bytes go to a new temporary file in the target's directory, which is flushed and
+ *    synced, then renamed over the target; the directory is synced after the rename;
+ *  - when `path` is a symbolic link (or a chain of them), the file it finally names is replaced
+ *    and the link stays;
+ *  - a replaced file keeps its permission bits (and, where the process may, its owner and
+ *    group); a new file gets TBX_FILE_MODE less the umask. With `privateFile` the result has
+ *    exactly TBX_PRIVATE_FILE_MODE in both cases, and the bytes are never readable by others,
+ *    not even while the temporary file is written.
+ * Returns 0; TBX_E_FILE_NOT_FOUND when the temporary file cannot be created (missing directory,
+ * no permission, the target is a directory, the path holds a zero byte, a loop of links) or the
+ * existing target may not be written by this process (a read-only file stays as it is);
+ * TBX_E_FILE_IO when writing, syncing or renaming fails. On failure the temporary file is
+ * removed and the target is untouched; `*sysError` (when not null) receives the errno value.
+ */
+long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool privateFile,
+                     int* sysError);
+
+/* The directory part of `path` ("." when it has no '/', "/" for a file in the root). */
+MvString TBX_DirName(const MvString& path);
+
+/* True when `text` holds a zero byte, which would cut a path short in the system calls. */
+bool TBX_HasZeroByte(const MvString& text);
+
+#endif /* TBXBASE_H */
