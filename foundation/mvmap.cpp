@@ -115,9 +115,10 @@ MvRBTree::~MvRBTree()
   MvRBTree::clear(m_Root);
 }
 
-int MvRBTree::genericOrder(const void* probe, const MvFindable& stored)
+int MvRBTree::genericOrder(const void* probe, const MvTreeNode& node)
 {
   const MvFindable& x = *static_cast<const MvFindable*>(probe);
+  const MvFindable& stored = *node.object();
   if (stored == x)
     return 0;
   return x < stored ? -1 : 1;
@@ -127,7 +128,7 @@ MvTreeNode* MvRBTree::findNode(const void* probe, Order order) const
 {
   MvTreeNode* n = m_Root;
   while (n) {
-    const int c = order(probe, *n->m_Object);
+    const int c = order(probe, *n);
     if (c == 0)
       return n;
     n = c < 0 ? n->m_Left : n->m_Right;
@@ -147,14 +148,15 @@ MvFindable* MvRBTree::put(const MvFindable& x)
   return putOwned(copy, copy, &genericOrder);
 }
 
-MvFindable* MvRBTree::putOwned(MvFindable* owned, const void* probe, Order order)
+MvFindable* MvRBTree::putOwned(MvFindable* owned, const void* probe, Order order,
+                               const void* hint)
 {
   PathStack path;
   MvTreeNode* node = nullptr;
   int side = 0;
   try {
     for (MvTreeNode* n = m_Root; n;) {
-      side = order(probe, *n->m_Object);
+      side = order(probe, *n);
       if (side == 0)
         throw MVFC_Exception(TBX_E_DUPLICATE_KEY);
       path.push(n);
@@ -163,6 +165,7 @@ MvFindable* MvRBTree::putOwned(MvFindable* owned, const void* probe, Order order
     node = new (std::nothrow) MvTreeNode(owned);
     if (!node)
       throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+    node->m_Hint = hint;
   } catch (...) {
     delete owned;
     throw;
@@ -245,7 +248,7 @@ MvFindable* MvRBTree::take(const void* probe, Order order)
   MvTreeNode* z = m_Root;
   while (z) {
     path.push(z);
-    const int c = order(probe, *z->m_Object);
+    const int c = order(probe, *z);
     if (c == 0)
       break;
     z = c < 0 ? z->m_Left : z->m_Right;
@@ -263,6 +266,7 @@ MvFindable* MvRBTree::take(const void* probe, Order order)
       path.push(y);
     }
     std::swap(z->m_Object, y->m_Object);
+    std::swap(z->m_Hint, y->m_Hint);
     z = y;
   }
 
@@ -371,7 +375,7 @@ void MvRBTree::clear(MvTreeNode* n)
     MvTreeNode* parent = nullptr;
     for (MvTreeNode* c = m_Root; c && c != n;) {
       parent = c;
-      c = genericOrder(n->m_Object, *c->m_Object) < 0 ? c->m_Left : c->m_Right;
+      c = genericOrder(n->m_Object, *c) < 0 ? c->m_Left : c->m_Right;
     }
     if (!parent || (parent->m_Left != n && parent->m_Right != n))
       return; // not a node of this tree
@@ -512,7 +516,7 @@ void MvMap::unlink(MvMapItem* item)
   item->m_Prev = item->m_Next = nullptr;
 }
 
-MvMapItem* MvMap::putEntry(MvFindable* entry, const void* probe, Order order)
+MvMapItem* MvMap::putEntry(MvFindable* entry, const void* probe, Order order, const void* hint)
 {
   MvMapItem* item = new (std::nothrow) MvMapItem(entry);
   if (!item) {
@@ -520,7 +524,7 @@ MvMapItem* MvMap::putEntry(MvFindable* entry, const void* probe, Order order)
     throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
   }
   try {
-    putOwned(item, probe ? probe : item, order);
+    putOwned(item, probe ? probe : item, order, hint);
   } catch (...) {
     delete entry; // the item itself went with the failed put
     throw;
@@ -597,22 +601,26 @@ MV_IMPLEMENT_CLASS(MvStrMap, MvMap)
 
 namespace {
 
-// The string key of an entry known to be an MvKeyValue of MvStrings.
-const MvString& stringKey(const MvFindable& stored)
+// While the map holds only string pairs every node's hint is its key string.
+int stringOrder(const void* probe, const MvTreeNode& stored)
 {
-  const MvMapItem& item = static_cast<const MvMapItem&>(stored);
-  return static_cast<const MvString&>(static_cast<const MvKeyValue*>(item.object())->first());
+  return static_cast<const MvString*>(probe)->compare(*static_cast<const MvString*>(stored.hint()));
 }
 
-int stringOrder(const void* probe, const MvFindable& stored)
+const MvString& keyString(const MvKeyValue& kv)
 {
-  return static_cast<const MvString*>(probe)->compare(stringKey(stored));
+  return static_cast<const MvString&>(kv.first());
 }
 
 bool isStringPair(const MvFindable& x)
 {
   const MvKeyValue* kv = as<MvKeyValue>(&x);
-  return kv && typeid(kv->first()) == typeid(MvString) && typeid(kv->second()) == typeid(MvString);
+  if (!kv)
+    return false;
+  // Bound first: clang refuses a function call inside typeid under -Werror.
+  const MvFindable& key = kv->first();
+  const MvObject& value = kv->second();
+  return typeid(key) == typeid(MvString) && typeid(value) == typeid(MvString);
 }
 
 } // namespace
@@ -634,8 +642,8 @@ MvMapItem* MvStrMap::put(const MvFindable& x)
   const MvKeyValue& kv = static_cast<const MvKeyValue&>(x);
   if (!onlyStrings())
     return MvMap::put(x);
-  const MvString& key = static_cast<const MvString&>(kv.first());
-  return putEntry(MvCloneAs(kv), &key, &stringOrder);
+  MvKeyValue* entry = MvCloneAs(kv);
+  return putEntry(entry, &keyString(kv), &stringOrder, &keyString(*entry));
 }
 
 MvString& MvStrMap::operator[](const MvString& key)
@@ -649,7 +657,7 @@ MvString& MvStrMap::operator[](const MvString& key)
       MvKeyValue* entry = new (std::nothrow) MvKeyValue(key, MvString());
       if (!entry)
         throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
-      item = putEntry(entry, &key, &stringOrder);
+      item = putEntry(entry, &key, &stringOrder, &keyString(*entry));
     }
   } else {
     item = findItem(key);

@@ -41,6 +41,9 @@ public:
   MvTreeNode* left() const { return m_Left; }
   MvTreeNode* right() const { return m_Right; }
   MvFindable* object() const { return m_Object; }
+  // What the owning container cached about the object to compare it without indirections
+  // (the string map keeps the key string here); null when nothing is cached.
+  const void* hint() const { return m_Hint; }
 
 private:
   friend class MvRBTree;
@@ -48,6 +51,7 @@ private:
   MvTreeNode* m_Left;
   MvTreeNode* m_Right;
   MvFindable* m_Object;
+  const void* m_Hint = nullptr;
 };
 
 // A red-black tree of owned copies of findable objects, without parent pointers: insertion and
@@ -84,13 +88,15 @@ public:
   MvTreeNode* root() const { return m_Root; }
 
 protected:
-  // Three-way order of a probe against a stored object: < 0 left, 0 match, > 0 right.
-  typedef int (*Order)(const void* probe, const MvFindable& stored);
-  static int genericOrder(const void* probe, const MvFindable& stored);
+  // Three-way order of a probe against a stored node: < 0 left, 0 match, > 0 right.
+  typedef int (*Order)(const void* probe, const MvTreeNode& stored);
+  static int genericOrder(const void* probe, const MvTreeNode& stored);
 
   MvTreeNode* findNode(const void* probe, Order order) const;
-  // Stores `owned`, which the tree then owns; on a duplicate or a failure destroys it and throws.
-  MvFindable* putOwned(MvFindable* owned, const void* probe, Order order);
+  // Stores `owned`, which the tree then owns, in a node with the given hint; on a duplicate or
+  // a failure destroys it and throws.
+  MvFindable* putOwned(MvFindable* owned, const void* probe, Order order,
+                       const void* hint = nullptr);
   // Unlinks the node matching `probe` and hands its object to the caller; null when none.
   MvFindable* take(const void* probe, Order order);
   // Calls `fn` on every node of the subtree at `n`, in key order.
@@ -189,7 +195,8 @@ public:
   MvMapItem* findItem(const MvFindable& k) const;
 
 protected:
-  MvMapItem* putEntry(MvFindable* entry, const void* probe, Order order);
+  MvMapItem* putEntry(MvFindable* entry, const void* probe, Order order,
+                      const void* hint = nullptr);
   void link(MvMapItem* item);
   void unlink(MvMapItem* item);
 

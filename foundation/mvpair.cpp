@@ -88,29 +88,34 @@ MvKeyValue::~MvKeyValue()
   delete m_Second;
 }
 
+namespace {
+
+// Makes `*part` a copy of `from`: in place when the classes match, so the part keeps its
+// address (a map may have cached it), otherwise by a new copy.
+template <class T>
+void copyPart(T*& part, const T* from)
+{
+  if (part && from && typeid(*part) == typeid(*from)) {
+    part->assign(*from);
+    return;
+  }
+  T* copy = from ? MvCloneAs(*from) : nullptr;
+  delete part;
+  part = copy;
+}
+
+} // namespace
+
 MvKeyValue& MvKeyValue::assign(const MvObject& o)
 {
   if (&o == this)
     return *this;
-  // Copies are made before anything is replaced, so a failure leaves this pair unchanged.
   if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o)) {
-    MvFindable* first = kv->m_First ? MvCloneAs(*kv->m_First) : nullptr;
-    MvObject* second = nullptr;
-    try {
-      second = kv->m_Second ? MvClone(*kv->m_Second) : nullptr;
-    } catch (...) {
-      delete first;
-      throw;
-    }
-    delete m_First;
-    delete m_Second;
-    m_First = first;
-    m_Second = second;
+    copyPart(m_First, kv->m_First);
+    copyPart(m_Second, kv->m_Second);
     return *this;
   }
-  MvObject* second = MvClone(o);
-  delete m_Second;
-  m_Second = second;
+  copyPart(m_Second, &o);
   return *this;
 }
 

@@ -204,6 +204,15 @@ TEST(MvString, IndexThrowsOutOfRange)
   EXPECT_EQ(static_cast<long>(static_cast<int32_t>(0x80040281u)), TBX_E_OUT_OF_RANGE);
 }
 
+TEST(MvString, SizesBeyond32BitsAreRefused)
+{
+  MvString s("abc");
+  EXPECT_EQ(TBX_E_OUT_OF_MEMORY, thrownCode([&] { s.grow(MvString::npos); }));
+  EXPECT_EQ(TBX_E_OUT_OF_MEMORY, thrownCode([&] { s.grow(MvString::npos - 3); }));
+  EXPECT_EQ(MvString("abc"), s); // unchanged
+  EXPECT_EQ(68u, s.capacity());
+}
+
 TEST(MvString, AssignAppendAndAliasing)
 {
   MvString s("abc");

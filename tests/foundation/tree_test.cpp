@@ -83,10 +83,10 @@ long thrownCode(F f)
 TEST(MvRBTree, RandomizedAgainstStdSet)
 {
   std::mt19937 rng(20261208);
-  std::uniform_int_distribution<int> key(0, 1999), op(0, 99);
+  std::uniform_int_distribution<int> key(0, 1199), op(0, 99);
   MvRBTree tree;
   std::set<std::string, LengthFirst> model;
-  for (int step = 0; step < 30000; ++step) {
+  for (int step = 0; step < 20000; ++step) {
     const std::string k = std::to_string(key(rng));
     const MvString mk(k.c_str());
     const int o = op(rng);

@@ -58,6 +58,8 @@ TEST(MvVector, RemoveAndIndexChecks)
   EXPECT_EQ(TBX_E_OUT_OF_RANGE, thrownCode([&] { v.at(2); }));
   EXPECT_EQ(2u, v.size());
   EXPECT_EQ(TBX_E_OUT_OF_RANGE, thrownCode([] { MvStack().top(); }));
+  EXPECT_EQ(TBX_E_OUT_OF_MEMORY, thrownCode([&] { v.grow(0xFFFFFFF0u); }));
+  EXPECT_EQ(&c, v.at(1)); // the old array is kept
 }
 
 TEST(MvVector, CopySharesObjectsAndClearKeepsThem)
