@@ -155,6 +155,23 @@ void BM_Step_CreatePayInitOnly(benchmark::State& state)
 }
 BENCHMARK(BM_Step_CreatePayInitOnly)->Unit(benchmark::kMicrosecond);
 
+// GetURL alone on one offer: reads VTURL, serialises, signs, encodes.
+void BM_Step_GetURL(benchmark::State& state)
+{
+  void* factory = CreateMessageFactory();
+  MessageFactory_Open(factory, Store().Path().c_str());
+  void* offer = nullptr;
+  MessageFactory_CreatePayInit(factory, &offer);
+  std::vector<char> buffer(4096);
+  for (auto _ : state) {
+    long length = static_cast<long>(buffer.size());
+    MessageObject_GetURL(offer, &length, buffer.data());
+  }
+  DestroyMessageObject(offer);
+  DestroyMessageFactory(factory);
+}
+BENCHMARK(BM_Step_GetURL)->Unit(benchmark::kMicrosecond);
+
 void BM_Step_SignData(benchmark::State& state)
 {
   TBX_Context context;
