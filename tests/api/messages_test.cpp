@@ -558,10 +558,14 @@ TEST_F(Messages, ObjectsNeverOpened)
   noKey.withCurrentKey = false;
   TestStore bad(noKey);
   CHECK_CODE(TBX_E_NO_KEY_ID, MessageObject_Open(m.handle, bad.Path().c_str()));
+  CHECK_CODE(TBX_E_UNEXPECTED, MessageObject_FromString(m.handle, "<TBX MSGTYPE=\"X\"/>"));
   TestStore good;
   CHECK_OK(MessageObject_Open(m.handle, good.Path().c_str()));
   EXPECT_EQ(Attribute(m.handle, "MSGTYPE"), "ERROR");
   EXPECT_EQ(Attribute(m.handle, "KEYID"), good.MerchantKeyId());
+  // Reopened on the store without a key: the good store's key does not linger.
+  CHECK_CODE(TBX_E_NO_KEY_ID, MessageObject_Open(m.handle, bad.Path().c_str()));
+  CHECK_CODE(TBX_E_UNEXPECTED, MessageObject_FromString(m.handle, "<TBX MSGTYPE=\"X\"/>"));
 }
 
 // ---- Arguments and handles ----------------------------------------------------------------
