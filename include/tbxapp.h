@@ -122,6 +122,50 @@ TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer);
  * null buffer, allocate *length bytes, call again. Values are copied up to their first NUL byte.
  */
 
+/* ---- Configuration setup: binds a merchant's configuration store, sets it up against the
+ * host, and reads or writes single values of its files. ---- */
+
+/* A new configuration-setup object, or null when memory runs out. Release it with
+ * DestroyConfigurationSetup. */
+TBX_EXTERN(void*) CreateConfigurationSetup(void);
+
+/* Destroys a configuration-setup object. Null, unknown and already destroyed handles are
+ * ignored. */
+TBX_EXTERN(void) DestroyConfigurationSetup(void* setup);
+
+/* Binds the object to a configuration store directory ("" or null: the current directory), which
+ * is created when missing (its parent must exist). Calling it again binds another store. Every
+ * other operation needs a bound store (TBX_E_NO_CONTEXT otherwise). */
+TBX_EXTERN(long) ConfigurationSetup_SetConfiguration(void* setup, const char* configPath);
+
+/* Sets the store up against the host, in one call: account configuration (config.xml), default
+ * offer attributes (default.xml, unless it is marked valid), the host's public key, and a new
+ * merchant key pair registered with the host (keys/current names it once the host has accepted
+ * it). `serverUrl` is the host's set-up endpoint ("" or null: the one the store already holds);
+ * `userName` and `password` are the account's credentials. A failure stops where it happens:
+ * files written before stay, and keys/current keeps naming the previous key. A refusal by the
+ * host gives TBX_E_HOST_ERROR with the host's reason in TBX_GetLastErrorMessage. */
+TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl,
+                                                const char* userName, const char* password);
+
+/* Sets a connection option of this object (never stored): "UserName", "Password" or "VTAUTOURL"
+ * (set-up endpoint), case-sensitive; another name gives TBX_E_INVALID_OPTION. */
+TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name, const char* value);
+
+/* The value of attribute `key` in the store file `file` (for example "default.xml", "LANGID"),
+ * measure-then-fetch: *length receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL
+ * is returned, with nothing copied, when `length` is null or *length is below that size. An
+ * absent or empty value gives TBX_E_ITEM_NOT_FOUND and leaves *length unchanged. */
+TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file, const char* key,
+                                                 long* length, char* buffer);
+
+/* Sets attribute `key` of the store file `file`, which must already hold a well-formed document
+ * (TBX_E_INVALID_FORMAT otherwise); the file is replaced as a whole, atomically. An empty or null
+ * value does nothing and succeeds. A key that is empty or holds other characters than letters,
+ * digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and leaves the file unchanged. */
+TBX_EXTERN(long) ConfigurationSetup_SetAttribute(void* setup, const char* file, const char* key,
+                                                 const char* value);
+
 /* ---- Message factory: builds the messages of a merchant's configuration store. ---- */
 
 /* A new factory, or null when memory runs out. Release it with DestroyMessageFactory. */
