@@ -296,6 +296,32 @@ TEST_F(SetupTest, ConfigurationValuesRoundTripThroughTheCApi)
     EXPECT_EQ(TBX_OK, ConfigurationSetup_SetOption(setup.get(), "UserName", "u"));
 }
 
+// Over https the host's certificate is checked against the CA the store names.
+TEST(SetupTls, SetUpOverHttpsNeedsTheHostsCa)
+{
+    Sandbox host;
+    ASSERT_TRUE(host.Start(true));
+    ASSERT_EQ(0u, host.url().find("https://"));
+    TempDir dir;
+    const std::string store = dir.path() + "/store";
+    ::mkdir(store.c_str(), 0777);
+
+    SetupHandle setup(store);
+    const long refused =
+        ConfigurationSetup_Reconfigure(setup.get(), host.setupUrl().c_str(), kUser, kPassword);
+    EXPECT_EQ(TBX_E_TLS_BASE, static_cast<unsigned long>(refused) & 0xFFFFF000ul)
+        << std::hex << refused << " " << LastErrorMessage();
+    EXPECT_FALSE(Exists(store + "/config.xml"));
+
+    WriteFile(store + "/settings.xml", "<TBX SSLCAFILE=\"" + host.caFile() + "\"/>");
+    EXPECT_EQ(TBX_OK, ConfigurationSetup_Reconfigure(setup.get(), host.setupUrl().c_str(), kUser,
+                                                     kPassword))
+        << LastErrorMessage();
+    EXPECT_EQ(0u, AttributeOf(FileText(store + "/config.xml"), "CAPTUREURL").find("https://"));
+    EXPECT_FALSE(FileText(store + "/keys/current").empty());
+    EXPECT_EQ(0, host.Stop());
+}
+
 }  // namespace
 
 // ---- Without the sandbox: the gate, missing endpoints, and what a forged answer may not do. ----
