@@ -1,0 +1,107 @@
+// What the JNI natives share: the table that gives Java objects small handle numbers instead of
+// addresses, the routine that throws morvane.kestrum.TBXException, string conversion, and the
+// frame every native runs in (field lookup, handle check, catch of everything).
+#ifndef JGATE_H
+#define JGATE_H
+
+#include <jni.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "mvstring.h"
+#include "tbxapp.h"
+#include "tbxerr.h"
+#include "tbxgate.h"
+
+// The code of every failure the binding itself detects.
+const long TBXJ_E_BINDING = TBX_E_UNEXPECTED;
+
+// One live object behind a Java handle number. `use` is held for the whole of a call, so a close()
+// racing a call on another thread waits for it instead of freeing the object under it.
+struct TBXJ_Slot
+{
+  std::mutex use;
+  TBX_HandleKind kind;
+  void* object; // null once destroyed
+};
+
+// Thread-safe map from non-zero Java handle numbers to live objects.
+class TBXJ_HandleTable
+{
+public:
+  // A new number for `object`; raises std::bad_alloc when the table cannot grow.
+  static jint Add(TBX_HandleKind kind, void* object);
+  // The slot of `handle` when it is live as `kind`; null otherwise.
+  static std::shared_ptr<TBXJ_Slot> Find(TBX_HandleKind kind, jint handle);
+  // Takes `handle` out of the table; the slot (still holding the object) or null.
+  static std::shared_ptr<TBXJ_Slot> Remove(TBX_HandleKind kind, jint handle);
+};
+
+// Throws a TBXException with `code` and `text` in the caller's thread (fatal error of the virtual
+// machine when the exception class is missing or incompatible). Does nothing when an exception is
+// already pending.
+void TBXJ_Throw(JNIEnv* env, long code, const std::string& text);
+
+// A Java string for library bytes (see TBXJ_Utf16FromBytes); null with an exception pending when
+// the virtual machine is out of memory.
+jstring TBXJ_NewString(JNIEnv* env, const MvString& text);
+
+// Library bytes of a Java string; a null string is "". False with an exception pending when the
+// virtual machine is out of memory.
+bool TBXJ_GetString(JNIEnv* env, jstring text, MvString& out);
+
+// The m_Handle field of `self`'s class, or null (the lookup's own error cleared).
+jfieldID TBXJ_HandleField(JNIEnv* env, jobject self);
+
+// Throws the exception of a failed call: the failure's code, and "<where>: " followed by its
+// message. Call only inside a catch handler.
+void TBXJ_ThrowCurrent(JNIEnv* env, const char* where) noexcept;
+
+// Runs `body(object)` on the live T behind `self`'s m_Handle, with the binding's checks and
+// messages ("<where>: member m_Handle not found", "<where>: Invalid Handle"). `where` is
+// "<Class>::<Method>()". A raised failure becomes a pending TBXException and `fallback` is returned
+// (the Java caller never sees it).
+template <class T, class R, class F>
+R TBXJ_Call(JNIEnv* env, jobject self, const char* where, R fallback, F&& body) noexcept
+{
+  try {
+    jfieldID field = TBXJ_HandleField(env, self);
+    if (field == nullptr) {
+      TBXJ_Throw(env, TBXJ_E_BINDING, std::string(where) + ": member m_Handle not found");
+      return fallback;
+    }
+    std::shared_ptr<TBXJ_Slot> slot = TBXJ_HandleTable::Find(T::HandleKind, env->GetIntField(self, field));
+    if (slot) {
+      std::lock_guard<std::mutex> guard(slot->use);
+      T* object = static_cast<T*>(slot->object);
+      if (object != nullptr && TBX_HandleRegistry::IsLive(T::HandleKind, object) &&
+          object->m_Mark == TBX_HANDLE_MARK) {
+        try {
+          return body(*object);
+        } catch (...) {
+          TBXJ_ThrowCurrent(env, where);
+          return fallback;
+        }
+      }
+    }
+    TBXJ_Throw(env, TBXJ_E_BINDING, std::string(where) + ": Invalid Handle");
+  } catch (...) {
+    TBXJ_ThrowCurrent(env, where);
+  }
+  return fallback;
+}
+
+// nConstruct: a new T (made by `create`) in the table and its number in m_Handle.
+void TBXJ_Construct(JNIEnv* env, jobject self, TBX_HandleKind kind, const char* where,
+                    void* (*create)(), void (*destroy)(void*)) noexcept;
+
+// nDestruct: takes the object out of the table, destroys it and sets m_Handle to 0.
+void TBXJ_Destruct(JNIEnv* env, jobject self, TBX_HandleKind kind, void (*destroy)(void*)) noexcept;
+
+// A message object made by a native, handed to Java as a table number; destroyed when it cannot
+// be entered.
+jint TBXJ_Adopt(void* message);
+
+#endif
