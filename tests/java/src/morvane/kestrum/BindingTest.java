@@ -116,6 +116,36 @@ class BindingTest {
     }
 
     @Test
+    void closeRacingCallsOnOtherThreads() throws Exception {
+        // Calls either run on the live object or find it closed; none sees freed memory.
+        java.util.Queue<String> odd = new java.util.concurrent.ConcurrentLinkedQueue<>();
+        for (int round = 0; round < 20; ++round) {
+            MessageObject message = new MessageObject();
+            Thread[] threads = new Thread[4];
+            for (int i = 0; i < threads.length; ++i) {
+                threads[i] = new Thread(() -> {
+                    for (int n = 0; n < 200; ++n) {
+                        try {
+                            message.GetAttribute("A"); // never opened: refused by the component
+                            odd.add("no exception");
+                        } catch (TBXException e) {
+                            String m = e.getMessage();
+                            if (!m.equals("MessageObject::GetAttribute(): unexpected error")
+                                    && !m.equals("MessageObject::GetAttribute(): Invalid Handle"))
+                                odd.add(m);
+                        }
+                    }
+                });
+                threads[i].start();
+            }
+            message.close();
+            for (Thread t : threads)
+                t.join();
+        }
+        assertEquals("[]", odd.toString());
+    }
+
+    @Test
     void nullArguments() throws Exception {
         try (ConfigurationSetup setup = new ConfigurationSetup(); MessageObject message = new MessageObject()) {
             Path store = dir.resolve("store");
