@@ -118,6 +118,14 @@ public:
   static MvString Encode(const MvString& text);
   static void SlToBackSl(MvString& text);
 
+  /* ---- Set-up against the host (tbxsetup.cpp; the flows are described in tbxsetup.h) ---- */
+
+  void Reconfigure();
+  void Setup();
+  void ImportKey(MvString& keyId);
+  void LoadDefaults();
+  void PublishKey(const MvString& keyId);
+
   /* ---- Stream sources and request URLs ------------------------------------------------ */
 
   /*
@@ -138,6 +146,8 @@ public:
                     MvString& url);
 
 private:
+  /* The set-up endpoint: option VTAUTOURL, else config.xml TBX.VTAUTOURL; empty when neither. */
+  MvString SetupEndpoint();
   /* The transport settings of settings.xml into `info`. */
   void ApplyTransportSettings(URL_INFO& info);
   /* The TBX element of settings.xml; false when the store has no such file. */

@@ -95,6 +95,156 @@ extern "C" {
  */
 TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* length, char* buffer);
 
+/*
+ * The calling thread's last error: the message of the most recent failure of an exported function
+ * on this thread (for example the host's reason when a capture is refused, or the transport's
+ * detail), composed as the library composes every error message. Successful calls leave it alone;
+ * other threads never see it; this function itself never changes it. The returned code of the
+ * failing call stays what decides: the message only explains.
+ *
+ * Measure-then-fetch: *length receives the size needed, NUL included. Returns TBX_E_BUFFER_TOO_SMALL
+ * when `length` is null or *length is below that size (nothing copied); a null buffer with a large
+ * enough *length only measures. The text is "" (size 1) when no failure has been recorded.
+ */
+TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer);
+
+/*
+ * Handles. Every handle is an opaque pointer owned by the caller, released with the matching
+ * Destroy function and never used from two threads at once; separate handles may be used on
+ * separate threads. Every function taking a handle answers TBX_E_INVALID_HANDLE for a null,
+ * unknown or destroyed handle (or one of another kind) and then touches nothing. Output handles
+ * (void** out) are written only on success; a null out pointer gives TBX_E_INVALID_ARGUMENT before
+ * any work.
+ *
+ * Output strings of the MessageObject functions follow the measure-then-fetch rule: *length
+ * receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL is returned, with nothing
+ * copied, when `length` is null or *length is below that size. Call once with *length = 0 and a
+ * null buffer, allocate *length bytes, call again. Values are copied up to their first NUL byte.
+ */
+
+/* ---- Configuration setup: binds a merchant's configuration store, sets it up against the
+ * host, and reads or writes single values of its files. ---- */
+
+/* A new configuration-setup object, or null when memory runs out. Release it with
+ * DestroyConfigurationSetup. */
+TBX_EXTERN(void*) CreateConfigurationSetup(void);
+
+/* Destroys a configuration-setup object. Null, unknown and already destroyed handles are
+ * ignored. */
+TBX_EXTERN(void) DestroyConfigurationSetup(void* setup);
+
+/* Binds the object to a configuration store directory ("" or null: the current directory), which
+ * is created when missing (its parent must exist). Calling it again binds another store. Every
+ * other operation needs a bound store (TBX_E_NO_CONTEXT otherwise). */
+TBX_EXTERN(long) ConfigurationSetup_SetConfiguration(void* setup, const char* configPath);
+
+/* Sets the store up against the host, in one call: account configuration (config.xml), default
+ * offer attributes (default.xml, unless it is marked valid), the host's public key, and a new
+ * merchant key pair registered with the host (keys/current names it once the host has accepted
+ * it). `serverUrl` is the host's set-up endpoint ("" or null: the one the store already holds);
+ * `userName` and `password` are the account's credentials. A failure stops where it happens:
+ * files written before stay, and keys/current keeps naming the previous key. A refusal by the
+ * host gives TBX_E_HOST_ERROR with the host's reason in TBX_GetLastErrorMessage. */
+TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl,
+                                                const char* userName, const char* password);
+
+/* Sets a connection option of this object (never stored): "UserName", "Password" or "VTAUTOURL"
+ * (set-up endpoint), case-sensitive; another name gives TBX_E_INVALID_OPTION. */
+TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name, const char* value);
+
+/* The value of attribute `key` in the store file `file` (for example "default.xml", "LANGID"),
+ * measure-then-fetch: *length receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL
+ * is returned, with nothing copied, when `length` is null or *length is below that size. An
+ * absent or empty value gives TBX_E_ITEM_NOT_FOUND and leaves *length unchanged. */
+TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file, const char* key,
+                                                 long* length, char* buffer);
+
+/* Sets attribute `key` of the store file `file`, which must already hold a well-formed document
+ * (TBX_E_INVALID_FORMAT otherwise); the file is replaced as a whole, atomically. An empty or null
+ * value does nothing and succeeds. A key that is empty or holds other characters than letters,
+ * digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and leaves the file unchanged. */
+TBX_EXTERN(long) ConfigurationSetup_SetAttribute(void* setup, const char* file, const char* key,
+                                                 const char* value);
+
+/* ---- Message factory: builds the messages of a merchant's configuration store. ---- */
+
+/* A new factory, or null when memory runs out. Release it with DestroyMessageFactory. */
+TBX_EXTERN(void*) CreateMessageFactory(void);
+
+/* Destroys a factory. Null, unknown and already destroyed handles are ignored. Message objects
+ * made by the factory stay valid. */
+TBX_EXTERN(void) DestroyMessageFactory(void* factory);
+
+/* Records the configuration store's directory ("" or null: the current directory). Nothing is
+ * checked here: a wrong path shows at the next operation. */
+TBX_EXTERN(long) MessageFactory_Open(void* factory, const char* configPath);
+
+/* A new PayInit offer in *message: MSGTYPE, KEYID, a fresh TOKEN, the store's default attributes
+ * and EXPIRATION (now plus the store's PAYINITTTL, one day by default, UTC "YYYYMMDD hh:mm:ss").
+ * The caller owns the message object (DestroyMessageObject). */
+TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message);
+
+/* Verifies a confirmation received from the host (XML text `data`, hexadecimal `signature`) with
+ * the host's public key named by its KEYID and returns it in *message (caller-owned). A KEYID that
+ * names one of the merchant's own keys is refused with TBX_E_INVALID_SIGNATURE: confirmations are
+ * signed by the host only. */
+TBX_EXTERN(long) MessageFactory_VerifyPayConfirm(void* factory, const char* data,
+                                                 const char* signature, void** message);
+
+/* A new PayComplete (capture) request for transaction `id` and `token` in *message
+ * (caller-owned); send it with MessageObject_Capture. */
+TBX_EXTERN(long) MessageFactory_CreatePayComplete(void* factory, const char* id, const char* token,
+                                                  void** message);
+
+/* A new general request of type `messageType` (sent as messageType + "Request") in *message
+ * (caller-owned); send it with MessageObject_Execute. An empty or null type gives
+ * TBX_E_INVALID_ARGUMENT. */
+TBX_EXTERN(long) MessageFactory_CreateRequest(void* factory, const char* messageType,
+                                              void** message);
+
+/* ---- Message object: one payment message. ---- */
+
+/* A new empty message object, or null when memory runs out. Open it (MessageObject_Open) before
+ * use. Release it with DestroyMessageObject. */
+TBX_EXTERN(void*) CreateMessageObject(void);
+
+/* Destroys a message object. Null, unknown and already destroyed handles are ignored. */
+TBX_EXTERN(void) DestroyMessageObject(void* message);
+
+/* Binds the object to a configuration store ("" or null: the current directory), typically before
+ * MessageObject_FromString. Fails with TBX_E_NO_KEY_ID when the store has no current key. */
+TBX_EXTERN(long) MessageObject_Open(void* message, const char* configPath);
+
+/* Sets (adds or replaces) one attribute. A name that is empty or holds other characters than
+ * letters, digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and changes nothing. */
+TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name, const char* value);
+
+/* The value of one attribute (measure-then-fetch). A missing attribute gives TBX_E_ITEM_NOT_FOUND
+ * and leaves *length unchanged. */
+TBX_EXTERN(long) MessageObject_GetAttribute(void* message, const char* name, long* length,
+                                            char* buffer);
+
+/* The signed payment-offer URL of a message built by the factory (measure-then-fetch). Other
+ * messages (verified, restored, responses) give TBX_E_UNEXPECTED. */
+TBX_EXTERN(long) MessageObject_GetURL(void* message, long* length, char* buffer);
+
+/* Sends a PayComplete message to the host's capture endpoint and checks the answer. A refusal gives
+ * TBX_E_HOST_ERROR; the host's reason is then in TBX_GetLastErrorMessage. */
+TBX_EXTERN(long) MessageObject_Capture(void* message);
+
+/* Sends the message as a general request and returns the host's answer as a new message object in
+ * *response (caller-owned; readable with MessageObject_GetAttribute). On failure no object is
+ * created and *response is untouched. */
+TBX_EXTERN(long) MessageObject_Execute(void* message, void** response);
+
+/* Replaces the message with one saved by MessageObject_ToString; the object must have been opened.
+ * KEYID becomes the store's current key. A text that does not parse gives TBX_E_INVALID_FORMAT and
+ * leaves the message as it was. */
+TBX_EXTERN(long) MessageObject_FromString(void* message, const char* text);
+
+/* The message as XML text, for saving (measure-then-fetch). */
+TBX_EXTERN(long) MessageObject_ToString(void* message, long* length, char* buffer);
+
 #ifdef __cplusplus
 }
 #endif

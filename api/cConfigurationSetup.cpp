@@ -1,0 +1,114 @@
+#include "cConfigurationSetup.h"
+
+#include "tbxapp.h"
+#include "tbxerr.h"
+#include "tbxutil.h"
+
+namespace {
+
+const char kUnit[] = "cConfigurationSetup";
+
+enum : long {
+  kLineNoValue = 60,
+};
+
+TBXCIMPL_ConfigurationSetup& Setup(void* handle)
+{
+  return TBX_CheckHandle<TBXCIMPL_ConfigurationSetup>(handle, kUnit);
+}
+
+}  // namespace
+
+void TBXCIMPL_ConfigurationSetup::SetConfiguration(const MvString& path)
+{
+  m_Context.Open(path);
+}
+
+void TBXCIMPL_ConfigurationSetup::Reconfigure(const MvString& serverUrl, const MvString& userName,
+                                              const MvString& password)
+{
+  if (!serverUrl.empty())
+    m_Context.SetOption(MvString("VTAUTOURL"), serverUrl);
+  m_Context.SetOption(MvString("UserName"), userName);
+  m_Context.SetOption(MvString("Password"), password);
+  m_Context.Reconfigure();
+}
+
+void TBXCIMPL_ConfigurationSetup::SetOption(const MvString& name, const MvString& value)
+{
+  m_Context.SetOption(name, value);
+}
+
+void TBXCIMPL_ConfigurationSetup::GetAttribute(const MvString& file, const MvString& key,
+                                               MvString& value)
+{
+  if (!m_Context.QueryValue(file, key, value))
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, kLineNoValue);
+}
+
+void TBXCIMPL_ConfigurationSetup::SetAttribute(const MvString& file, const MvString& key,
+                                               const MvString& value)
+{
+  if (value.empty())
+    return;
+  m_Context.SetValue(file, key, value, false);
+}
+
+extern "C" TBX_EXTERN(void*) CreateConfigurationSetup(void)
+{
+  return TBX_NewHandle<TBXCIMPL_ConfigurationSetup>();
+}
+
+extern "C" TBX_EXTERN(void) DestroyConfigurationSetup(void* setup)
+{
+  TBX_DeleteHandle<TBXCIMPL_ConfigurationSetup>(setup);
+}
+
+extern "C" TBX_EXTERN(long) ConfigurationSetup_SetConfiguration(void* setup, const char* configPath)
+{
+  return TBX_Guard([&] {
+    Setup(setup).SetConfiguration(mbstoSTRING(configPath));
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl,
+                                                           const char* userName,
+                                                           const char* password)
+{
+  return TBX_Guard([&] {
+    Setup(setup).Reconfigure(mbstoSTRING(serverUrl), mbstoSTRING(userName),
+                             mbstoSTRING(password));
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name,
+                                                         const char* value)
+{
+  return TBX_Guard([&] {
+    Setup(setup).SetOption(mbstoSTRING(name), mbstoSTRING(value));
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file,
+                                                            const char* key, long* length,
+                                                            char* buffer)
+{
+  return TBX_Guard([&] {
+    MvString value;
+    Setup(setup).GetAttribute(mbstoSTRING(file), mbstoSTRING(key), value);
+    TBX_CopyOut(value, length, buffer, kUnit);
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) ConfigurationSetup_SetAttribute(void* setup, const char* file,
+                                                            const char* key, const char* value)
+{
+  return TBX_Guard([&] {
+    Setup(setup).SetAttribute(mbstoSTRING(file), mbstoSTRING(key), mbstoSTRING(value));
+    return TBX_OK;
+  });
+}

@@ -1,0 +1,164 @@
+#include "cMessageObject.h"
+
+#include "tbxapp.h"
+#include "tbxerr.h"
+
+namespace {
+
+const char* const kUnit = "cMessageObject";
+
+enum
+{
+  LINE_URL_NOT_CREATED = 40,
+  LINE_NOT_OPENED = 50,
+  LINE_TO_STRING = 60,
+};
+
+// Strings in: a null pointer counts as the empty string.
+MvString In(const char* s)
+{
+  return s != nullptr ? MvString(s) : MvString();
+}
+
+} // namespace
+
+void TBXCIMPL_MessageObject::Open(const MvString& configPath)
+{
+  m_Context.Open(configPath);
+  m_Message.Create(&m_Context, MvString("ERROR"));
+}
+
+void TBXCIMPL_MessageObject::SetAttribute(const MvString& name, const MvString& value)
+{
+  m_Message.SetAttribute(name, value);
+}
+
+void TBXCIMPL_MessageObject::GetAttribute(const MvString& name, MvString& value) const
+{
+  m_Message.GetAttribute(name, value);
+}
+
+void TBXCIMPL_MessageObject::GetURL(MvString& url) const
+{
+  // Checked first: signing a confirmation's content only to refuse it would be wasted work and
+  // could surface another failure in place of this one.
+  if (m_Created == 0)
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_URL_NOT_CREATED);
+  m_Message.GetURL(url);
+}
+
+void TBXCIMPL_MessageObject::Capture() const
+{
+  m_Message.Capture();
+}
+
+TBXCIMPL_MessageObject* TBXCIMPL_MessageObject::Execute()
+{
+  TBX_HandleHolder<TBXCIMPL_MessageObject> response;
+  response->m_Context = m_Context; // path, user name, password and set-up endpoint
+  m_Message.Request(response->m_Message);
+  return response.release();
+}
+
+void TBXCIMPL_MessageObject::FromString(const MvString& text)
+{
+  if (m_Message.GetContext() == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_NOT_OPENED);
+  xmlElementPtr parsed;
+  m_Context.XmlFromString(text, parsed.receive());
+  m_Message.Attach(parsed.get());
+  m_Message.SetAttribute(MvString("KEYID"), m_Message.GetKeyId());
+}
+
+void TBXCIMPL_MessageObject::ToString(MvString& text) const
+{
+  if (!m_Message.ToText(text))
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_TO_STRING);
+}
+
+extern "C" TBX_EXTERN(void*) CreateMessageObject(void)
+{
+  return TBX_NewHandle<TBXCIMPL_MessageObject>();
+}
+
+extern "C" TBX_EXTERN(void) DestroyMessageObject(void* message)
+{
+  TBX_DeleteHandle<TBXCIMPL_MessageObject>(message);
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_Open(void* message, const char* configPath)
+{
+  return TBX_Guard([&] {
+    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).Open(In(configPath));
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name,
+                                                       const char* value)
+{
+  return TBX_Guard([&] {
+    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).SetAttribute(In(name), In(value));
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_GetAttribute(void* message, const char* name,
+                                                       long* length, char* buffer)
+{
+  return TBX_Guard([&] {
+    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
+    MvString value;
+    object.GetAttribute(In(name), value);
+    TBX_CopyOut(value, length, buffer, kUnit);
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_GetURL(void* message, long* length, char* buffer)
+{
+  return TBX_Guard([&] {
+    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
+    MvString url;
+    object.GetURL(url);
+    TBX_CopyOut(url, length, buffer, kUnit);
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_Capture(void* message)
+{
+  return TBX_Guard([&] {
+    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).Capture();
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_Execute(void* message, void** response)
+{
+  return TBX_Guard([&] {
+    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
+    TBX_CheckOutHandle(response, kUnit);
+    *response = object.Execute();
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_FromString(void* message, const char* text)
+{
+  return TBX_Guard([&] {
+    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).FromString(In(text));
+    return TBX_OK;
+  });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_ToString(void* message, long* length, char* buffer)
+{
+  return TBX_Guard([&] {
+    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
+    MvString text;
+    object.ToString(text);
+    TBX_CopyOut(text, length, buffer, kUnit);
+    return TBX_OK;
+  });
+}

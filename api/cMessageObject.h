@@ -1,0 +1,41 @@
+// The object behind a message-object handle: one message and the context it belongs to.
+#ifndef CMESSAGEOBJECT_H
+#define CMESSAGEOBJECT_H
+
+#include <cstdint>
+
+#include "mvstring.h"
+#include "tbxctx.h"
+#include "tbxgate.h"
+#include "tbxmessage.h"
+
+class TBXCIMPL_MessageObject
+{
+public:
+  static const TBX_HandleKind HandleKind = TBX_HANDLE_MESSAGE_OBJECT;
+
+  TBXCIMPL_MessageObject() : m_Mark(TBX_HANDLE_MARK), m_Created(0) {}
+  TBXCIMPL_MessageObject(const TBXCIMPL_MessageObject&) = delete;
+  TBXCIMPL_MessageObject& operator=(const TBXCIMPL_MessageObject&) = delete;
+
+  // Binds the store and gives the object the store's current key (placeholder message "ERROR").
+  void Open(const MvString& configPath);
+  void SetAttribute(const MvString& name, const MvString& value);
+  void GetAttribute(const MvString& name, MvString& value) const;
+  // Only for messages the factory built (m_Created): TBX_E_UNEXPECTED before anything is signed.
+  void GetURL(MvString& url) const;
+  // TBX_E_UNEXPECTED on an object never opened.
+  void Capture() const;
+  // The host's answer as a new registered object owned by the caller.
+  TBXCIMPL_MessageObject* Execute();
+  // Parses first: a bad text leaves the message as it was. TBX_E_UNEXPECTED when never opened.
+  void FromString(const MvString& text);
+  void ToString(MvString& text) const;
+
+  uint32_t m_Mark;
+  TBX_Context m_Context;
+  TBX_Message m_Message;
+  int32_t m_Created;
+};
+
+#endif

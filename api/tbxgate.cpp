@@ -1,0 +1,175 @@
+#include "tbxgate.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "mvobject.h"
+
+namespace {
+
+struct Registry
+{
+  std::mutex lock;
+  std::unordered_map<const void*, TBX_HandleKind> live;
+};
+
+// Never destroyed: exported functions may still run while the process tears down static objects
+// (a JVM unloading the library, a destructor in the caller's code).
+Registry& TheRegistry()
+{
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+// Plain std::string rather than MvString: a thread's error text is not one of the library's objects
+// and must not show in the live-object counter.
+struct LastError
+{
+  std::string text;
+  const char* fallback = nullptr; // used when `text` could not be stored
+  long result = 0;
+};
+
+thread_local LastError t_LastError;
+
+} // namespace
+
+void TBX_HandleRegistry::Add(TBX_HandleKind kind, const void* object)
+{
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.live[object] = kind;
+}
+
+bool TBX_HandleRegistry::Remove(TBX_HandleKind kind, const void* object)
+{
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  auto it = r.live.find(object);
+  if (it == r.live.end() || it->second != kind)
+    return false;
+  r.live.erase(it);
+  return true;
+}
+
+bool TBX_HandleRegistry::IsLive(TBX_HandleKind kind, const void* object)
+{
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  auto it = r.live.find(object);
+  return it != r.live.end() && it->second == kind;
+}
+
+unsigned long TBX_HandleRegistry::Count(TBX_HandleKind kind)
+{
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  unsigned long n = 0;
+  for (const auto& entry : r.live)
+    n += entry.second == kind ? 1 : 0;
+  return n;
+}
+
+void TBX_SetLastError(long result, const MvString& message) noexcept
+{
+  LastError& e = t_LastError;
+  e.result = result;
+  try {
+    e.text.assign(message.c_str() != nullptr ? message.c_str() : "", message.length());
+    e.fallback = nullptr;
+  } catch (...) {
+    e.text.clear();
+    e.fallback = "out of memory while recording the error message";
+  }
+}
+
+const char* TBX_LastErrorMessage() noexcept
+{
+  const LastError& e = t_LastError;
+  return e.fallback != nullptr ? e.fallback : e.text.c_str();
+}
+
+long TBX_LastErrorResult() noexcept
+{
+  return t_LastError.result;
+}
+
+namespace {
+
+// Records a failure that did not come as a TBX_Exception, composing its message the way a
+// TBX_Exception would (table text or "ErrorCode = 0x...", TBXDEBUG form included).
+void RecordPlain(long result, const char* detail, const char* unit) noexcept
+{
+  try {
+    TBX_Exception composed(result, MvString(detail), unit, 0);
+    TBX_SetLastError(result, composed.m_Message);
+  } catch (...) {
+    LastError& e = t_LastError;
+    e.result = result;
+    e.text.clear();
+    e.fallback = "out of memory while recording the error message";
+  }
+}
+
+} // namespace
+
+long TBX_HandleCurrentException() noexcept
+{
+  try {
+    throw;
+  } catch (const TBX_Exception& e) {
+    TBX_SetLastError(e.m_Result, e.m_Message);
+    return e.m_Result;
+  } catch (const MVFC_Exception& e) {
+    RecordPlain(e.code(), "", "mvfc");
+    return e.code();
+  } catch (const std::bad_alloc&) {
+    RecordPlain(TBX_E_OUT_OF_MEMORY, "", "tbxgate");
+    return TBX_E_OUT_OF_MEMORY;
+  } catch (const std::exception& e) {
+    RecordPlain(TBX_E_UNEXPECTED, e.what(), "tbxgate");
+    return TBX_E_UNEXPECTED;
+  } catch (...) {
+    RecordPlain(TBX_E_UNEXPECTED, "", "tbxgate");
+    return TBX_E_UNEXPECTED;
+  }
+}
+
+namespace {
+
+// The copy itself; answers the result instead of raising it.
+long CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcept
+{
+  const long needed = static_cast<long>(bytes) + 1;
+  if (length == nullptr)
+    return TBX_E_BUFFER_TOO_SMALL;
+  if (*length < needed) {
+    *length = needed;
+    return TBX_E_BUFFER_TOO_SMALL;
+  }
+  if (buffer != nullptr) {
+    std::memcpy(buffer, data, bytes);
+    buffer[bytes] = '\0';
+  }
+  *length = needed;
+  return TBX_OK;
+}
+
+} // namespace
+
+void TBX_CopyOut(const MvString& text, long* length, char* buffer, const char* unit)
+{
+  // Bytes up to the first NUL: the C caller could not see past it anyway.
+  const char* data = text.c_str() != nullptr ? text.c_str() : "";
+  if (CopyOut(data, ::strnlen(data, text.length()), length, buffer) != TBX_OK)
+    TBX_THROW(TBX_E_BUFFER_TOO_SMALL, "", unit, TBX_GATE_LINE_BUFFER);
+}
+
+// Deliberately outside the guard: measuring must not replace the message being measured.
+extern "C" TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer)
+{
+  const char* text = TBX_LastErrorMessage();
+  return CopyOut(text, std::strlen(text), length, buffer);
+}

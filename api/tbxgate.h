@@ -1,0 +1,163 @@
+// The boundary every exported function goes through: the live-handle registry, the catch ladder
+// that turns any exception into a result code, the calling thread's last error message, and the
+// output copy of the (length, buffer) convention. Shared by the C functions of api/ and the JNI
+// natives of java/.
+//
+// A C shim is a few lines:
+//
+//   extern "C" TBX_EXTERN(long) MessageObject_Capture(void* handle)
+//   {
+//     return TBX_Guard([&] {
+//       TBX_CheckHandle<TBXCIMPL_MessageObject>(handle, "cMessageObject").Capture();
+//       return TBX_OK;
+//     });
+//   }
+#ifndef TBXGATE_H
+#define TBXGATE_H
+
+#include <cstdint>
+#include <new>
+
+#include "mvstring.h"
+#include "tbxerr.h"
+
+// Kept in every object behind a handle while it is alive, zeroed when it is destroyed. The registry
+// decides whether a handle is live; the mark is a second check and a help when reading a core dump.
+const uint32_t TBX_HANDLE_MARK = 0xAFFEAFFEu;
+
+// Lines reported (with the calling unit's name) by the gate's own failures.
+enum
+{
+  TBX_GATE_LINE_HANDLE = 1,
+  TBX_GATE_LINE_OUT_HANDLE = 2,
+  TBX_GATE_LINE_BUFFER = 3,
+};
+
+// One value per class behind a handle: a handle of one kind is never accepted as another kind.
+enum TBX_HandleKind
+{
+  TBX_HANDLE_CONFIGURATION_SETUP = 1,
+  TBX_HANDLE_MESSAGE_FACTORY = 2,
+  TBX_HANDLE_MESSAGE_OBJECT = 3,
+};
+
+// The set of live objects behind handles, by kind. Thread-safe. Membership is decided by address
+// only: a stale handle is refused without its memory being read. (An address reused by a new
+// object of the same kind reads as that object: the check catches misuse, it cannot make
+// a use-after-free correct.)
+class TBX_HandleRegistry
+{
+public:
+  // Adds a live object. Raises std::bad_alloc when the registry cannot grow.
+  static void Add(TBX_HandleKind kind, const void* object);
+  // Removes an object; false (and nothing removed) when it is not live as that kind.
+  static bool Remove(TBX_HandleKind kind, const void* object);
+  static bool IsLive(TBX_HandleKind kind, const void* object);
+  // Number of live objects of a kind (for tests and leak checks).
+  static unsigned long Count(TBX_HandleKind kind);
+};
+
+// The object behind `handle` when it is a live T (a class with `static const TBX_HandleKind
+// HandleKind` and a `uint32_t m_Mark`); otherwise raises TBX_E_INVALID_HANDLE naming `unit`.
+template <class T>
+T& TBX_CheckHandle(void* handle, const char* unit)
+{
+  if (handle == nullptr || !TBX_HandleRegistry::IsLive(T::HandleKind, handle) ||
+      static_cast<T*>(handle)->m_Mark != TBX_HANDLE_MARK)
+    TBX_THROW(TBX_E_INVALID_HANDLE, "invalid handle", unit, TBX_GATE_LINE_HANDLE);
+  return *static_cast<T*>(handle);
+}
+
+// A new registered T, or null when memory runs out (never throws).
+template <class T>
+T* TBX_NewHandle() noexcept
+{
+  T* object = new (std::nothrow) T;
+  if (object == nullptr)
+    return nullptr;
+  try {
+    TBX_HandleRegistry::Add(T::HandleKind, object);
+  } catch (...) {
+    delete object;
+    return nullptr;
+  }
+  return object;
+}
+
+// Destroys the T behind `handle` when it is live; a null, unknown or already destroyed handle is
+// ignored. Never throws.
+template <class T>
+void TBX_DeleteHandle(void* handle) noexcept
+{
+  if (handle == nullptr || !TBX_HandleRegistry::Remove(T::HandleKind, handle))
+    return;
+  T* object = static_cast<T*>(handle);
+  object->m_Mark = 0;
+  delete object;
+}
+
+// Owns a new registered T until it is handed to the caller; destroys it otherwise.
+template <class T>
+class TBX_HandleHolder
+{
+public:
+  // Raises std::bad_alloc when no object can be made.
+  TBX_HandleHolder() : m_Object(TBX_NewHandle<T>())
+  {
+    if (m_Object == nullptr)
+      throw std::bad_alloc();
+  }
+  ~TBX_HandleHolder() { TBX_DeleteHandle<T>(m_Object); }
+  TBX_HandleHolder(const TBX_HandleHolder&) = delete;
+  TBX_HandleHolder& operator=(const TBX_HandleHolder&) = delete;
+
+  T* operator->() const { return m_Object; }
+  T& operator*() const { return *m_Object; }
+  T* release()
+  {
+    T* object = m_Object;
+    m_Object = nullptr;
+    return object;
+  }
+
+private:
+  T* m_Object;
+};
+
+// Call only inside a catch handler. Maps the exception being handled to its result code
+// (TBX_Exception: its code; MVFC_Exception: its code; std::bad_alloc: TBX_E_OUT_OF_MEMORY;
+// anything else: TBX_E_UNEXPECTED) and records its composed message as the calling thread's
+// last error. Never throws.
+long TBX_HandleCurrentException() noexcept;
+
+// Runs `body` (which returns the result code) and turns any exception into its code.
+template <class F>
+long TBX_Guard(F&& body) noexcept
+{
+  try {
+    return body();
+  } catch (...) {
+    return TBX_HandleCurrentException();
+  }
+}
+
+// The calling thread's last error: the composed message of the most recent failure of an exported
+// function on this thread, and its code. Successful calls leave it alone.
+void TBX_SetLastError(long result, const MvString& message) noexcept;
+const char* TBX_LastErrorMessage() noexcept; // never null; "" when no failure was recorded
+long TBX_LastErrorResult() noexcept;         // 0 when no failure was recorded
+
+// The output copy of the (length, buffer) convention: needed = bytes up to the text's first NUL,
+// plus one. A null `length`, or *length below needed, raises TBX_E_BUFFER_TOO_SMALL without
+// copying (*length then receives needed when `length` is not null); otherwise the text and its NUL
+// are copied when `buffer` is not null (a null buffer only measures) and *length receives needed.
+void TBX_CopyOut(const MvString& text, long* length, char* buffer, const char* unit);
+
+// Raises TBX_E_INVALID_ARGUMENT naming `unit` when an output-handle pointer is null.
+inline void TBX_CheckOutHandle(void** out, const char* unit)
+{
+  if (out == nullptr)
+    TBX_THROW(TBX_E_INVALID_ARGUMENT, "null output handle pointer", unit, TBX_GATE_LINE_OUT_HANDLE);
+}
+
+#endif

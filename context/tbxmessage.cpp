@@ -1,0 +1,203 @@
+#include "tbxmessage.h"
+
+#include "tbxctx.h"
+#include "tbxerr.h"
+#include "tbxutil.h"
+
+namespace {
+
+const char* const kUnit = "tbxctx";
+
+// Lines reported with kUnit (TBXDEBUG form); the first of each group is the documented one.
+enum
+{
+  LINE_CREATE_NO_KEY = 554,
+  LINE_SET_NO_ELEMENT = 570,
+  LINE_SET_BAD_NAME = 571,
+  LINE_GET_NO_ELEMENT = 578,
+  LINE_GET_ABSENT = 581,
+  LINE_URL_NO_ELEMENT = 587,
+  LINE_URL_NO_VTURL = 596,
+  LINE_CAPTURE_NO_ELEMENT = 605,
+  LINE_CAPTURE_NO_ENDPOINT = 616,
+  LINE_CAPTURE_NO_TOKEN = 620,
+  LINE_OPEN_NO_SIGNATURE = 722,
+  LINE_OPEN_NO_KEY = 727,
+  LINE_OPEN_OWN_KEY = 729,
+  LINE_REQUEST_NO_ELEMENT = 775,
+  LINE_REQUEST_NO_ENDPOINT = 791,
+};
+
+} // namespace
+
+bool TBX_Message::IsValidName(const MvString& name)
+{
+  if (name.empty())
+    return false;
+  for (unsigned i = 0; i < name.length(); ++i) {
+    const char c = name[i];
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '-' || c == '_';
+    if (!ok)
+      return false;
+  }
+  return true;
+}
+
+void TBX_Message::Attach(xmlElement* element)
+{
+  xmlElementPtr::operator=(element);
+}
+
+bool TBX_Message::ToText(MvString& text) const
+{
+  xmlElement* root = get();
+  if (root == nullptr)
+    return false;
+  MvStringStream out;
+  if (!root->toStream(out))
+    return false;
+  text = out.str();
+  return true;
+}
+
+void TBX_Message::Create(TBX_Context* context, const MvString& type)
+{
+  Attach(nullptr);
+  m_Context = context;
+
+  xmlElementPtr root;
+  context->XmlCreateRequest(MvString("PayInit"), root.receive());
+  Attach(root.get());
+
+  MvString keyId;
+  if (!context->QueryValue(MvString("keys/current"), MvString(), keyId))
+    TBX_THROW(TBX_E_NO_KEY_ID, "", kUnit, LINE_CREATE_NO_KEY);
+  m_KeyId = keyId;
+
+  get()->setAttribute(MvString("MSGTYPE"), type);
+  get()->setAttribute(MvString("KEYID"), m_KeyId);
+  if (type == "PayComplete")
+    get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
+}
+
+void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvString& signature)
+{
+  Attach(nullptr);
+  m_Context = context;
+
+  xmlElementPtr root;
+  context->XmlFromString(data, root.receive());
+  Attach(root.get());
+
+  if (signature.empty())
+    TBX_THROW(TBX_E_MISSING_SIGNATURE, "", kUnit, LINE_OPEN_NO_SIGNATURE);
+
+  MvString keyId;
+  if (!get()->getAttribute(MvString("KEYID"), keyId) || keyId.empty())
+    TBX_THROW(TBX_E_NO_KEY_ID, "", kUnit, LINE_OPEN_NO_KEY);
+  // The identifier comes from the sender: it must not lead out of keys/.
+  TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
+
+  // The merchant's own public keys are in the store too: a signed offer handed back would verify.
+  MvString ownKey;
+  if (context->QueryValue(MvString("keys/private/") + keyId, MvString(), ownKey))
+    TBX_THROW(TBX_E_INVALID_SIGNATURE, "", kUnit, LINE_OPEN_OWN_KEY);
+
+  context->VerifyData(data, keyId, signature);
+
+  MvString type;
+  if (get()->getAttribute(MvString("MSGTYPE"), type) && type == "PayConfirm")
+    get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
+}
+
+void TBX_Message::SetAttribute(const MvString& name, const MvString& value)
+{
+  if (get() == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_SET_NO_ELEMENT);
+  if (!IsValidName(name))
+    TBX_THROW(TBX_E_INVALID_ARGUMENT, "invalid attribute name", kUnit, LINE_SET_BAD_NAME);
+  get()->setAttribute(name, value);
+}
+
+void TBX_Message::GetAttribute(const MvString& name, MvString& value) const
+{
+  if (get() == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_GET_NO_ELEMENT);
+  if (!get()->getAttribute(name, value))
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, LINE_GET_ABSENT);
+}
+
+void TBX_Message::GetURL(MvString& url) const
+{
+  if (get() == nullptr || m_Context == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_URL_NO_ELEMENT);
+
+  MvStringStream text;
+  get()->toStream(text);
+
+  MvString base;
+  if (!m_Context->QueryValue(MvString("config.xml"), MvString("VTURL"), base))
+    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, LINE_URL_NO_VTURL);
+
+  MvString signature;
+  m_Context->SignData(text.str(), m_KeyId, signature);
+  m_Context->RequestToURL(base, text, signature, url);
+}
+
+void TBX_Message::RoundTrip(MvStringStream& text, const MvString& endpoint,
+                            const MvString& expected, xmlElementPtr& response) const
+{
+  MvString signature;
+  m_Context->SignData(text.str(), m_KeyId, signature);
+  MvString url;
+  m_Context->RequestToURL(endpoint, text, signature, url);
+
+  MvStringStream answer;
+  m_Context->StreamFromURL(url, answer);
+  xmlElementPtr parsed;
+  m_Context->XmlFromStream(answer, parsed.receive());
+  m_Context->CheckResponseMsgType(parsed.get(), expected);
+  response = parsed;
+}
+
+void TBX_Message::Capture() const
+{
+  if (get() == nullptr || m_Context == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_CAPTURE_NO_ELEMENT);
+
+  MvStringStream text;
+  get()->toStream(text);
+
+  MvString endpoint;
+  if (!m_Context->QueryValue(MvString("config.xml"), MvString("CAPTUREURL"), endpoint))
+    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, LINE_CAPTURE_NO_ENDPOINT);
+
+  MvString token;
+  if (!get()->getAttribute(MvString("TOKEN"), token))
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_CAPTURE_NO_TOKEN);
+
+  xmlElementPtr answer;
+  RoundTrip(text, endpoint, MvString("PayConfirm"), answer);
+}
+
+void TBX_Message::Request(TBX_Message& response)
+{
+  if (get() == nullptr || m_Context == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_REQUEST_NO_ELEMENT);
+
+  MvString type;
+  get()->getAttribute(MvString("MSGTYPE"), type);
+  get()->setAttribute(MvString("MSGTYPE"), type + "Request");
+
+  MvStringStream text;
+  get()->toStream(text);
+
+  MvString endpoint;
+  if (!m_Context->QueryValue(MvString("config.xml"), MvString("CAPTUREURL"), endpoint))
+    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, LINE_REQUEST_NO_ENDPOINT);
+
+  xmlElementPtr answer;
+  RoundTrip(text, endpoint, type + "Response", answer);
+  response.Attach(answer.get());
+}

@@ -1,0 +1,69 @@
+// One payment message: a TBX element whose attributes are the message's fields, bound to the
+// merchant context that signs, verifies and sends it.
+#ifndef TBXMESSAGE_H
+#define TBXMESSAGE_H
+
+#include "mvstring.h"
+#include "xmlElement.h"
+
+class TBX_Context;
+
+// Failures raise TBX_Exception with source "tbxctx" and an empty message; failures of the context,
+// the parser and the transport pass through unchanged.
+class TBX_Message : public xmlElementPtr
+{
+public:
+  TBX_Message() : m_Context(nullptr) {}
+
+  // Starts a new outgoing message of `type` on `context`: a TBX element with MSGTYPE and KEYID (the
+  // store's keys/current), and CONFIGPATH for "PayComplete". Without keys/current it raises
+  // TBX_E_NO_KEY_ID and the message holds a "PayInit" element without KEYID.
+  void Create(TBX_Context* context, const MvString& type);
+
+  // Verifies a received message (XML text and hexadecimal signature) with the public key its KEYID
+  // names, and makes it the content. A KEYID for which the store holds a private key is one of the
+  // merchant's own and is refused with TBX_E_INVALID_SIGNATURE: an offer handed back is no
+  // confirmation. A KEYID that is not a plain file name is refused with TBX_E_NO_KEY_ID. After a
+  // failure the message holds the unverified element and must be discarded.
+  void Open(TBX_Context* context, const MvString& data, const MvString& signature);
+
+  // Adds or replaces an attribute (a replaced one keeps its place). A name that is empty or holds
+  // other than letters, digits, '.', '-', '_' raises TBX_E_INVALID_ARGUMENT and changes nothing.
+  void SetAttribute(const MvString& name, const MvString& value);
+  // The decoded value; TBX_E_ITEM_NOT_FOUND when absent.
+  void GetAttribute(const MvString& name, MvString& value) const;
+
+  // The signed payment-offer URL: VTURL of config.xml, "?DATA=", the encoded XML text,
+  // "&SIGNATURE=" and the signature under the message's key.
+  void GetURL(MvString& url) const;
+
+  // Sends the message to CAPTUREURL and requires a PayConfirm answer (Error: TBX_E_HOST_ERROR with
+  // the host's MESSAGE; another type: TBX_E_REQUEST_FAILED). The message is unchanged.
+  void Capture() const;
+
+  // Sends the message as type MSGTYPE + "Request" (the change stays) and makes the host's
+  // MSGTYPE + "Response" answer the element of `response`, whose context and key are untouched.
+  // On failure `response` keeps what it had.
+  void Request(TBX_Message& response);
+
+  // Replaces the element with `element` (shared, not copied); the context and key stay.
+  void Attach(xmlElement* element);
+  // The element as XML text; false without an element.
+  bool ToText(MvString& text) const;
+
+  TBX_Context* GetContext() const { return m_Context; }
+  const MvString& GetKeyId() const { return m_KeyId; }
+
+  // True for a name the XML parser reads back as one attribute name.
+  static bool IsValidName(const MvString& name);
+
+private:
+  // Signs `text`, sends it to `endpoint`, parses the answer into `response` and checks its type.
+  void RoundTrip(MvStringStream& text, const MvString& endpoint, const MvString& expected,
+                 xmlElementPtr& response) const;
+
+  TBX_Context* m_Context; // not owned
+  MvString m_KeyId;
+};
+
+#endif

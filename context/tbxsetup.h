@@ -1,0 +1,51 @@
+/*
+ * tbxsetup.h - bringing a store into working order against the host's set-up endpoint.
+ *
+ * The operations are members of TBX_Context (declared in tbxctx.h, defined in tbxsetup.cpp):
+ *
+ *   Setup         SetupRequest (VERSION: config.xml VERSION or "0") -> SetupResponse, whose
+ *                 complete text becomes config.xml.
+ *   LoadDefaults  LoadDefaultsRequest -> LoadDefaultsResponse, whose complete text becomes
+ *                 default.xml.
+ *   ImportKey     KeyQueryRequest (KEYID) -> KeyQueryResponse; its KEYID (when present) replaces
+ *                 the caller's identifier and its KEYBLOB becomes keys/public/<KEYID>.
+ *   PublishKey    KeyExportRequest (KEYID, KEYBLOB = keys/public/<id>) -> KeyExportResponse; the
+ *                 identifier then becomes keys/current.
+ *   Reconfigure   creates keys/, keys/private/ (0700), keys/public/; Setup; LoadDefaults unless
+ *                 default.xml has TBX.ISVALID "yes"; ImportKey of config.xml VTKEYID; GenKey of
+ *                 "0-" CUSTOMERID "-" uuid; PublishKey of that identifier.
+ *
+ * Each exchange is one unsigned GET of the endpoint with "?DATA=" and the request text; the
+ * endpoint is the option VTAUTOURL when set, else config.xml TBX.VTAUTOURL, resolved afresh for
+ * every exchange. Answers are checked before anything is stored: an "Error" answer raises
+ * 0x80040213 with the host's MESSAGE, another type 0x80040208, text that is not XML with a TBX
+ * element 0x80040204.
+ *
+ * What the host sends is not trusted to name files or to be a key:
+ *  - VTKEYID and CUSTOMERID of a SetupResponse, the KEYID of a KeyQueryResponse and every
+ *    identifier derived from them must be plain names (TBX_IsPlainKeyId), else 0x80040204 and
+ *    the answer is not stored;
+ *  - a KEYBLOB is stored only when it is even-length hex of an RSA public key, else 0x8004020B.
+ *
+ * A failure stops Reconfigure where it happens: files written by the earlier steps stay (nothing
+ * is rolled back) and keys/current keeps naming the previous key until PublishKey succeeds.
+ */
+#ifndef TBXSETUP_H
+#define TBXSETUP_H
+
+#include "mvstring.h"
+
+/* Message types of the set-up exchanges. */
+#define TBX_MSG_SETUP_REQUEST "SetupRequest"
+#define TBX_MSG_SETUP_RESPONSE "SetupResponse"
+#define TBX_MSG_DEFAULTS_REQUEST "LoadDefaultsRequest"
+#define TBX_MSG_DEFAULTS_RESPONSE "LoadDefaultsResponse"
+#define TBX_MSG_KEY_QUERY_REQUEST "KeyQueryRequest"
+#define TBX_MSG_KEY_QUERY_RESPONSE "KeyQueryResponse"
+#define TBX_MSG_KEY_EXPORT_REQUEST "KeyExportRequest"
+#define TBX_MSG_KEY_EXPORT_RESPONSE "KeyExportResponse"
+
+/* The identifier of a new merchant key: "0-" + customerId + "-" + uuid (32 hex digits). */
+MvString TBX_NewMerchantKeyId(const MvString& customerId, const MvString& uuid);
+
+#endif /* TBXSETUP_H */
