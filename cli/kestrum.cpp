@@ -332,31 +332,37 @@ bool WriteAll(int fd, const char* data, size_t size)
   return true;
 }
 
+// Writes `size` bytes of `data` over the contents of `path`, in place.
+long WriteInPlace(const char* path, const char* data, size_t size)
+{
+  errno = 0;
+  FILE* file = std::fopen(path, "wb");
+  if (file == nullptr)
+    return OsError(errno);
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  const int writeError = errno;
+  if (std::fclose(file) != 0 || !written)
+    return OsError(written ? errno : writeError);
+  return TBX_OK;
+}
+
 // Replaces the contents of `path` with `size` bytes of `data`. A regular file (or a new one) is
 // replaced through a temporary file in the same directory and a rename, so a failed write leaves
-// the previous content rather than a cut message; anything else (a device, a pipe, a symbolic
-// link) is written in place. The result is 0 or the operating system's error number.
+// the previous content rather than a cut message. Anything else (a device, a pipe, a symbolic
+// link), and an existing file in a directory where no temporary file can be made, is written in
+// place. The result is 0 or the operating system's error number.
 long SaveText(const char* path, const char* data, size_t size)
 {
   struct stat st;
   const bool exists = ::lstat(path, &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    errno = 0;
-    FILE* file = std::fopen(path, "wb");
-    if (file == nullptr)
-      return OsError(errno);
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    const int writeError = errno;
-    if (std::fclose(file) != 0 || !written)
-      return OsError(written ? errno : writeError);
-    return TBX_OK;
-  }
+  if (exists && !S_ISREG(st.st_mode))
+    return WriteInPlace(path, data, size);
 
   const std::string temporary = std::string(path) + ".kestrum-" + std::to_string(::getpid()) + ".tmp";
   errno = 0;
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0)
-    return OsError(errno);
+    return exists ? WriteInPlace(path, data, size) : OsError(errno);
   bool ok = (!exists || ::fchmod(fd, st.st_mode & 07777) == 0) && WriteAll(fd, data, size) &&
             ::fsync(fd) == 0;
   int error = errno;

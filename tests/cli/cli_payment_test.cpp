@@ -154,6 +154,19 @@ TEST_F(KestrumHostTest, WholePayment)
   EXPECT_EQ(printed.out, ReadFile(saved));
   const std::string id = Attribute(printed.out, "ID");
   ASSERT_FALSE(id.empty());
+  // Through a symbolic link the link stays and its target gets the text; a device is written to.
+  const std::string link = m_Dir + "/link.log", target = m_Dir + "/target.log";
+  WriteFile(target, "old");
+  ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+  r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", link});
+  ASSERT_EQ(0, r.status) << r.err;
+  struct stat st;
+  ASSERT_EQ(0, ::lstat(link.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(printed.out, ReadFile(target));
+  r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", "/dev/stdout"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(printed.out, r.out);
 
   // Captured from the file; the second capture is refused, with the host's reason.
   r = RunKestrum({"-capt", "-p", m_Store, "-f", saved});
