@@ -193,6 +193,9 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return Fail(TBX_E_FILE_NOT_FOUND, sysError);
   }
+  // A file its owner made read-only stays protected, as it was when it was opened for writing.
+  if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+    return Fail(TBX_E_FILE_NOT_FOUND, sysError);
 
   // A new ordinary file is created with TBX_FILE_MODE and the umask takes its bits off, as for
   // any new file; a replaced one is first created private and then given the old file's bits.

@@ -30,7 +30,8 @@
  *    exactly TBX_PRIVATE_FILE_MODE in both cases, and the bytes are never readable by others,
  *    not even while the temporary file is written.
  * Returns 0; TBX_E_FILE_NOT_FOUND when the temporary file cannot be created (missing directory,
- * no permission, the target is a directory, the path holds a zero byte, a loop of links);
+ * no permission, the target is a directory, the path holds a zero byte, a loop of links) or the
+ * existing target may not be written by this process (a read-only file stays as it is);
  * TBX_E_FILE_IO when writing, syncing or renaming fails. On failure the temporary file is
  * removed and the target is untouched; `*sysError` (when not null) receives the errno value.
  */

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <openssl/crypto.h>
+
 #include "KrptSign.h"
 #include "tbxbase.h"
 #include "tbxerr.h"
@@ -77,6 +79,23 @@ bool IsPrivateKeyFile(const MvString& file)
   }
   return parts[0] == "keys" && parts[1] == "private";
 }
+
+// Wipes the text of a private key when it goes out of scope, on every path out.
+class WipeOnExit
+{
+public:
+  explicit WipeOnExit(MvString& text) : m_Text(text) {}
+  ~WipeOnExit()
+  {
+    if (m_Text.begin() != nullptr)
+      OPENSSL_cleanse(m_Text.begin(), m_Text.size());
+  }
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+  MvString& m_Text;
+};
 
 // Credentials in the authority: letters, digits and "-._~" stay, every other byte is "%XX", so
 // '@', ':' and '/' in a password cannot move the request to another host.
@@ -283,6 +302,7 @@ void TBX_Context::GenKey(const MvString& keyId)
   const int bits = TBX_KeyBitsFromSetting(bitsText);
   MvString publicText;
   MvString privateText;
+  WipeOnExit wipe(privateText);
   TBX_CreateKeyTexts(bits, publicText, privateText);
   UpdateFile(kPublicKeyDir + keyId, publicText);
   UpdateFile(kPrivateKeyDir + keyId, privateText);
@@ -292,6 +312,7 @@ void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString
 {
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
   MvString keyText;
+  WipeOnExit wipe(keyText);
   if (!QueryValue(kPrivateKeyDir + keyId, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, kLineSignNoKey);
   TBX_SignWithKeyText(data, keyText, signature);

@@ -6,6 +6,8 @@
 #include "KrptSign.h"
 #include "mvobject.h"
 #include "tbxerr.h"
+#include "xmlElement.h"
+#include "xmlParser.h"
 
 #include <openssl/crypto.h>
 
@@ -39,6 +41,9 @@ const long LINE_UPDATE_WRITE = 212;
 /* Lines of the failures this module adds: key identifiers and key size. */
 const long LINE_KEY_ID = 330;
 const long LINE_KEY_BITS = 335;
+/* Lines of XmlFromStream's failures. */
+const long LINE_XML_PARSE = 46;
+const long LINE_XML_NO_TBX = 49;
 /* Line of QueryValue's missing context. */
 const long LINE_QUERY_NO_CONTEXT = 71;
 
@@ -381,7 +386,21 @@ void TBX_WriteStoreText(const MvString& storePath, const MvString& file, const M
 
 MvString TBX_QueryKeyBitsSetting(const MvString& storePath)
 {
-  // Filled in by the context: QueryValue("settings.xml", "KEYBITS", value).
-  (void)storePath;
-  return MvString();
+  // As the context's QueryValue("settings.xml", "KEYBITS", value) answers: empty for a missing
+  // file or attribute, TBX_E_INVALID_FORMAT for a file that is not XML with a TBX element.
+  MvString text;
+  MvString value;
+  if (!TBX_ReadStoreText(storePath, MvString("settings.xml"), text))
+    return value;
+  MvStringStream in;
+  in << text;
+  xmlElementPtr document;
+  if (xmlParser::parseText(in, document.receive()) != 0)
+    TBX_THROW(TBX_E_INVALID_FORMAT, "", CTX_UNIT, LINE_XML_PARSE);
+  xmlElementPtr top;
+  if (!document->getChild(MvString("TBX"), 0, top.receive()))
+    TBX_THROW(TBX_E_INVALID_FORMAT, "", CTX_UNIT, LINE_XML_NO_TBX);
+  if (!xmlGetAttributeEx(top.get(), MvString("KEYBITS"), value))
+    value.clear();
+  return value;
 }

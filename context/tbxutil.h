@@ -156,7 +156,7 @@ bool TBX_ReadStoreText(const MvString& storePath, const MvString& file, MvString
  */
 void TBX_WriteStoreText(const MvString& storePath, const MvString& file, const MvString& text,
                         mode_t mode);
-/* The KEYBITS value of storePath/settings.xml; empty while settings are not read. */
+/* The KEYBITS value of storePath/settings.xml; empty when the file or the value is absent. */
 MvString TBX_QueryKeyBitsSetting(const MvString& storePath);
 
 #endif /* TBXUTIL_H */

@@ -615,7 +615,12 @@ const MvString& keyString(const MvKeyValue& kv)
 bool isStringPair(const MvFindable& x)
 {
   const MvKeyValue* kv = as<MvKeyValue>(&x);
-  return kv && typeid(kv->first()) == typeid(MvString) && typeid(kv->second()) == typeid(MvString);
+  if (!kv)
+    return false;
+  // Bound first: clang refuses a function call inside typeid under -Werror.
+  const MvFindable& key = kv->first();
+  const MvObject& value = kv->second();
+  return typeid(key) == typeid(MvString) && typeid(value) == typeid(MvString);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "xmlElementEnum.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -220,7 +221,7 @@ xmlElement::~xmlElement()
 // ours are collected on a list and emptied of their own children one at a time, so that each
 // destructor runs with nothing left below it. Children someone else still holds survive with
 // their subtrees, their parent pointer reset.
-void xmlElement::releaseChildren()
+void xmlElement::releaseChildren() noexcept
 {
     if (m_Children.size() == 0)
         return;
@@ -228,20 +229,31 @@ void xmlElement::releaseChildren()
     auto collect = [&pending](xmlElement* e) {
         for (MvStrPtrMultimap::iterator it = e->m_Children.begin(); it != e->m_Children.end(); ++it) {
             xmlElement* child = elementOf(*it);
+            pending.push_back(child);
+            child->addRef();
             if (child->m_Parent == e)
                 child->m_Parent = nullptr;
-            child->addRef();
-            pending.push_back(child);
         }
-        e->m_Children.clear();  // each child now lives on our reference alone
+        e->m_Children.clear();  // each child now lives on the list's reference alone
     };
-    collect(this);
-    while (!pending.empty()) {
-        xmlElement* e = pending.back();
-        pending.pop_back();
-        if (e->refCount() == 1 && e->m_Children.size() != 0)
-            collect(e);
-        e->release();
+    xmlElement* current = nullptr;
+    try {
+        collect(this);
+        while (!pending.empty()) {
+            current = pending.back();
+            pending.pop_back();
+            if (current->refCount() == 1 && current->m_Children.size() != 0)
+                collect(current);
+            xmlElement* done = current;
+            current = nullptr;
+            done->release();
+        }
+    } catch (...) {
+        // No memory for the list: what is left goes the recursive way.
+        if (current)
+            current->release();
+        for (xmlElement* e : pending)
+            e->release();
     }
 }
 
@@ -338,7 +350,10 @@ bool xmlElement::getTag(MvString& out) const
 
 void xmlElement::enumChildren(const MvString& tag, xmlElementEnum** out)
 {
-    xmlEnumPtr en(new xmlElementEnum);
+    xmlElementEnum* created = new (std::nothrow) xmlElementEnum;
+    if (!created)
+        throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+    xmlEnumPtr en(created);
     en->create(this, tag);
     *out = static_cast<xmlElementEnum*>(en.detach());
 }
@@ -403,17 +418,21 @@ bool xmlElement::toStream(MvStringStream& out) const
         const bool content = writeStart(e->m_Tag, e->m_Attributes, e->m_Text, hasChildren, out);
         stack.push_back(Frame{e, e->m_Children.begin(), content});
     };
-    enter(this);
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next != top.element->m_Children.end()) {
-            const xmlElement* child = elementOf(*top.next);
-            ++top.next;
-            enter(child);  // may move the frames: `top` is not used after this
-        } else {
-            writeEnd(top.element->m_Tag, top.content, out);
-            stack.pop_back();
+    try {
+        enter(this);
+        while (!stack.empty()) {
+            Frame& top = stack.back();
+            if (top.next != top.element->m_Children.end()) {
+                const xmlElement* child = elementOf(*top.next);
+                ++top.next;
+                enter(child);  // may move the frames: `top` is not used after this
+            } else {
+                writeEnd(top.element->m_Tag, top.content, out);
+                stack.pop_back();
+            }
         }
+    } catch (const std::bad_alloc&) {
+        throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
     }
     return true;
 }

@@ -75,7 +75,7 @@ private:
     // Stores an already encoded value (the parser's fast path), taking its buffer over.
     void setEncodedAttribute(const MvString& name, MvString&& encoded);
     // Lets every child go without recursing into the subtrees (see the destructor).
-    void releaseChildren();
+    void releaseChildren() noexcept;
 
     MvString m_Tag;
     MvStrMap m_Attributes;        // name -> encoded value, in first-set order

@@ -9,6 +9,7 @@
 #include "xmlParser.h"
 #include "xmlElement.h"
 
+#include <new>
 #include <utility>
 
 namespace {
@@ -59,9 +60,22 @@ bool needsRecoding(const char* s, unsigned n)
 
 } // namespace
 
+namespace {
+
+template <class... Args>
+xmlElement* newElement(Args&&... args)
+{
+    xmlElement* e = new (std::nothrow) xmlElement(std::forward<Args>(args)...);
+    if (!e)
+        throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+    return e;
+}
+
+} // namespace
+
 void xmlParser::createElement(const MvString& tag, xmlElement** out)
 {
-    xmlElement* e = new xmlElement(tag);
+    xmlElement* e = newElement(tag);
     e->addRef();
     *out = e;
 }
@@ -113,7 +127,7 @@ long xmlParser::parseText(MvStringStream& in, xmlElement** out)
                 moveTo(in, pos + (row->consume ? 1 : 0));
                 return 1;
             }
-            xmlElementPtr child(new xmlElement(MvString(input + tokStart, tokLen)));
+            xmlElementPtr child(newElement(MvString(input + tokStart, tokLen)));
             current->insertChild(child.get());  // the parent's reference keeps it
             current = child.get();
             ++depth;

@@ -312,3 +312,39 @@ TEST(CryptoKeyTexts, LargerKeysFitTheWorkingBuffers)
     EXPECT_EQ(r.line, 321);
   }
 }
+
+TEST_F(CryptoStore, GenKeyTakesItsSizeFromSettings)
+{
+  struct Case
+  {
+    const char* settings; // null: no settings.xml
+    long code;
+    size_t publicDerBytes;
+  } cases[] = {
+      {nullptr, 0, 74},
+      {"<TBX USEPROXY=\"no\"/>", 0, 74},
+      {"<TBX KEYBITS=\"\"/>", 0, 74},
+      {"<TBX KEYBITS=\"512\"/>", 0, 74},
+      {"<TBX KEYBITS=\"1024\" TRACEOPT=\"\"/>", 0, 140},
+      {"<TBX KEYBITS=\"768\"/>", TBX_E_INVALID_OPTION, 0},
+      {"<TBX KEYBITS=\"1024x\"/>", TBX_E_INVALID_OPTION, 0},
+      {"<TBX KEYBITS=\"8192\"/>", TBX_E_INVALID_OPTION, 0},
+      {"not xml <", TBX_E_INVALID_FORMAT, 0},
+      {"<OTHER KEYBITS=\"1024\"/>", TBX_E_INVALID_FORMAT, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings ? c.settings : "(none)");
+    fs::remove(m_Dir / "settings.xml");
+    if (c.settings)
+      Put("settings.xml", c.settings);
+    fs::remove(m_Dir / "keys/public/k");
+    fs::remove(m_Dir / "keys/private/k");
+    EXPECT_EQ(Catch([&] { TBX_GenKey(m_Store, MvString("k")); }).code, c.code);
+    if (c.code == 0) {
+      EXPECT_EQ(Get("keys/public/k").size(), 2 * c.publicDerBytes);
+    } else {
+      EXPECT_FALSE(fs::exists(m_Dir / "keys/public/k"));
+      EXPECT_FALSE(fs::exists(m_Dir / "keys/private/k"));
+    }
+  }
+}

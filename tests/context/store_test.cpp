@@ -281,10 +281,18 @@ TEST_F(StoreTest, ReplacedFilesKeepTheirModeAndNewOnesFollowTheUmask)
   ASSERT_EQ(chmod(File("shared").c_str(), 0664), 0);
   ASSERT_PASSES(m_Ctx.SetValue(MvString("shared"), MvString("A"), MvString("2"), true));
   EXPECT_EQ(ModeOf(File("shared")), 0664u);
-  ASSERT_EQ(chmod(File("shared").c_str(), 0400), 0);
+  ASSERT_EQ(chmod(File("shared").c_str(), 0660), 0);
   ASSERT_PASSES(m_Ctx.UpdateFile(MvString("shared"), MvString("3")));
-  EXPECT_EQ(ModeOf(File("shared")), 0400u);
+  EXPECT_EQ(ModeOf(File("shared")), 0660u);
   EXPECT_EQ(ReadAll(File("shared")), "3");
+
+  // A file made read-only is not replaced behind its owner's back.
+  if (geteuid() != 0) {
+    ASSERT_EQ(chmod(File("shared").c_str(), 0440), 0);
+    EXPECT_RAISES_AT(TBX_E_FILE_NOT_FOUND, 205, m_Ctx.UpdateFile(MvString("shared"), MvString("4")));
+    EXPECT_EQ(ReadAll(File("shared")), "3");
+    EXPECT_EQ(ModeOf(File("shared")), 0440u);
+  }
 }
 
 TEST_F(StoreTest, PrivateKeyFilesAreAlwaysOwnerOnly)

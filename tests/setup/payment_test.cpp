@@ -180,9 +180,38 @@ TEST_F(PaymentTest, CaptureOfUnknownOrMismatchedPaymentIsRefused)
         << LastErrorMessage();
     h.factory = CreateMessageFactory();
     ASSERT_EQ(TBX_OK, MessageFactory_Open(h.factory, m_Store.c_str()));
-    ASSERT_EQ(TBX_OK, MessageFactory_CreatePayComplete(h.factory, "NOSUCHPAYMENT", "0", &h.capture));
-    EXPECT_EQ(TBX_E_HOST_ERROR, MessageObject_Capture(h.capture));
-    EXPECT_NE(std::string::npos, LastErrorMessage().find("unknown payment")) << LastErrorMessage();
+
+    // An authorised payment, from an offer the shopper's visit confirmed.
+    ASSERT_EQ(TBX_OK, MessageFactory_CreatePayInit(h.factory, &h.offer)) << LastErrorMessage();
+    ASSERT_EQ(TBX_OK, MessageObject_SetAttribute(h.offer, "AMOUNT", "99"));
+    ASSERT_EQ(TBX_OK, MessageObject_SetAttribute(h.offer, "CURRENCY", "CHF"));
+    const std::string token = Attribute(h.offer, "TOKEN");
+    const std::string url = OfferUrl(h.offer);
+    ASSERT_FALSE(url.empty()) << LastErrorMessage();
+    const std::string page = HttpGet(m_Host.port(), url.substr(m_Host.url().size()));
+    const std::string id = PageLine(page, "ID");
+    ASSERT_FALSE(id.empty()) << page;
+
+    struct Case {
+        std::string id;
+        std::string token;
+        const char* reason;
+    } refused[] = {
+        {"NOSUCHPAYMENT", token, "unknown payment"},
+        {id, token + "0", "does not match"},
+    };
+    for (const Case& c : refused) {
+        void* capture = nullptr;
+        ASSERT_EQ(TBX_OK, MessageFactory_CreatePayComplete(h.factory, c.id.c_str(), c.token.c_str(),
+                                                           &capture));
+        EXPECT_EQ(TBX_E_HOST_ERROR, MessageObject_Capture(capture)) << c.reason;
+        EXPECT_NE(std::string::npos, LastErrorMessage().find(c.reason)) << LastErrorMessage();
+        DestroyMessageObject(capture);
+    }
+    // The refusals captured nothing: the right pair still captures.
+    ASSERT_EQ(TBX_OK,
+              MessageFactory_CreatePayComplete(h.factory, id.c_str(), token.c_str(), &h.capture));
+    EXPECT_EQ(TBX_OK, MessageObject_Capture(h.capture)) << LastErrorMessage();
 }
 
 }  // namespace

@@ -281,27 +281,26 @@ HttpResponse Host::SetupEndpoint(const HttpRequest& req)
     Note("setup: unreadable request: " + error);
     return XmlAnswer(ErrorMessage("the request is not readable: " + error));
   }
+  auto normal = [&] {
+    Message account;
+    if (!Authenticate(req, account)) {
+      Note("setup " + request.Type() + ": credentials refused");
+      HttpResponse resp = XmlAnswer(ErrorMessage("unknown user or wrong password"));
+      resp.status = 401;
+      resp.headers.emplace_back("WWW-Authenticate", "Basic realm=\"kestrum-sandbox\"");
+      return resp;
+    }
+    Message answer = SetupAnswer(request, account);
+    Note("setup " + request.Type() + " from " + account.Value("USER") + ": " + answer.Type() +
+         (answer.Type() == "Error" ? " (" + answer.Value("MESSAGE") + ")" : ""));
+    return XmlAnswer(answer);
+  };
   Fault fault;
   if (TakeFault("setup", request.Type(), fault)) {
     Note("setup " + request.Type() + ": fault " + fault.mode);
-    Message account;
-    return FaultAnswer(fault.mode, fault.message, fault.type, fault.status, fault.delayMs, [&] {
-      return Authenticate(req, account) ? XmlAnswer(SetupAnswer(request, account))
-                                        : XmlAnswer(ErrorMessage("unknown user or wrong password"));
-    });
+    return FaultAnswer(fault.mode, fault.message, fault.type, fault.status, fault.delayMs, normal);
   }
-  Message account;
-  if (!Authenticate(req, account)) {
-    Note("setup " + request.Type() + ": credentials refused");
-    HttpResponse resp = XmlAnswer(ErrorMessage("unknown user or wrong password"));
-    resp.status = 401;
-    resp.headers.emplace_back("WWW-Authenticate", "Basic realm=\"kestrum-sandbox\"");
-    return resp;
-  }
-  Message answer = SetupAnswer(request, account);
-  Note("setup " + request.Type() + " from " + account.Value("USER") + ": " + answer.Type() +
-       (answer.Type() == "Error" ? " (" + answer.Value("MESSAGE") + ")" : ""));
-  return XmlAnswer(answer);
+  return normal();
 }
 
 Message Host::SetupAnswer(const Message& request, const Message& account)

@@ -312,8 +312,12 @@ void HttpServer::Run(int stopFd, const HttpHandler& handler)
     if (!(fds[0].revents & POLLIN))
       continue;
     int fd = ::accept4(m_Listen, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+      // Out of descriptors: the pending connection stays queued; wait rather than spin.
+      if (errno == EMFILE || errno == ENFILE)
+        Sleep(100);
       continue;
+    }
     {
       std::lock_guard<std::mutex> lock(m_Mutex);
       if (m_Active.size() >= kMaxConnections) {
