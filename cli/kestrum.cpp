@@ -205,8 +205,8 @@ long OsError(int error)
   return error != 0 ? error : TBX_E_FILE_IO;
 }
 
-// Host messages and file names end up on a terminal: control characters would break the one-line
-// report scripts parse, or drive the terminal.
+// Reasons may quote the host's MESSAGE: control characters in it would break the one-line report
+// that scripts parse, or drive the terminal.
 std::string Printable(const std::string& text)
 {
   std::string out(text);

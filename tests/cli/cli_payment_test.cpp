@@ -123,11 +123,13 @@ TEST_F(KestrumHostTest, WholePayment)
   Outcome r = RunKestrum({"-attr", "-p", m_Store, "-a", "LANGID", "de", "-a", "DELIVERY", "yes"});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.out + r.err);
-  r = RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", "1560", "-a", "CURRENCY", "EUR", "-a",
-                  "DESCRIPTION", "Tea & biscuits", "-a", "CURRENCY", "CHF"});
+  // An option given twice keeps its last value: the first store is never touched.
+  r = RunKestrum({"-payinit", "-p", m_Dir + "/first", "--path", m_Store, "-a", "AMOUNT", "1560", "-a",
+                  "CURRENCY", "EUR", "-a", "DESCRIPTION", "Tea & biscuits", "-a", "CURRENCY", "CHF"});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);
   ASSERT_EQ(0u, r.out.find(m_Host.url + "/offer?DATA=")) << r.out;
+  EXPECT_FALSE(Exists(m_Dir + "/first"));
   EXPECT_EQ(std::string::npos, r.out.find('\n')); // the URL alone, no newline
   const std::string offer = PercentDecode(r.out.substr(r.out.find("DATA=") + 5,
                                                        r.out.find("&SIGNATURE=") - r.out.find("DATA=") - 5));
@@ -233,6 +235,9 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
   r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", m_Dir + "/none/c.log"});
   EXPECT_EQ("", r.err);
   EXPECT_EQ(ENOENT, r.status);
+  r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", "/dev/full"});
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(ENOSPC, r.status);
   r = RunKestrum({"-exec", "-p", m_Store, "-m", "Echo", "-a", "X", "1", "-f", m_Dir + "/none/e.log"});
   EXPECT_EQ("ERROR: 00000002\n", r.err);
   EXPECT_EQ(ENOENT, r.status);
