@@ -357,6 +357,10 @@ long SaveText(const char* path, const char* data, size_t size)
   const bool exists = ::lstat(path, &st) == 0;
   if (exists && !S_ISREG(st.st_mode))
     return WriteInPlace(path, data, size);
+  // A file that may not be written stays as it is, as opening it for writing would refuse.
+  errno = 0;
+  if (exists && ::access(path, W_OK) != 0)
+    return OsError(errno);
 
   const std::string temporary = std::string(path) + ".kestrum-" + std::to_string(::getpid()) + ".tmp";
   errno = 0;
