@@ -54,6 +54,36 @@ void operator delete(void* p, std::size_t) noexcept
     std::free(p);
 }
 
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void* operator new[](std::size_t n)
+{
+    return operator new(n);
+}
+
+void* operator new[](std::size_t n, const std::nothrow_t& nt) noexcept
+{
+    return operator new(n, nt);
+}
+
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
 namespace {
 
 // Runs `op` failing the 1st, 2nd, ... allocation after its arm() until it completes without a
