@@ -62,7 +62,8 @@ TBXCIMPL_MessageObject* TBXCIMPL_MessageObject::Execute()
 
 void TBXCIMPL_MessageObject::FromString(const MvString& text)
 {
-  if (m_Message.GetContext() == nullptr)
+  // Opened means a store and its current key: both are what the restored message is bound to.
+  if (m_Message.GetContext() == nullptr || m_Message.GetKeyId().empty())
     TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_NOT_OPENED);
   xmlElementPtr parsed;
   m_Context.XmlFromString(text, parsed.receive());

@@ -65,6 +65,8 @@ void TBX_Message::Create(TBX_Context* context, const MvString& type)
 {
   Attach(nullptr);
   m_Context = context;
+  // A failed Create must not leave the key of a store opened before.
+  m_KeyId.clear();
 
   xmlElementPtr root;
   context->XmlCreateRequest(MvString("PayInit"), root.receive());

@@ -17,7 +17,7 @@ public:
 
   // Starts a new outgoing message of `type` on `context`: a TBX element with MSGTYPE and KEYID (the
   // store's keys/current), and CONFIGPATH for "PayComplete". Without keys/current it raises
-  // TBX_E_NO_KEY_ID and the message holds a "PayInit" element without KEYID.
+  // TBX_E_NO_KEY_ID and the message holds a "PayInit" element without KEYID, and no key.
   void Create(TBX_Context* context, const MvString& type);
 
   // Verifies a received message (XML text and hexadecimal signature) with the public key its KEYID

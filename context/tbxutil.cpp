@@ -9,8 +9,6 @@
 
 #include <openssl/crypto.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>

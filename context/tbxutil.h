@@ -1,6 +1,6 @@
 /*
- * tbxutil.h - text encodings, string conversions, and the key and signature steps that the
- * store's key operations (TBX_Context::GenKey, SignData, VerifyData) run on key texts.
+ * tbxutil.h - text encodings, string conversions, and the store-independent steps of the key and
+ * signature operations (the context reads and writes the key files around them).
  *
  * Keys live in the store as lowercase hex of their PKCS#1 DER bytes: "keys/private/" + id and
  * "keys/public/" + id. A signature is made over the text widened to 16-bit units (each byte b
@@ -13,7 +13,6 @@
 #include "mvstring.h"
 
 #include <cstddef>
-#include <sys/types.h>
 
 /* Working buffers of the key operations: hex text is decoded into buffers of these sizes. */
 #define TBX_PRIVATE_KEY_BUFFER_SIZE 4096 /* DER private key: 4096-bit keys take ~2350 bytes */

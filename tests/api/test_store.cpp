@@ -135,6 +135,18 @@ bool PercentDecode(const std::string& in, std::string& out)
   return true;
 }
 
+bool SplitRequest(const std::string& target, std::string& data, std::string& signature)
+{
+  const size_t d = target.find("?DATA=");
+  if (d == std::string::npos)
+    return false;
+  const size_t s = target.find("&SIGNATURE=", d);
+  const std::string encoded =
+    target.substr(d + 6, s == std::string::npos ? std::string::npos : s - d - 6);
+  signature = s == std::string::npos ? "" : target.substr(s + 11);
+  return PercentDecode(encoded, data);
+}
+
 std::string MakeTempDir(const char* tag)
 {
   const char* base = std::getenv("TMPDIR");

@@ -15,7 +15,7 @@ namespace tbxtest {
 struct StoreOptions
 {
   std::string vtUrl = "https://pay.example.test/vt/payinit";
-  std::string captureUrl = "http://127.0.0.1:9/capture"; // port 9: nothing listens
+  std::string captureUrl = "http://127.0.0.1:9/capture"; // replace to reach a test host
   std::string customerId = "4711";
   // Attributes of default.xml's TBX element, as XML attribute text; empty: no default.xml.
   std::string defaults =
@@ -63,6 +63,9 @@ std::string ToHex(const std::vector<unsigned char>& bytes);
 bool FromHex(const std::string& hex, std::vector<unsigned char>& bytes);
 // Percent-decoding of "%hh"; false on a malformed escape.
 bool PercentDecode(const std::string& in, std::string& out);
+// The parts of a request or offer target ("...?DATA=...&SIGNATURE=..."): DATA decoded, SIGNATURE as
+// sent. False when DATA is missing or malformed.
+bool SplitRequest(const std::string& target, std::string& data, std::string& signature);
 // A new empty directory under TMPDIR (or /tmp).
 std::string MakeTempDir(const char* tag);
 void RemoveTree(const std::string& path);
