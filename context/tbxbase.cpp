@@ -310,9 +310,9 @@ MvString TBX_Context::CreateUuid()
 {
   uuid_t id;
   uuid_generate(id);
-  const unsigned long a = static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
-                          static_cast<unsigned long>(id[2]) << 16 |
-                          static_cast<unsigned long>(id[3]) << 24;
+  const unsigned long a =
+      static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
+      static_cast<unsigned long>(id[2]) << 16 | static_cast<unsigned long>(id[3]) << 24;
   const unsigned b = static_cast<unsigned>(id[4]) | static_cast<unsigned>(id[5]) << 8;
   const unsigned c = static_cast<unsigned>(id[6]) | static_cast<unsigned>(id[7]) << 8;
   char text[33];

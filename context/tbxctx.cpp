@@ -225,8 +225,8 @@ void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineUpdateNoContext);
-  const long rc =
-      TBX_ReplaceFile(StoreFilePath(file), text.c_str(), text.size(), IsPrivateKeyFile(file), nullptr);
+  const long rc = TBX_ReplaceFile(StoreFilePath(file), text.c_str(), text.size(),
+                                  IsPrivateKeyFile(file), nullptr);
   if (rc == TBX_E_FILE_NOT_FOUND)
     TBX_THROW(rc, "", kUnit, kLineUpdateOpen);
   if (rc != 0)

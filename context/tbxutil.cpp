@@ -6,19 +6,12 @@
 #include "KrptSign.h"
 #include "mvobject.h"
 #include "tbxerr.h"
-#include "xmlElement.h"
-#include "xmlParser.h"
 
 #include <openssl/crypto.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,30 +20,16 @@ const char CTX_UNIT[] = "tbxctx";
 
 /* Lines the context documents for the failures of GenKey, VerifyData and SignData. */
 const long LINE_GENKEY_CRYPTO = 321;
-const long LINE_VERIFY_NO_KEY = 359;
 const long LINE_VERIFY_KEY_BLOB = 362;
 const long LINE_VERIFY_SIGNATURE_BLOB = 365;
 const long LINE_VERIFY_INVALID = 384;
-const long LINE_SIGN_NO_KEY = 403;
 const long LINE_SIGN_KEY_BLOB = 421;
 const long LINE_SIGN_CRYPTO = 426;
-/* Lines of the store-write failures of UpdateFile (text form). */
-const long LINE_UPDATE_NO_CONTEXT = 193;
-const long LINE_UPDATE_CREATE = 205;
-const long LINE_UPDATE_WRITE = 212;
 /* Lines of the failures this module adds: key identifiers and key size. */
 const long LINE_KEY_ID = 330;
 const long LINE_KEY_BITS = 335;
-/* Lines of XmlFromStream's failures. */
-const long LINE_XML_PARSE = 46;
-const long LINE_XML_NO_TBX = 49;
-/* Line of QueryValue's missing context. */
-const long LINE_QUERY_NO_CONTEXT = 71;
 
 const char HEX_DIGITS[] = "0123456789abcdef";
-
-const mode_t PUBLIC_KEY_MODE = 0644;
-const mode_t PRIVATE_KEY_MODE = 0600;
 
 bool IsAsciiAlnum(unsigned char c)
 {
@@ -278,129 +257,4 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
   if (KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig,
                   sigLength) != 0)
     TBX_THROW(TBX_E_INVALID_SIGNATURE, "", CTX_UNIT, LINE_VERIFY_INVALID);
-}
-
-/* ---- Key operations on a store directory -------------------------------------------------- */
-
-void TBX_GenKey(const MvString& storePath, const MvString& keyId)
-{
-  TBX_CheckKeyId(keyId, TBX_E_INVALID_FORMAT);
-  int bits = TBX_KeyBitsFromSetting(TBX_QueryKeyBitsSetting(storePath));
-  MvString publicText, privateText;
-  TBX_CreateKeyTexts(bits, publicText, privateText);
-  TBX_WriteStoreText(storePath, MvString("keys/public/") + keyId, publicText, PUBLIC_KEY_MODE);
-  TBX_WriteStoreText(storePath, MvString("keys/private/") + keyId, privateText, PRIVATE_KEY_MODE);
-  OPENSSL_cleanse(privateText.begin(), privateText.size());
-}
-
-void TBX_SignData(const MvString& storePath, const MvString& data, const MvString& keyId,
-                  MvString& signature)
-{
-  TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
-  MvString key;
-  if (!TBX_ReadStoreText(storePath, MvString("keys/private/") + keyId, key) || key.empty())
-    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", CTX_UNIT, LINE_SIGN_NO_KEY);
-  TBX_SignWithKeyText(data, key, signature);
-  OPENSSL_cleanse(key.begin(), key.size());
-}
-
-void TBX_VerifyData(const MvString& storePath, const MvString& data, const MvString& keyId,
-                    const MvString& signature)
-{
-  TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
-  MvString key;
-  if (!TBX_ReadStoreText(storePath, MvString("keys/public/") + keyId, key) || key.empty())
-    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", CTX_UNIT, LINE_VERIFY_NO_KEY);
-  TBX_VerifyWithKeyText(data, key, signature);
-}
-
-/* ---- Store access (stand-ins for the context's file operations) --------------------------- */
-
-bool TBX_ReadStoreText(const MvString& storePath, const MvString& file, MvString& text)
-{
-  if (storePath.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", CTX_UNIT, LINE_QUERY_NO_CONTEXT);
-  MvString path(storePath);
-  path += "/";
-  path += file;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr)
-    return false;
-  MvString content;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-    content.append(buf, static_cast<unsigned>(n));
-  bool ok = !ferror(f);
-  fclose(f);
-  if (!ok)
-    return false;
-  text = content;
-  return true;
-}
-
-void TBX_WriteStoreText(const MvString& storePath, const MvString& file, const MvString& text,
-                        mode_t mode)
-{
-  if (storePath.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", CTX_UNIT, LINE_UPDATE_NO_CONTEXT);
-  MvString target(storePath);
-  target += "/";
-  target += file;
-  MvString temp(target);
-  temp += ".tmpXXXXXX";
-  int fd = mkstemp(temp.begin());
-  if (fd < 0)
-    TBX_THROW(TBX_E_FILE_NOT_FOUND, "", CTX_UNIT, LINE_UPDATE_CREATE);
-  const char* p = text.c_str();
-  size_t left = text.size();
-  bool ok = fchmod(fd, mode) == 0;
-  while (ok && left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  ok = ok && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(temp.c_str());
-    TBX_THROW(TBX_E_FILE_IO, "", CTX_UNIT, LINE_UPDATE_WRITE);
-  }
-  // Make the rename itself durable.
-  MvString dir(target);
-  const char* slash = strrchr(dir.c_str(), '/');
-  MvString dirPath(dir.c_str(), static_cast<unsigned>(slash - dir.c_str()));
-  int dfd = open(dirPath.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-}
-
-MvString TBX_QueryKeyBitsSetting(const MvString& storePath)
-{
-  // As the context's QueryValue("settings.xml", "KEYBITS", value) answers: empty for a missing
-  // file or attribute, TBX_E_INVALID_FORMAT for a file that is not XML with a TBX element.
-  MvString text;
-  MvString value;
-  if (!TBX_ReadStoreText(storePath, MvString("settings.xml"), text))
-    return value;
-  MvStringStream in;
-  in << text;
-  xmlElementPtr document;
-  if (xmlParser::parseText(in, document.receive()) != 0)
-    TBX_THROW(TBX_E_INVALID_FORMAT, "", CTX_UNIT, LINE_XML_PARSE);
-  xmlElementPtr top;
-  if (!document->getChild(MvString("TBX"), 0, top.receive()))
-    TBX_THROW(TBX_E_INVALID_FORMAT, "", CTX_UNIT, LINE_XML_NO_TBX);
-  if (!xmlGetAttributeEx(top.get(), MvString("KEYBITS"), value))
-    value.clear();
-  return value;
 }

@@ -1,6 +1,6 @@
 /*
- * tbxutil.h - text encodings, string conversions, and the key and signature operations of the
- * configuration store.
+ * tbxutil.h - text encodings, string conversions, and the store-independent steps of the key and
+ * signature operations (the context reads and writes the key files around them).
  *
  * Keys live in the store as lowercase hex of their PKCS#1 DER bytes: "keys/private/" + id and
  * "keys/public/" + id. A signature is made over the text widened to 16-bit units (each byte b
@@ -13,7 +13,6 @@
 #include "mvstring.h"
 
 #include <cstddef>
-#include <sys/types.h>
 
 /* Working buffers of the key operations: hex text is decoded into buffers of these sizes. */
 #define TBX_PRIVATE_KEY_BUFFER_SIZE 4096 /* DER private key: 4096-bit keys take ~2350 bytes */
@@ -116,47 +115,5 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
  */
 void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
                            const MvString& signature);
-
-/* ---- Key operations on a store directory -------------------------------------------------- */
-
-/*
- * GenKey: a new pair named `keyId` (a plain name, else TBX_E_INVALID_FORMAT: new identifiers
- * carry the host's CUSTOMERID) of the size settings.xml asks for, written to keys/public/ and
- * then keys/private/ (mode 0600). Existing files of that name are replaced.
- */
-void TBX_GenKey(const MvString& storePath, const MvString& keyId);
-
-/*
- * SignData: signs `data` with keys/private/ + `keyId` (a plain name, else TBX_E_NO_KEY_ID).
- * TBX_E_ITEM_NOT_FOUND when the key file is missing or empty; otherwise as
- * TBX_SignWithKeyText.
- */
-void TBX_SignData(const MvString& storePath, const MvString& data, const MvString& keyId,
-                  MvString& signature);
-
-/*
- * VerifyData: returns only when `signature` is valid for `data` under keys/public/ + `keyId`
- * (a plain name, else TBX_E_NO_KEY_ID). TBX_E_ITEM_NOT_FOUND when the key file is missing or
- * empty; otherwise as TBX_VerifyWithKeyText.
- */
-void TBX_VerifyData(const MvString& storePath, const MvString& data, const MvString& keyId,
-                    const MvString& signature);
-
-/*
- * Store access of the operations above. These stand in for the context's QueryValue (whole
- * file), UpdateFile and settings lookup, and are to be replaced by them.
- */
-/* The whole content of storePath/file; false when the file cannot be opened. */
-bool TBX_ReadStoreText(const MvString& storePath, const MvString& file, MvString& text);
-/*
- * Replaces storePath/file with `text` atomically (a temporary file in the same directory,
- * flushed, synced and renamed over the target), created with permission bits `mode`.
- * TBX_E_FILE_NOT_FOUND when the temporary file cannot be created, TBX_E_FILE_IO on a write
- * failure; the temporary file is removed on failure and the old file stays.
- */
-void TBX_WriteStoreText(const MvString& storePath, const MvString& file, const MvString& text,
-                        mode_t mode);
-/* The KEYBITS value of storePath/settings.xml; empty when the file or the value is absent. */
-MvString TBX_QueryKeyBitsSetting(const MvString& storePath);
 
 #endif /* TBXUTIL_H */

@@ -14,29 +14,6 @@
 
 namespace {
 
-// Holds the document element while it is built; releases the whole tree unless it is handed out.
-class TreeGuard {
-public:
-    explicit TreeGuard(xmlElement* e) : m_Element(e) {}
-    ~TreeGuard()
-    {
-        if (m_Element)
-            m_Element->release();
-    }
-    TreeGuard(const TreeGuard&) = delete;
-    TreeGuard& operator=(const TreeGuard&) = delete;
-    xmlElement* get() const { return m_Element; }
-    xmlElement* handOut()
-    {
-        xmlElement* e = m_Element;
-        m_Element = nullptr;
-        return e;
-    }
-
-private:
-    xmlElement* m_Element;
-};
-
 // Leaves the stream's read position at `pos` (and its end flag set when that is the end), as if
 // the parser had read it one byte at a time.
 void moveTo(MvStringStream& in, unsigned pos)
@@ -57,10 +34,6 @@ bool needsRecoding(const char* s, unsigned n)
     }
     return false;
 }
-
-} // namespace
-
-namespace {
 
 template <class... Args>
 xmlElement* newElement(Args&&... args)
@@ -87,10 +60,8 @@ long xmlParser::parseText(MvStringStream& in, xmlElement** out)
     const unsigned end = text.size();
     unsigned pos = in.tellg();
 
-    xmlElement* created = nullptr;
-    createElement(MvString(), &created);
-    TreeGuard doc(created);
-    xmlElement* current = created;
+    xmlElementPtr doc(newElement(MvString()));  // releases the whole tree on every failure
+    xmlElement* current = doc.get();
     unsigned depth = 0;
 
     int32_t state = 1;
@@ -173,6 +144,6 @@ long xmlParser::parseText(MvStringStream& in, xmlElement** out)
     moveTo(in, end);
     if (state != 1 || current != doc.get())
         return 2;
-    *out = doc.handOut();
+    *out = static_cast<xmlElement*>(doc.detach());
     return 0;
 }

@@ -1,4 +1,5 @@
 // Key generation, signing and verification on a real store directory.
+#include "tbxctx.h"
 #include "tbxerr.h"
 #include "tbxutil.h"
 #include "crypto_vectors.h"
@@ -54,6 +55,7 @@ protected:
     fs::create_directories(m_Dir / "keys/private");
     fs::create_directories(m_Dir / "keys/public");
     m_Store = MvString(m_Dir.c_str());
+    m_Context.Open(m_Store);
   }
   void TearDown() override { fs::remove_all(m_Dir); }
 
@@ -90,6 +92,7 @@ protected:
 
   fs::path m_Dir;
   MvString m_Store;
+  TBX_Context m_Context;
 };
 
 } // namespace
@@ -104,10 +107,10 @@ TEST_F(CryptoStore, SignDataAndVerifyDataReproduceEveryVector)
       SCOPED_TRACE(std::string("key") + k + " \"" + v["text"].str + "\"");
       const std::string& expected = v[std::string("signature_key") + k].str;
       MvString sig;
-      TBX_SignData(m_Store, text, MvString((std::string("v") + k).c_str()), sig);
+      m_Context.SignData(text, MvString((std::string("v") + k).c_str()), sig);
       EXPECT_EQ(Str(sig), expected);
       EXPECT_EQ(Catch([&] {
-                  TBX_VerifyData(m_Store, text, MvString((std::string("v") + k).c_str()),
+                  m_Context.VerifyData(text, MvString((std::string("v") + k).c_str()),
                                  Mv(expected));
                 }).code,
                 0);
@@ -124,7 +127,7 @@ TEST_F(CryptoStore, TamperedDataAndSignaturesFail)
   std::string sig = v["signature_key512"].str;
   MvString id("v512");
   auto verify = [&](const std::string& t, const std::string& s) {
-    return Catch([&] { TBX_VerifyData(m_Store, Mv(t), id, Mv(s)); });
+    return Catch([&] { m_Context.VerifyData(Mv(t), id, Mv(s)); });
   };
   ASSERT_EQ(verify(text, sig).code, 0);
 
@@ -160,7 +163,7 @@ TEST_F(CryptoStore, TamperedDataAndSignaturesFail)
   EXPECT_EQ(verify(text, "").code, TBX_E_INVALID_SIGNATURE);
   // The signature of the other key, and the right signature under the other key.
   EXPECT_EQ(verify(text, v["signature_key1024"].str).code, TBX_E_INVALID_SIGNATURE);
-  EXPECT_EQ(Catch([&] { TBX_VerifyData(m_Store, Mv(text), MvString("v1024"), Mv(sig)); }).code,
+  EXPECT_EQ(Catch([&] { m_Context.VerifyData(Mv(text), MvString("v1024"), Mv(sig)); }).code,
             TBX_E_INVALID_SIGNATURE);
 }
 
@@ -200,18 +203,18 @@ TEST_F(CryptoStore, KeyFileFailures)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
     MvString out("unchanged");
-    Raised s = Catch([&] { TBX_SignData(m_Store, MvString("ab"), MvString(c.id), out); });
+    Raised s = Catch([&] { m_Context.SignData(MvString("ab"), MvString(c.id), out); });
     EXPECT_EQ(s.code, c.signCode);
     EXPECT_EQ(s.line, c.signLine);
     EXPECT_EQ(s.file, "tbxctx");
     EXPECT_EQ(Str(out), "unchanged");
-    Raised v = Catch([&] { TBX_VerifyData(m_Store, MvString("ab"), MvString(c.id), Mv(sig)); });
+    Raised v = Catch([&] { m_Context.VerifyData(MvString("ab"), MvString(c.id), Mv(sig)); });
     EXPECT_EQ(v.code, c.verifyCode);
     EXPECT_EQ(v.line, c.verifyLine);
   }
   EXPECT_EQ(Listing("keys/private").size(), 8U); // nothing written
   MvString out;
-  EXPECT_EQ(Catch([&] { TBX_SignData(MvString(), MvString("ab"), MvString("v512"), out); }).code,
+  EXPECT_EQ(Catch([&] { TBX_Context().SignData(MvString("ab"), MvString("v512"), out); }).code,
             TBX_E_NO_CONTEXT);
 }
 
@@ -223,12 +226,12 @@ TEST_F(CryptoStore, IdentifiersThatAreNotPlainNamesTouchNoFile)
   for (const char* id : ids) {
     SCOPED_TRACE(id);
     MvString sig;
-    EXPECT_EQ(Catch([&] { TBX_SignData(m_Store, MvString("ab"), MvString(id), sig); }).code,
+    EXPECT_EQ(Catch([&] { m_Context.SignData(MvString("ab"), MvString(id), sig); }).code,
               TBX_E_NO_KEY_ID);
     EXPECT_EQ(
-        Catch([&] { TBX_VerifyData(m_Store, MvString("ab"), MvString(id), MvString("00")); }).code,
+        Catch([&] { m_Context.VerifyData(MvString("ab"), MvString(id), MvString("00")); }).code,
         TBX_E_NO_KEY_ID);
-    EXPECT_EQ(Catch([&] { TBX_GenKey(m_Store, MvString(id)); }).code, TBX_E_INVALID_FORMAT);
+    EXPECT_EQ(Catch([&] { m_Context.GenKey(MvString(id)); }).code, TBX_E_INVALID_FORMAT);
   }
   EXPECT_EQ(Listing("keys/private"), (std::vector<std::string>{"v1024", "v512"}));
   EXPECT_EQ(Listing("keys/public"), (std::vector<std::string>{"v1024", "v512"}));
@@ -239,7 +242,7 @@ TEST_F(CryptoStore, GenKeyWritesAUsablePrivatePair)
 {
   const MvString id("0-4711-0123456789abcdef0123456789abcdef");
   Put("keys/private/0-4711-0123456789abcdef0123456789abcdef", "old");
-  TBX_GenKey(m_Store, id);
+  m_Context.GenKey(id);
 
   std::string pub = Get("keys/public/" + Str(id));
   std::string priv = Get("keys/private/" + Str(id));
@@ -258,21 +261,21 @@ TEST_F(CryptoStore, GenKeyWritesAUsablePrivatePair)
   EXPECT_EQ(Listing("keys/public").size(), 1U);
 
   MvString sig;
-  TBX_SignData(m_Store, MvString("<TBX/>"), id, sig);
+  m_Context.SignData(MvString("<TBX/>"), id, sig);
   EXPECT_EQ(sig.size(), 128U);
-  EXPECT_EQ(Catch([&] { TBX_VerifyData(m_Store, MvString("<TBX/>"), id, sig); }).code, 0);
-  EXPECT_EQ(Catch([&] { TBX_VerifyData(m_Store, MvString("<TBX />"), id, sig); }).code,
+  EXPECT_EQ(Catch([&] { m_Context.VerifyData(MvString("<TBX/>"), id, sig); }).code, 0);
+  EXPECT_EQ(Catch([&] { m_Context.VerifyData(MvString("<TBX />"), id, sig); }).code,
             TBX_E_INVALID_SIGNATURE);
 
   // A second pair under the same name replaces the first.
-  TBX_GenKey(m_Store, id);
+  m_Context.GenKey(id);
   EXPECT_NE(Get("keys/private/" + Str(id)), priv);
 }
 
 TEST_F(CryptoStore, GenKeyWithoutKeyDirectoryFails)
 {
   fs::remove_all(m_Dir / "keys/private");
-  Raised r = Catch([&] { TBX_GenKey(m_Store, MvString("k")); });
+  Raised r = Catch([&] { m_Context.GenKey(MvString("k")); });
   EXPECT_EQ(r.code, TBX_E_FILE_NOT_FOUND);
   EXPECT_EQ(r.line, 205);
   // The public half was written first and stays, as documented.
@@ -339,7 +342,7 @@ TEST_F(CryptoStore, GenKeyTakesItsSizeFromSettings)
       Put("settings.xml", c.settings);
     fs::remove(m_Dir / "keys/public/k");
     fs::remove(m_Dir / "keys/private/k");
-    EXPECT_EQ(Catch([&] { TBX_GenKey(m_Store, MvString("k")); }).code, c.code);
+    EXPECT_EQ(Catch([&] { m_Context.GenKey(MvString("k")); }).code, c.code);
     if (c.code == 0) {
       EXPECT_EQ(Get("keys/public/k").size(), 2 * c.publicDerBytes);
     } else {

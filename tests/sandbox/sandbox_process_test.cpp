@@ -532,9 +532,17 @@ TEST_F(SandboxTest, StateDirectoryIsReusedAndLocked)
   ASSERT_TRUE(m_Host.Start(m_State));
   EXPECT_EQ(HostKeyId(), keyId) << "the host key survives a restart";
 
-  SandboxProcess usage;
-  EXPECT_FALSE(usage.Start(""));
-  EXPECT_EQ(usage.Wait(), 2);
+  // Wrong arguments: status 2 and no URL.
+  const std::vector<std::vector<std::string>> wrong = {
+      {"--port", "70000"}, {"--port", "12x"}, {"--port"}, {"--bogus"}};
+  for (const auto& args : wrong) {
+    SandboxProcess usage;
+    EXPECT_FALSE(usage.Start(m_Root + "/other", args)) << args[0];
+    EXPECT_EQ(usage.Wait(), 2) << args[0];
+  }
+  SandboxProcess noState;
+  EXPECT_FALSE(noState.Start(""));
+  EXPECT_EQ(noState.Wait(), 2);
 }
 
 // https with a certificate that a client can check against DIR/ca.pem.

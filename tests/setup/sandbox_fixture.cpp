@@ -119,7 +119,7 @@ std::string HttpGet(int port, const std::string& path, int* status)
     return answer.substr(head + 4);
 }
 
-bool Sandbox::Start()
+bool Sandbox::Start(bool tls)
 {
     if (m_State.path().empty())
         return false;
@@ -128,6 +128,8 @@ bool Sandbox::Start()
         return false;
     const std::string state = m_State.path() + "/host";
     std::vector<std::string> args = {SANDBOX_BIN, "--state", state, "--port", "0", "--quiet"};
+    if (tls)
+        args.push_back("--tls");
     m_Pid = ::fork();
     if (m_Pid == 0) {
         ::dup2(fds[1], 1);

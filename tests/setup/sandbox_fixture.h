@@ -113,15 +113,16 @@ public:
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
-    // Starts the host; false when it does not print its URL in time.
-    bool Start();
+    // Starts the host (with `tls`: https, CA in caFile()); false when it does not print its URL
+    // in time.
+    bool Start(bool tls = false);
     // SIGTERM and wait (SIGKILL when it does not end in time). The exit status, or -1.
     int Stop();
 
     const std::string& url() const { return m_Url; }
     std::string setupUrl() const { return m_Url + "/user/setup.asp"; }
     int port() const { return m_Port; }
-    const std::string& stateDir() const { return m_State.path(); }
+    std::string caFile() const { return m_State.path() + "/host/ca.pem"; }
 
     // /admin/fault with the given query ("MODE=error&MATCH=..."); true when the host took it.
     bool Fault(const std::string& query);

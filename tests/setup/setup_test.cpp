@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -294,6 +296,32 @@ TEST_F(SetupTest, ConfigurationValuesRoundTripThroughTheCApi)
     EXPECT_EQ(TBX_OK, ConfigurationSetup_SetOption(setup.get(), "UserName", "u"));
 }
 
+// Over https the host's certificate is checked against the CA the store names.
+TEST(SetupTls, SetUpOverHttpsNeedsTheHostsCa)
+{
+    Sandbox host;
+    ASSERT_TRUE(host.Start(true));
+    ASSERT_EQ(0u, host.url().find("https://"));
+    TempDir dir;
+    const std::string store = dir.path() + "/store";
+    ::mkdir(store.c_str(), 0777);
+
+    SetupHandle setup(store);
+    const long refused =
+        ConfigurationSetup_Reconfigure(setup.get(), host.setupUrl().c_str(), kUser, kPassword);
+    EXPECT_EQ(TBX_E_TLS_BASE, static_cast<unsigned long>(refused) & 0xFFFFF000ul)
+        << std::hex << refused << " " << LastErrorMessage();
+    EXPECT_FALSE(Exists(store + "/config.xml"));
+
+    WriteFile(store + "/settings.xml", "<TBX SSLCAFILE=\"" + host.caFile() + "\"/>");
+    EXPECT_EQ(TBX_OK, ConfigurationSetup_Reconfigure(setup.get(), host.setupUrl().c_str(), kUser,
+                                                     kPassword))
+        << LastErrorMessage();
+    EXPECT_EQ(0u, AttributeOf(FileText(store + "/config.xml"), "CAPTUREURL").find("https://"));
+    EXPECT_FALSE(FileText(store + "/keys/current").empty());
+    EXPECT_EQ(0, host.Stop());
+}
+
 }  // namespace
 
 // ---- Without the sandbox: the gate, missing endpoints, and what a forged answer may not do. ----
@@ -341,28 +369,57 @@ TEST(SetupApi, UnboundObjectAndStoreWithoutEndpoint)
     DestroyConfigurationSetup(setup);
 }
 
+// "code tbxctx:line" of the failure `body` raises, "ok" when it returns.
+template <class F>
+std::string Raised(F body)
+{
+    try {
+        body();
+        return "ok";
+    } catch (const TBX_Exception& e) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%08lx", static_cast<unsigned long>(e.m_Result) & 0xFFFFFFFFul);
+        return std::string(code) + " " + e.m_File.c_str() + ":" + std::to_string(e.m_Line);
+    }
+}
+
 TEST(SetupContext, MissingEndpointsAndUnknownKeys)
 {
     TempDir dir;
     TBX_Context context;
-    EXPECT_EQ(TBX_E_NO_CONTEXT, CodeOf([&] { context.Reconfigure(); }));
+    EXPECT_EQ("80040201 tbxctx:642", Raised([&] { context.Reconfigure(); }));
     context.Open(dir.path().c_str());
     MvString id("k");
-    EXPECT_EQ(TBX_E_NO_CONFIGURATION, CodeOf([&] { context.Setup(); }));
-    EXPECT_EQ(TBX_E_NO_CONFIGURATION, CodeOf([&] { context.ImportKey(id); }));
-    EXPECT_EQ(TBX_E_NO_ENDPOINT, CodeOf([&] { context.LoadDefaults(); }));
-    EXPECT_EQ(TBX_E_NO_ENDPOINT, CodeOf([&] { context.PublishKey(id); }));
+    EXPECT_EQ("8004020f tbxctx:235", Raised([&] { context.Setup(); }));
+    EXPECT_EQ("8004020f tbxctx:279", Raised([&] { context.ImportKey(id); }));
+    EXPECT_EQ("8004020a tbxctx:442", Raised([&] { context.LoadDefaults(); }));
+    EXPECT_EQ("8004020a tbxctx:504", Raised([&] { context.PublishKey(id); }));
     // An empty TBX.VTAUTOURL counts as none.
     WriteFile(dir.path() + "/config.xml", "<TBX MSGTYPE=\"SetupResponse\" TBX.VTAUTOURL=\"\"/>");
-    EXPECT_EQ(TBX_E_NO_CONFIGURATION, CodeOf([&] { context.Setup(); }));
+    EXPECT_EQ("8004020f tbxctx:235", Raised([&] { context.Setup(); }));
 
     // PublishKey of a key the store does not have sends nothing.
     tbxtest::LoopbackServer host({tbxtest::Send(tbxtest::HttpAnswer(
         "200 OK", "<TBX MSGTYPE=\"KeyExportResponse\"/>"))});
     context.SetOption("VTAUTOURL", host.Url("/user/setup.asp").c_str());
-    EXPECT_EQ(TBX_E_KEY_NOT_FOUND, CodeOf([&] { context.PublishKey(MvString("0-1-none")); }));
-    EXPECT_EQ(TBX_E_INVALID_FORMAT, CodeOf([&] { context.PublishKey(MvString("../config.xml")); }));
+    EXPECT_EQ("80040210 tbxctx:520", Raised([&] { context.PublishKey(MvString("0-1-none")); }));
+    EXPECT_EQ("80040204 tbxctx:515", Raised([&] { context.PublishKey(MvString("../config.xml")); }));
     EXPECT_TRUE(host.Requests().empty());
+}
+
+TEST(SetupContext, ConfigurationWithoutHostKeyStopsAfterSetup)
+{
+    TempDir dir;
+    WriteFile(dir.path() + "/default.xml", "<TBX TBX.ISVALID=\"yes\"/>");
+    const std::string answer = "<TBX MSGTYPE=\"SetupResponse\" VERSION=\"3\" CUSTOMERID=\"9\"/>";
+    tbxtest::LoopbackServer host({tbxtest::Send(tbxtest::HttpAnswer("200 OK", answer))});
+    TBX_Context context;
+    context.Open(dir.path().c_str());
+    context.SetOption("VTAUTOURL", host.Url("/user/setup.asp").c_str());
+    EXPECT_EQ("8004020f tbxctx:670", Raised([&] { context.Reconfigure(); }));
+    EXPECT_EQ(1u, host.Requests().size());
+    EXPECT_EQ(answer, FileText(dir.path() + "/config.xml"));
+    EXPECT_TRUE(ListDir(dir.path() + "/keys/public").empty());
 }
 
 std::string HostAnswer(const std::string& xml)

@@ -97,7 +97,7 @@ int main(int argc, char** argv)
   printf("%s\n", baseUrl.c_str());
   fflush(stdout);
 
-  sandbox::Host host(state, server, baseUrl, quiet);
+  sandbox::Host host(state, baseUrl, quiet);
   server.Run(stopFd, [&host](const sandbox::HttpRequest& req) { return host.Handle(req); });
   close(stopFd);
   if (!quiet)

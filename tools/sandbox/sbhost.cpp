@@ -141,8 +141,8 @@ bool ParseTime(const std::string& text, long long& epochSeconds)
   return true;
 }
 
-Host::Host(State& state, HttpServer& server, const std::string& baseUrl, bool quiet)
-    : m_State(state), m_Server(server), m_BaseUrl(baseUrl), m_Quiet(quiet)
+Host::Host(State& state, const std::string& baseUrl, bool quiet)
+    : m_State(state), m_BaseUrl(baseUrl), m_Quiet(quiet)
 {
 }
 

@@ -29,9 +29,8 @@ constexpr long kMaxFaultDelayMs = 600000;
 class Host
 {
 public:
-  // `baseUrl` is how clients reach this host, e.g. "http://127.0.0.1:41234"; `server` provides the
-  // stoppable waits of slow and silent answers.
-  Host(State& state, HttpServer& server, const std::string& baseUrl, bool quiet);
+  // `baseUrl` is how clients reach this host, e.g. "http://127.0.0.1:41234".
+  Host(State& state, const std::string& baseUrl, bool quiet);
 
   HttpResponse Handle(const HttpRequest& req);
 
@@ -66,7 +65,6 @@ private:
   void Note(const std::string& text) const;
 
   State& m_State;
-  HttpServer& m_Server;
   std::string m_BaseUrl;
   bool m_Quiet;
   std::mutex m_FaultMutex;

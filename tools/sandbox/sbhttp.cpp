@@ -109,7 +109,9 @@ private:
   SSL* m_Ssl;
 };
 
-bool ParseHead(const std::string& head, HttpRequest& req)
+}  // namespace
+
+bool ParseRequestHead(const std::string& head, HttpRequest& req)
 {
   size_t eol = head.find('\n');
   std::string line = Trim(head.substr(0, eol));
@@ -154,6 +156,8 @@ bool ParseHead(const std::string& head, HttpRequest& req)
   }
   return true;
 }
+
+namespace {
 
 std::string FormatResponse(const HttpResponse& resp)
 {
@@ -392,7 +396,7 @@ void HttpServer::Serve(int fd, const HttpHandler& handler)
       bool respond = true;
       if (complete) {
         HttpRequest req;
-        if (!ParseHead(head, req)) {
+        if (!ParseRequestHead(head, req)) {
           resp = PlainError(400, "malformed request");
         } else {
           try {

@@ -94,6 +94,10 @@ private:
   std::list<Worker> m_Workers;
 };
 
+// Reads a request line and headers (without the blank line that ends them). False for anything
+// that is not "METHOD /target HTTP/1.x" with "Name: value" headers; `req` may be partly filled.
+bool ParseRequestHead(const std::string& head, HttpRequest& req);
+
 // "Bad Request" and friends.
 const char* StatusText(int status);
 
