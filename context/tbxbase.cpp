@@ -112,7 +112,7 @@ void RandomSuffix(char out[13])
   if (RAND_bytes(bytes, sizeof bytes) != 1) {
     // The generator is unavailable: a per-process counter with the pid and the clock still gives
     // a name nobody else uses; O_EXCL refuses the rare collision.
-    static const unsigned long pid = static_cast<unsigned long>(getpid());
+    const unsigned long pid = static_cast<unsigned long>(getpid());
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     unsigned long long v = (static_cast<unsigned long long>(ts.tv_nsec) << 16) ^ pid ^

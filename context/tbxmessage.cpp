@@ -8,7 +8,7 @@ namespace {
 
 const char* const kUnit = "tbxctx";
 
-// Lines reported with kUnit (TBXDEBUG form); the first of each group is the documented one.
+// Lines reported with kUnit in the TBXDEBUG form of a message.
 enum
 {
   LINE_CREATE_NO_KEY = 554,

@@ -25,6 +25,8 @@ enum : long {
   kLineNoContext = 71,  // reported as the settings lookup, QueryValue of tbxctx
 };
 
+// The transport's code for an answer "404 Not Found".
+const long kHttpNotFound = TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 404u);
 // Largest TIMEOUT accepted, in seconds (a day): anything longer is a typing error.
 const long kMaxTimeout = 86400;
 // Bytes read from a local file per call.
@@ -113,7 +115,7 @@ bool TBX_Context::LoadSettings(xmlElement** element)
   try {
     if (IsHttp(m_Path)) {
       // The settings of a store that is itself a URL are fetched without settings: reading them
-      // with their own proxy settings would need them first.
+      // with their own proxy settings would need them first, and so on without end.
       URL_INFO plain;
       if (!SplitUrl(location, plain))
         TBX_THROW(TBX_E_HTTP_BAD_URL, "", kUnit, kLineBadUrl);
@@ -122,7 +124,8 @@ bool TBX_Context::LoadSettings(xmlElement** element)
       StreamFromURL(location, text);
     }
   } catch (const TBX_Exception& e) {
-    if (e.m_Result == TBX_E_SOURCE_NOT_OPENED)
+    // A store on a web server without settings.xml has no settings, as a directory without one.
+    if (e.m_Result == TBX_E_SOURCE_NOT_OPENED || (IsHttp(m_Path) && e.m_Result == kHttpNotFound))
       return false;
     throw;
   }

@@ -47,6 +47,31 @@ int HexValue(char c)
   return -1;
 }
 
+/*
+ * HexToBuffer's work on a text the caller keeps: key texts are decoded in place, so that no copy
+ * of a private key is left behind in freed memory.
+ */
+long HexDecode(const MvString& text, unsigned char* buffer, unsigned long& length)
+{
+  const char* p = text.c_str();
+  unsigned long n = text.size();
+  unsigned long i = 0;
+  int high = 0;
+  for (; i < n; ++i) {
+    if (i / 2 >= length)
+      return TBX_E_BUFFER_TOO_SMALL;
+    int value = HexValue(p[i]);
+    if (value < 0)
+      return TBX_E_COMMAND_FAILED;
+    if (i % 2 == 0)
+      high = value;
+    else
+      buffer[i / 2] = static_cast<unsigned char>(high * 16 + value);
+  }
+  length = i / 2;
+  return 0;
+}
+
 /* Wipes a buffer that held private key material when it goes out of scope. */
 class ScrubbedBuffer
 {
@@ -88,23 +113,7 @@ MvString BufferToHex(const unsigned char* buffer, unsigned long length)
 
 long HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length)
 {
-  const char* p = text.c_str();
-  unsigned long n = text.size();
-  unsigned long i = 0;
-  int high = 0;
-  for (; i < n; ++i) {
-    if (i / 2 >= length)
-      return TBX_E_BUFFER_TOO_SMALL;
-    int value = HexValue(p[i]);
-    if (value < 0)
-      return TBX_E_COMMAND_FAILED;
-    if (i % 2 == 0)
-      high = value;
-    else
-      buffer[i / 2] = static_cast<unsigned char>(high * 16 + value);
-  }
-  length = i / 2;
-  return 0;
+  return HexDecode(text, buffer, length);
 }
 
 MvString Encode(const MvString& text)
@@ -230,7 +239,7 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
   TBX_WCHARBuffer wide(data);
   ScrubbedBuffer key(TBX_PRIVATE_KEY_BUFFER_SIZE);
   unsigned long keyLength = key.size();
-  if (HexToBuffer(privateText, key.data(), keyLength) != 0)
+  if (HexDecode(privateText, key.data(), keyLength) != 0)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_SIGN_KEY_BLOB);
   unsigned char sig[KRPT_SIGNATURE_BUFFER_SIZE];
   unsigned long sigLength = sizeof sig;
@@ -245,13 +254,13 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
 {
   unsigned char key[TBX_PUBLIC_KEY_BUFFER_SIZE];
   unsigned long keyLength = sizeof key;
-  if (HexToBuffer(publicText, key, keyLength) != 0)
+  if (HexDecode(publicText, key, keyLength) != 0)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_VERIFY_KEY_BLOB);
   // An odd digit would be dropped by the decoder, so one digit appended to a valid signature
   // would still verify; duplicate checks keyed on the text rely on one text per signature.
   unsigned char sig[TBX_SIGNATURE_BUFFER_SIZE];
   unsigned long sigLength = sizeof sig;
-  if (signature.size() % 2 != 0 || HexToBuffer(signature, sig, sigLength) != 0)
+  if (signature.size() % 2 != 0 || HexDecode(signature, sig, sigLength) != 0)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_VERIFY_SIGNATURE_BLOB);
   TBX_WCHARBuffer wide(data);
   if (KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig,

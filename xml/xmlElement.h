@@ -41,7 +41,8 @@ public:
     bool getAttribute(const MvString& name, MvString& value) const;
 
     /* Makes this element `child`'s parent and appends `child` (with a new reference) under the
-     * tag it has now. */
+     * tag it has now. `child` must not be this element or one of its ancestors: a tree that
+     * contains itself is never freed and never finishes writing. */
     void insertChild(xmlElement* child);
     /* False when no child has `tag`; else the index-th of them (0-based) in *out with one
      * reference for the caller. An index not below the number of such children throws

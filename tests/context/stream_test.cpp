@@ -229,3 +229,15 @@ TEST_F(StreamTest, TlsSettings)
     }
   }
 }
+
+TEST(StreamUrlStore, AUrlStoreWithoutSettingsHasNone)
+{
+  LoopbackServer origin({tbxtest::Send(tbxtest::HttpAnswer("404 Not Found", ""))});
+  TBX_Context ctx;
+  ASSERT_PASSES(ctx.Open(Mv(origin.Url("/store"))));
+  MvString value;
+  EXPECT_RAISES(TBX_RESULT(0x80042194u),
+                ctx.QueryValue(MvString("config.xml"), MvString("VTURL"), value));
+  EXPECT_EQ(RequestLines(origin), (std::vector<std::string>{"GET /store/settings.xml HTTP/1.0",
+                                                             "GET /store/config.xml HTTP/1.0"}));
+}

@@ -289,7 +289,10 @@ TEST(SockConnection, WritingToAClosedPeerFailsWithoutSigpipe)
     }
     ASSERT_LT(rc, 0);  // still alive: no SIGPIPE
     const long e = c.LastError();
-    EXPECT_TRUE(e == TBX_RESULT(0x80043020u) || e == TBX_E_CONNECTION_RESET) << Hex(e);
+    // EPIPE or a reset; on a heavily loaded machine the peer may not have reset yet when the
+    // socket buffer fills, and the write then ends in its time-out instead.
+    EXPECT_TRUE(e == TBX_RESULT(0x80043020u) || e == TBX_E_CONNECTION_RESET ||
+                e == TBX_E_CONNECTION_TIMEOUT) << Hex(e);
 }
 
 }  // namespace
