@@ -10,7 +10,9 @@ package morvane.kestrum;
 public class TBXException extends Exception {
     private static final long serialVersionUID = 1L;
 
+    /** The result code. */
     private int m_HR;
+    /** The text, never null. */
     private String m_ErrorMessage = "";
 
     /** An exception with code 0 and an empty text; the natives fill both in before throwing. */
