@@ -275,7 +275,9 @@ TEST(SockConnection, WritingToAClosedPeerFailsWithoutSigpipe)
 {
     LoopbackServer::Options o;
     o.readRequest = false;
-    LoopbackServer server({Reset()}, o);
+    // The pause lets the connect finish before the reset arrives; otherwise the connect itself
+    // may see the reset.
+    LoopbackServer server({Sleep(200), Reset()}, o);
     TBX_HostAddr addr;
     ASSERT_EQ(0, MakeHostAddr(MvString("127.0.0.1"), M(std::to_string(server.port())), &addr));
     SockConnection c(2);
