@@ -6,6 +6,8 @@
  *  - A result is a signed 32-bit value held in a `long`: 0 is success, every failure has the top
  *    bit set. On 64-bit platforms a failure is that 32-bit value sign-extended, so it is negative;
  *    the TBX_E_* constants below have exactly that form and can be compared with `==`.
+ *    One exception: when a store directory cannot be created, the result is the operating
+ *    system's error number itself (positive), so test for success with `== 0`, never `< 0`.
  *  - Strings in are NUL-terminated byte strings; a null pointer counts as the empty string.
  *  - Strings out are a (long* length, char* buffer) pair after the other arguments. On entry
  *    *length is the buffer's size in bytes; on return it is the size needed, terminating NUL
@@ -68,10 +70,10 @@ extern "C" {
 
 /* Transport failures (no text unless listed below). */
 #define TBX_E_HTTP_BAD_URL        TBX_RESULT(0x80042019u) /* URL cannot be split */
-#define TBX_E_HTTP_20             TBX_RESULT(0x80042020u)
+#define TBX_E_HTTP_UNKNOWN_SCHEME TBX_RESULT(0x80042020u) /* the protocol type of the URL is unknown */
 #define TBX_E_DNS_LOOKUP          TBX_RESULT(0x80042021u) /* "DNS lookup failed" */
 #define TBX_E_HTTP_BAD_RESPONSE   TBX_RESULT(0x80042022u) /* malformed or oversized response */
-#define TBX_E_HTTP_23             TBX_RESULT(0x80042023u)
+#define TBX_E_HTTP_BAD_STATE      TBX_RESULT(0x80042023u) /* a session step called out of order */
 
 /* Code families: base OR a value. */
 #define TBX_E_HTTP_STATUS_BASE    0x80042000u /* OR the HTTP status of a non-success answer */
