@@ -497,11 +497,13 @@ int SockConnection::LastError()
     return SocketErrorCode(m_Errno);
 }
 
-int SockConnection::Attach(int sock)
+// Both connection kinds own their descriptor the same way: attaching closes a different one
+// held before, and the socket runs non-blocking so every wait is bounded by poll.
+static int AdoptSocket(int& slot, int sock)
 {
-    if (m_Socket >= 0 && m_Socket != sock)
-        close(m_Socket);
-    m_Socket = sock;
+    if (slot >= 0 && slot != sock)
+        close(slot);
+    slot = sock;
     if (sock >= 0) {
         int flags = fcntl(sock, F_GETFL);
         if (flags >= 0)
@@ -510,11 +512,21 @@ int SockConnection::Attach(int sock)
     return 0;
 }
 
+static int ReleaseSocket(int& slot)
+{
+    int sock = slot;
+    slot = -1;
+    return sock;
+}
+
+int SockConnection::Attach(int sock)
+{
+    return AdoptSocket(m_Socket, sock);
+}
+
 int SockConnection::Detach()
 {
-    int sock = m_Socket;
-    m_Socket = -1;
-    return sock;
+    return ReleaseSocket(m_Socket);
 }
 
 int SockConnection::Setup()
@@ -804,22 +816,12 @@ MvString SslConnection::LastErrorText()
 
 int SslConnection::Attach(int sock)
 {
-    if (m_Socket >= 0 && m_Socket != sock)
-        close(m_Socket);
-    m_Socket = sock;
-    if (sock >= 0) {
-        int flags = fcntl(sock, F_GETFL);
-        if (flags >= 0)
-            fcntl(sock, F_SETFL, flags | O_NONBLOCK);
-    }
-    return 0;
+    return AdoptSocket(m_Socket, sock);
 }
 
 int SslConnection::Detach()
 {
-    int sock = m_Socket;
-    m_Socket = -1;
-    return sock;
+    return ReleaseSocket(m_Socket);
 }
 
 /* ---- response checks ------------------------------------------------------------------- */
