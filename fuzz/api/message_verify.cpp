@@ -17,6 +17,11 @@
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+
 #include "KrptSign.h"
 #include "message_fuzz.h"
 #include "tbxapp.h"
@@ -35,8 +40,8 @@ const char kHostKeyId[] = "VT-1";
 
 tbxtest::TestStore* g_Store;
 void* g_Factory;
-std::vector<unsigned char> g_HostPrivate;
-std::vector<unsigned char> g_MerchantPrivate;
+EVP_PKEY* g_HostPrivate;
+EVP_PKEY* g_MerchantPrivate;
 
 std::vector<unsigned char> Bytes(const std::string& hex)
 {
@@ -46,14 +51,32 @@ std::vector<unsigned char> Bytes(const std::string& hex)
   return bytes;
 }
 
-std::string Sign(const std::vector<unsigned char>& key, const std::string& data)
+// Keys decoded once: decoding per run would cost more than the operation under test. Signing
+// here goes to OpenSSL directly, not through the library's own signing code.
+EVP_PKEY* Key(const std::vector<unsigned char>& der)
+{
+  const unsigned char* p = der.data();
+  EVP_PKEY* key = d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &p, static_cast<long>(der.size()));
+  if (key == nullptr)
+    std::abort();
+  return key;
+}
+
+// PKCS #1 v1.5 type 1 around the bare SHA-1 digest of the text widened to 16-bit units.
+std::string Sign(EVP_PKEY* key, const std::string& data)
 {
   const std::vector<unsigned char> wide = tbxtest::Widen(data);
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  unsigned int digestLength = 0;
   unsigned char signature[KRPT_SIGNATURE_BUFFER_SIZE];
-  unsigned long length = sizeof signature;
-  if (KRPT_Signature(key.data(), static_cast<int>(key.size()), wide.data(), wide.size(), signature,
-                     &length) != 0)
+  size_t length = sizeof signature;
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+  if (EVP_Digest(wide.data(), wide.size(), digest, &digestLength, EVP_sha1(), nullptr) != 1 ||
+      ctx == nullptr || EVP_PKEY_sign_init(ctx) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_sign(ctx, signature, &length, digest, digestLength) != 1)
     std::abort();
+  EVP_PKEY_CTX_free(ctx);
   return tbxtest::ToHex(std::vector<unsigned char>(signature, signature + length));
 }
 
@@ -115,13 +138,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
   g_Store = new tbxtest::TestStore();
   g_Store->Write(std::string("keys/public/") + kHostKeyId, kHostPublic);
-  g_HostPrivate = Bytes(kHostPrivate);
-  g_MerchantPrivate = Bytes(g_Store->Read("keys/private/" + g_Store->MerchantKeyId()));
+  g_HostPrivate = Key(Bytes(kHostPrivate));
+  g_MerchantPrivate = Key(Bytes(g_Store->Read("keys/private/" + g_Store->MerchantKeyId())));
   g_Factory = CreateMessageFactory();
   if (g_Factory == nullptr || MessageFactory_Open(g_Factory, g_Store->Path().c_str()) != TBX_OK)
     std::abort();
   std::atexit([] {
     DestroyMessageFactory(g_Factory);
+    EVP_PKEY_free(g_HostPrivate);
+    EVP_PKEY_free(g_MerchantPrivate);
     delete g_Store;
   });
   return 0;
