@@ -1,0 +1,448 @@
+// Allocation-failure injection over the payment paths: the offer, the verification of a
+// confirmation and the capture against the sandbox host. For n = 1, 2, ... the n-th allocation
+// after arming fails (operator new, the C allocator calls of the library's objects, OpenSSL's
+// allocator) until a run ends without reaching n. Every run must end in success,
+// TBX_E_OUT_OF_MEMORY or the code of the step that could not allocate, and leave no library
+// object, no handle and (under LeakSanitizer) no unreachable memory behind.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <new>
+#include <set>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+
+#include "mvobject.h"
+#include "sandbox_launcher.h"
+#include "tbxapp.h"
+#include "tbxgate.h"
+#include "test_store.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TBX_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TBX_LEAK_CHECK 1
+#endif
+#endif
+#ifdef TBX_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
+// ---- the failing allocator ----------------------------------------------------------------------
+
+namespace {
+
+long g_failAt = 0;  // 0: disarmed; otherwise the allocation (counted from Arm) that fails
+long g_count = 0;
+bool g_injected = false;
+bool g_inOpenSsl = false; // the failure was OpenSSL's
+
+void Arm(long n)
+{
+  g_count = 0;
+  g_injected = false;
+  g_inOpenSsl = false;
+  g_failAt = n;
+}
+
+// Answers whether the armed failure was reached.
+bool Disarm()
+{
+  g_failAt = 0;
+  return g_injected;
+}
+
+bool FailNow(bool openSsl = false)
+{
+  if (g_failAt == 0 || ++g_count != g_failAt)
+    return false;
+  g_injected = true;
+  g_inOpenSsl = openSsl;
+  return true;
+}
+
+} // namespace
+
+// The library's own C allocator calls, redirected by -Wl,--wrap.
+extern "C" {
+void* __real_malloc(size_t n);
+void* __real_calloc(size_t n, size_t size);
+void* __real_realloc(void* p, size_t n);
+char* __real_strdup(const char* s);
+
+void* __wrap_malloc(size_t n)
+{
+  return FailNow() ? nullptr : __real_malloc(n);
+}
+
+void* __wrap_calloc(size_t n, size_t size)
+{
+  return FailNow() ? nullptr : __real_calloc(n, size);
+}
+
+void* __wrap_realloc(void* p, size_t n)
+{
+  return n != 0 && FailNow() ? nullptr : __real_realloc(p, n);
+}
+
+char* __wrap_strdup(const char* s)
+{
+  return FailNow() ? nullptr : __real_strdup(s);
+}
+}
+
+// Out of line, so the compiler does not pair an inlined delete's free() with operator new.
+static __attribute__((noinline)) void Release(void* p)
+{
+  std::free(p);
+}
+
+void* operator new(std::size_t n)
+{
+  void* p = FailNow() ? nullptr : __real_malloc(n ? n : 1);
+  if (p == nullptr)
+    throw std::bad_alloc();
+  return p;
+}
+
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+  return FailNow() ? nullptr : __real_malloc(n ? n : 1);
+}
+
+void* operator new[](std::size_t n)
+{
+  return operator new(n);
+}
+
+void* operator new[](std::size_t n, const std::nothrow_t& nt) noexcept
+{
+  return operator new(n, nt);
+}
+
+void operator delete(void* p) noexcept
+{
+  Release(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+  Release(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+  Release(p);
+}
+
+void operator delete[](void* p) noexcept
+{
+  Release(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+  Release(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+  Release(p);
+}
+
+namespace {
+
+void* CryptoMalloc(size_t n, const char*, int)
+{
+  return FailNow(true) ? nullptr : __real_malloc(n);
+}
+
+void* CryptoRealloc(void* p, size_t n, const char*, int)
+{
+  return n != 0 && FailNow(true) ? nullptr : __real_realloc(p, n);
+}
+
+void CryptoFree(void* p, const char*, int)
+{
+  std::free(p);
+}
+
+// ---- the paths ----------------------------------------------------------------------------------
+
+std::string Hex(long code)
+{
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(code) & 0xFFFFFFFFul);
+  return text;
+}
+
+// Handles of one run, destroyed by the run itself (their teardown allocates too).
+struct Handles
+{
+  void* factory = nullptr;
+  void* message = nullptr;
+  void Destroy()
+  {
+    DestroyMessageObject(message);
+    DestroyMessageFactory(factory);
+    message = factory = nullptr;
+  }
+};
+
+// Room for any URL or attribute of these paths: a buffer of the test's would be an allocation.
+char g_out[16384];
+
+long Attribute(void* message, const char* name)
+{
+  long length = sizeof g_out;
+  return MessageObject_GetAttribute(message, name, &length, g_out);
+}
+
+// Every capture run has the host store two payment records and a token, each synced to disk:
+// on a memory file system when there is one, or the runs would wait for the disk most of the time.
+std::string ScratchDir(const char* tag)
+{
+  const char* tmp = std::getenv("TMPDIR");
+  struct stat st;
+  if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0)
+    ::setenv("TMPDIR", "/dev/shm", 1);
+  const std::string dir = tbxtest::MakeTempDir(tag);
+  if (tmp != nullptr)
+    ::setenv("TMPDIR", tmp, 1);
+  else
+    ::unsetenv("TMPDIR");
+  return dir;
+}
+
+const char* const kUser = "e40215536";
+const char* const kPassword = "Pq7mWz2L";
+
+class FaultInjection : public ::testing::Test
+{
+protected:
+  static void SetUpTestSuite()
+  {
+    s_State = ScratchDir("fi-host");
+    s_Store = ScratchDir("fi-store");
+    s_Host = new sandbox_test::SandboxProcess;
+    if (!s_Host->Start(s_State + "/host"))
+      return;
+    void* setup = CreateConfigurationSetup();
+    s_Ready = ConfigurationSetup_SetConfiguration(setup, s_Store.c_str()) == TBX_OK &&
+              ConfigurationSetup_Reconfigure(setup, (s_Host->url + "/user/setup.asp").c_str(),
+                                             kUser, kPassword) == TBX_OK;
+    DestroyConfigurationSetup(setup);
+  }
+
+  static void TearDownTestSuite()
+  {
+    delete s_Host;
+    tbxtest::RemoveTree(s_State);
+    tbxtest::RemoveTree(s_Store);
+  }
+
+  void SetUp() override { ASSERT_TRUE(s_Ready) << "the sandbox host or the store is not ready"; }
+
+  // The offer: factory, PayInit, attributes, signed URL.
+  static long Offer()
+  {
+    Handles h;
+    h.factory = CreateMessageFactory();
+    long rc = h.factory != nullptr ? TBX_OK : TBX_E_OUT_OF_MEMORY;
+    if (rc == TBX_OK)
+      rc = MessageFactory_Open(h.factory, s_Store.c_str());
+    if (rc == TBX_OK)
+      rc = MessageFactory_CreatePayInit(h.factory, &h.message);
+    static const char* const attributes[][2] = {
+      {"AMOUNT", "1560"}, {"CURRENCY", "EUR"}, {"DESCRIPTION", "Tea & biscuits"}};
+    for (const auto& a : attributes) {
+      if (rc == TBX_OK)
+        rc = MessageObject_SetAttribute(h.message, a[0], a[1]);
+    }
+    long length = sizeof g_out;
+    if (rc == TBX_OK)
+      rc = MessageObject_GetURL(h.message, &length, g_out);
+    h.Destroy();
+    return rc;
+  }
+
+  // An offer authorised at the host (not under injection): its payment's ID and TOKEN, and the
+  // host's confirmation.
+  static bool Authorised(std::string& id, std::string& token, std::string& data,
+                         std::string& signature)
+  {
+    if (Offer() != TBX_OK)
+      return false;
+    const std::string url = g_out;
+    if (url.compare(0, s_Host->url.size(), s_Host->url) != 0)
+      return false;
+    std::string offer, offerSignature;
+    if (!tbxtest::SplitRequest(url, offer, offerSignature))
+      return false;
+    const size_t at = offer.find("TOKEN=\"");
+    token = at == std::string::npos ? "" : offer.substr(at + 7, offer.find('"', at + 7) - at - 7);
+    const sandbox_test::Reply page = sandbox_test::Exchange(
+      s_Host->port, sandbox_test::ClientRequest(url.substr(s_Host->url.size())));
+    auto line = [&](const char* name) {
+      const std::string key = std::string("\n") + name + "=";
+      const size_t from = page.body.find(key);
+      if (from == std::string::npos)
+        return std::string();
+      const size_t start = from + key.size();
+      return page.body.substr(start, page.body.find('\n', start) - start);
+    };
+    id = line("ID");
+    data = line("DATA");
+    signature = line("SIGNATURE");
+    return !id.empty() && !token.empty() && !data.empty() && !signature.empty();
+  }
+
+  // The confirmation: verified and read.
+  static long Confirmation(const std::string& data, const std::string& signature)
+  {
+    Handles h;
+    h.factory = CreateMessageFactory();
+    long rc = h.factory != nullptr ? TBX_OK : TBX_E_OUT_OF_MEMORY;
+    if (rc == TBX_OK)
+      rc = MessageFactory_Open(h.factory, s_Store.c_str());
+    if (rc == TBX_OK)
+      rc = MessageFactory_VerifyPayConfirm(h.factory, data.c_str(), signature.c_str(), &h.message);
+    if (rc == TBX_OK)
+      rc = Attribute(h.message, "ID");
+    h.Destroy();
+    return rc;
+  }
+
+  // The capture of an authorised payment at the host.
+  static long Capture(const std::string& id, const std::string& token)
+  {
+    Handles h;
+    h.factory = CreateMessageFactory();
+    long rc = h.factory != nullptr ? TBX_OK : TBX_E_OUT_OF_MEMORY;
+    if (rc == TBX_OK)
+      rc = MessageFactory_Open(h.factory, s_Store.c_str());
+    if (rc == TBX_OK)
+      rc = MessageFactory_CreatePayComplete(h.factory, id.c_str(), token.c_str(), &h.message);
+    if (rc == TBX_OK)
+      rc = MessageObject_Capture(h.message);
+    h.Destroy();
+    return rc;
+  }
+
+  // Runs `prepare` (not under injection) and then `run` armed to fail its n-th allocation, for
+  // n = 1, 2, ... until a run ends without reaching n; a warm-up run comes first so that
+  // OpenSSL's lazy one-time set-up is not what fails. A failure of the library's own allocation
+  // must give TBX_E_OUT_OF_MEMORY; one inside OpenSSL may also give `stepCode`, the code of the
+  // step, since OpenSSL does not tell every allocation failure from bad input. Stops at the first
+  // run that breaks a rule. Answers the number of failure points.
+  template <class Prepare, class Run>
+  long EveryAllocationFails(const char* path, long stepCode, Prepare prepare, Run run)
+  {
+    prepare();
+    EXPECT_EQ(Hex(TBX_OK), Hex(run())) << path << ": warm-up run";
+    EXPECT_FALSE(LeaksFound()) << path << ": warm-up run";
+    std::map<long, long> results; // result code: runs
+    long inOpenSsl = 0;
+    for (long n = 1; !HasFailure(); ++n) {
+      prepare();
+      if (HasFailure())
+        break;
+      const int32_t objects = MvRefCounter::m_nTotalRef.load();
+      const unsigned long handles = LiveHandles();
+      Arm(n);
+      const long rc = run();
+      const bool injected = Disarm();
+      const std::string at = std::string(path) + ": allocation " + std::to_string(n) +
+                             (g_inOpenSsl ? " (OpenSSL's)" : "") + " failing";
+      if (!injected) {
+        EXPECT_EQ(Hex(TBX_OK), Hex(rc)) << path << ": the run without failure";
+        std::string summary;
+        for (const auto& r : results)
+          summary += " " + Hex(r.first) + " x" + std::to_string(r.second);
+        std::printf("[ faultinj ] %s: %ld failure points, %ld of them in OpenSSL; results%s\n",
+                    path, n - 1, inOpenSsl, summary.c_str());
+        RecordProperty(std::string(path) + "_failure_points", static_cast<int>(n - 1));
+        return n - 1;
+      }
+      ++results[rc];
+      inOpenSsl += g_inOpenSsl ? 1 : 0;
+      EXPECT_TRUE(rc == TBX_OK || rc == TBX_E_OUT_OF_MEMORY || (g_inOpenSsl && rc == stepCode))
+        << at << " gave " << Hex(rc) << " (" << TBX_LastErrorMessage() << ")";
+      EXPECT_EQ(objects, MvRefCounter::m_nTotalRef.load()) << at << ": library objects left";
+      EXPECT_EQ(handles, LiveHandles()) << at << ": handles left";
+      EXPECT_FALSE(LeaksFound()) << at << ": memory leaked";
+    }
+    return 0;
+  }
+
+  static unsigned long LiveHandles()
+  {
+    return TBX_HandleRegistry::Count(TBX_HANDLE_MESSAGE_FACTORY) +
+           TBX_HandleRegistry::Count(TBX_HANDLE_MESSAGE_OBJECT);
+  }
+
+  static bool LeaksFound()
+  {
+#ifdef TBX_LEAK_CHECK
+    return __lsan_do_recoverable_leak_check() != 0;
+#else
+    return false;
+#endif
+  }
+
+  static std::string s_State;
+  static std::string s_Store;
+  static sandbox_test::SandboxProcess* s_Host;
+  static bool s_Ready;
+};
+
+std::string FaultInjection::s_State;
+std::string FaultInjection::s_Store;
+sandbox_test::SandboxProcess* FaultInjection::s_Host = nullptr;
+bool FaultInjection::s_Ready = false;
+
+TEST_F(FaultInjection, Offer)
+{
+  EXPECT_GT(EveryAllocationFails("offer", TBX_E_CRYPTO, [] {}, [] { return Offer(); }), 100);
+}
+
+TEST_F(FaultInjection, Confirmation)
+{
+  std::string id, token, data, signature;
+  ASSERT_TRUE(Authorised(id, token, data, signature));
+  EXPECT_GT(EveryAllocationFails("confirmation", TBX_E_INVALID_SIGNATURE, [] {},
+                                 [&] { return Confirmation(data, signature); }),
+            100);
+}
+
+TEST_F(FaultInjection, Capture)
+{
+  // Each run captures a payment of its own: a second capture of one would be refused.
+  std::string id, token, data, signature;
+  EXPECT_GT(EveryAllocationFails(
+              "capture", TBX_E_CRYPTO,
+              [&] { ASSERT_TRUE(Authorised(id, token, data, signature)); },
+              [&] { return Capture(id, token); }),
+            100);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+  // OpenSSL takes another allocator only before its first allocation.
+  if (CRYPTO_set_mem_functions(CryptoMalloc, CryptoRealloc, CryptoFree) != 1) {
+    std::fprintf(stderr, "OpenSSL allocated before its allocator could be replaced\n");
+    return 1;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
