@@ -10,16 +10,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <new>
-#include <set>
 #include <string>
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include <vector>
 
 #include <openssl/crypto.h>
 
+#include "KrptSign.h"
 #include "mvobject.h"
 #include "sandbox_launcher.h"
 #include "tbxapp.h"
@@ -306,20 +306,12 @@ long Attribute(void* message, const char* name)
   return MessageObject_GetAttribute(message, name, &length, g_out);
 }
 
-// Every capture run has the host store two payment records and a token, each synced to disk:
-// on a memory file system when there is one, or the runs would wait for the disk most of the time.
+// Every capture run has the host sync three records to disk: on a memory file system when there
+// is one, or the runs would mostly wait for the disk.
 std::string ScratchDir(const char* tag)
 {
-  const char* tmp = std::getenv("TMPDIR");
-  struct stat st;
-  if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0)
-    ::setenv("TMPDIR", "/dev/shm", 1);
-  const std::string dir = tbxtest::MakeTempDir(tag);
-  if (tmp != nullptr)
-    ::setenv("TMPDIR", tmp, 1);
-  else
-    ::unsetenv("TMPDIR");
-  return dir;
+  std::string pattern = std::string("/dev/shm/tbx-") + tag + "-XXXXXX";
+  return ::mkdtemp(&pattern[0]) != nullptr ? pattern : tbxtest::MakeTempDir(tag);
 }
 
 const char* const kUser = "e40215536";
@@ -405,6 +397,25 @@ protected:
     return !id.empty() && !token.empty() && !data.empty() && !signature.empty();
   }
 
+  // The URL of the last offer carries a signature that the store's current key verifies: a
+  // failure that was absorbed must not have changed what an offer says.
+  static bool OfferSigned()
+  {
+    auto text = [](const std::string& file) {
+      std::ifstream in(s_Store + "/" + file, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    std::string data, signatureHex;
+    std::vector<unsigned char> key, signature;
+    if (!tbxtest::SplitRequest(g_out, data, signatureHex) ||
+        !tbxtest::FromHex(text("keys/public/" + text("keys/current")), key) ||
+        !tbxtest::FromHex(signatureHex, signature))
+      return false;
+    const std::vector<unsigned char> wide = tbxtest::Widen(data);
+    return KRPT_Verify(key.data(), static_cast<int>(key.size()), wide.data(), wide.size(),
+                       signature.data(), signature.size()) == 0;
+  }
+
   // The confirmation: verified and read.
   static long Confirmation(const std::string& data, const std::string& signature)
   {
@@ -441,10 +452,11 @@ protected:
   // n = 1, 2, ... until a run ends without reaching n; a warm-up run comes first so that
   // OpenSSL's lazy one-time set-up is not what fails. A failure of the library's own allocation
   // must give TBX_E_OUT_OF_MEMORY; one inside OpenSSL may also give `stepCode`, the code of the
-  // step, since OpenSSL does not tell every allocation failure from bad input. Stops at the first
-  // run that breaks a rule. Answers the number of failure points.
-  template <class Prepare, class Run>
-  long EveryAllocationFails(const char* path, long stepCode, Prepare prepare, Run run)
+  // step, since OpenSSL does not tell every allocation failure from bad input. A run that
+  // succeeds must pass `valid`. Stops at the first run that breaks a rule. Answers the number of
+  // failure points.
+  template <class Prepare, class Run, class Valid>
+  long EveryAllocationFails(const char* path, long stepCode, Prepare prepare, Run run, Valid valid)
   {
     prepare();
     EXPECT_EQ(Hex(TBX_OK), Hex(run())) << path << ": warm-up run";
@@ -480,6 +492,7 @@ protected:
       inOpenSsl += g_inOpenSsl ? 1 : 0;
       EXPECT_TRUE(rc == TBX_OK || rc == TBX_E_OUT_OF_MEMORY || (g_inOpenSsl && rc == stepCode))
         << at << " gave " << Hex(rc) << " (" << TBX_LastErrorMessage() << ")";
+      EXPECT_TRUE(rc != TBX_OK || valid()) << at << ": the run succeeded with a wrong result";
       EXPECT_EQ(objects, MvRefCounter::m_nTotalRef.load()) << at << ": library objects left";
       EXPECT_EQ(handles, LiveHandles()) << at << ": handles left";
       // Only a run that left allocations of its own behind can have leaked them.
@@ -519,26 +532,30 @@ bool FaultInjection::s_Ready = false;
 
 TEST_F(FaultInjection, Offer)
 {
-  EXPECT_GT(EveryAllocationFails("offer", TBX_E_CRYPTO, [] {}, [] { return Offer(); }), 100);
+  EXPECT_GT(EveryAllocationFails("offer", TBX_E_CRYPTO, [] {}, [] { return Offer(); },
+                                 [] { return OfferSigned(); }),
+            100);
 }
 
 TEST_F(FaultInjection, Confirmation)
 {
   std::string id, token, data, signature;
   ASSERT_TRUE(Authorised(id, token, data, signature));
-  EXPECT_GT(EveryAllocationFails("confirmation", TBX_E_INVALID_SIGNATURE, [] {},
-                                 [&] { return Confirmation(data, signature); }),
+  EXPECT_GT(EveryAllocationFails(
+              "confirmation", TBX_E_INVALID_SIGNATURE, [] {},
+              [&] { return Confirmation(data, signature); }, [&] { return id == g_out; }),
             100);
 }
 
 TEST_F(FaultInjection, Capture)
 {
-  // Each run captures a payment of its own: a second capture of one would be refused.
+  // Each run captures a payment of its own: a second capture of one would be refused. Success
+  // is the host's answer that it captured.
   std::string id, token, data, signature;
   EXPECT_GT(EveryAllocationFails(
               "capture", TBX_E_CRYPTO,
               [&] { ASSERT_TRUE(Authorised(id, token, data, signature)); },
-              [&] { return Capture(id, token); }),
+              [&] { return Capture(id, token); }, [] { return true; }),
             100);
 }
 
