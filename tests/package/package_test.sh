@@ -5,7 +5,7 @@
 # Everything happens under one temporary directory, removed at the end; the build tree is only read.
 #
 # Set by the test's registration: TBX_BUILD_DIR TBX_SOURCE_DIR TBX_CONSUMER_DIR TBX_CC
-# TBX_SANITIZE_FLAGS TBX_WITH_JAVA TBX_VERSION TBX_SOVERSION and the install directories
+# TBX_SANITIZE_FLAGS TBX_WITH_JAVA TBX_JAVA TBX_VERSION TBX_SOVERSION and the install directories
 # TBX_BINDIR TBX_LIBDIR TBX_INCLUDEDIR TBX_DATADIR TBX_MANDIR (relative to the prefix).
 set -euo pipefail
 
@@ -122,6 +122,18 @@ quiet cmake --build "$tmp/consumer-cmake"
 [ "$(resolved "$tmp/consumer-cmake/consumer")" = "$installed_lib" ] \
   || fail "find_package consumer does not resolve libtbxapp in the prefix"
 "$tmp/consumer-cmake/consumer" "$tmp/no-such-dir/store" || fail "find_package consumer"
+
+# ---- the jar with the library's natives ------------------------------------------------------------
+if [ "$TBX_WITH_JAVA" != ON ]; then
+  step "skipped the jar: the build has no Java binding"
+elif [ -n "$TBX_SANITIZE_FLAGS" ]; then
+  step "skipped the jar: the JVM cannot load an instrumented library"
+else
+  step "Java program with the installed jar"
+  # java.library.path given: this prefix only. A source file runs without a separate javac.
+  "$TBX_JAVA" -Djava.library.path="$libdir" -cp "$prefix/$TBX_DATADIR/java/kestrum.jar" \
+    "$TBX_CONSUMER_DIR/Consumer.java" "$tmp/no-such-dir/store" || fail "java consumer"
+fi
 
 # ---- the Debian package ----------------------------------------------------------------------------
 if ! command -v dpkg-deb >/dev/null; then
