@@ -24,10 +24,10 @@ quiet() {
   "$@" >"$log" 2>&1 || { cat "$log" >&2; fail "$*"; }
 }
 
-# The files an installation holds, one per line, sorted, with the build configuration's name in
+# The files an installation holds (under $1: "" or "usr/"), one per line, sorted, with the build configuration's name in
 # the exported targets' file name replaced by CONFIG.
 manifest() {
-  local root=$1 usr=$2
+  local usr=$1
   {
     echo "$usr$TBX_BINDIR/kestrum"
     echo "$usr$TBX_BINDIR/kestrum-sandbox"
@@ -41,7 +41,7 @@ manifest() {
     echo "$usr$TBX_LIBDIR/cmake/tbxapp/tbxappTargets.cmake"
     echo "$usr$TBX_LIBDIR/cmake/tbxapp/tbxappTargets-CONFIG.cmake"
     echo "$usr$TBX_MANDIR/man1/kestrum.1"
-    [ "$TBX_WITH_JAVA" = ON ] && echo "$usr$TBX_DATADIR/java/kestrum.jar"
+    if [ "$TBX_WITH_JAVA" = ON ]; then echo "$usr$TBX_DATADIR/java/kestrum.jar"; fi
   } | sort
 }
 normalise() { sed 's/tbxappTargets-[a-z]*\.cmake$/tbxappTargets-CONFIG.cmake/' | sort; }
@@ -62,7 +62,7 @@ step "cmake --install into a temporary prefix"
 quiet cmake --install "$TBX_BUILD_DIR" --prefix "$prefix"
 installed_lib=$(readlink -f "$libdir/libtbxapp.so.$TBX_VERSION")
 
-diff <(manifest "$prefix" "") <(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | normalise) \
+diff <(manifest "") <(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | normalise) \
   || fail "the installed files differ from the expected ones (< expected, > installed)"
 
 [ "$(readlink "$libdir/libtbxapp.so")" = "libtbxapp.so.$TBX_SOVERSION" ] || fail "libtbxapp.so link"
@@ -82,12 +82,14 @@ if grep -r -l -F -e "$TBX_BUILD_DIR" -e "$TBX_SOURCE_DIR" -e tbxapp_obj \
   fail "build-tree path or tbxapp_obj in the installed pkg-config or CMake files"
 fi
 
-# ---- the installed program finds the installed library by itself --------------------------------
-step "installed kestrum runs with its library"
+# ---- the installed programs run; kestrum finds the installed library by itself ------------------
+step "installed kestrum and kestrum-sandbox run"
 [ "$(resolved "$prefix/$TBX_BINDIR/kestrum")" = "$installed_lib" ] \
   || fail "installed kestrum does not resolve libtbxapp in the prefix"
 "$prefix/$TBX_BINDIR/kestrum" -h >"$tmp/usage.txt" 2>&1 || true
 grep -q -- "-payinit" "$tmp/usage.txt" || { cat "$tmp/usage.txt" >&2; fail "kestrum -h"; }
+"$prefix/$TBX_BINDIR/kestrum-sandbox" --help >"$tmp/usage.txt" 2>&1 \
+  && grep -q -- "--state" "$tmp/usage.txt" || { cat "$tmp/usage.txt" >&2; fail "kestrum-sandbox --help"; }
 
 # ---- a consumer through pkg-config ----------------------------------------------------------------
 # Builds and runs the consumer against the tree whose pkg-config directory is $1, named $2.
@@ -149,7 +151,6 @@ deb=${debs[0]}
 arch=$(dpkg --print-architecture)
 [ "$(basename "$deb")" = "kestrum_${TBX_VERSION}-1_${arch}.deb" ] || fail "package file name $(basename "$deb")"
 
-dpkg-deb -I "$deb" >"$tmp/info.txt"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = kestrum ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$TBX_VERSION-1" ] || fail "Version: $(field Version)"
@@ -168,7 +169,7 @@ dpkg-deb -c "$deb" >"$tmp/contents.txt"
 # Every entry belongs to root; the files are the installation's, under /usr.
 awk '$2 != "root/root" { print; bad = 1 } END { exit bad }' "$tmp/contents.txt" \
   || fail "entries not owned by root/root"
-diff <(manifest "" usr/) \
+diff <(manifest usr/) \
      <(awk '$1 !~ /^d/ { print $6 }' "$tmp/contents.txt" | sed 's|^\./||' | normalise) \
   || fail "the package's files differ from the expected ones (< expected, > packaged)"
 step "$(basename "$deb"): Depends: $depends"
