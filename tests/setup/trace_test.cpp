@@ -5,8 +5,8 @@
 #include <ftw.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -67,6 +67,43 @@ std::set<std::string> Layout(const std::string& dir)
     return out;
 }
 
+bool All(const std::string& s, const char* allowed)
+{
+    return !s.empty() && s.find_first_not_of(allowed) == std::string::npos;
+}
+
+// "<time>\t<TAG>\t<8 hex digits>\t<source>:<line>\t<text>", the time as
+// 2026-12-08T10:01:29.764132Z; the tag, empty when the line has another form.
+std::string TagOf(const std::string& line)
+{
+    std::vector<std::string> field;
+    size_t from = 0;
+    for (size_t tab; field.size() < 4 && (tab = line.find('\t', from)) != std::string::npos;
+         from = tab + 1)
+        field.push_back(line.substr(from, tab - from));
+    const std::string& t = field.size() == 4 ? field[0] : line;
+    const bool timeOk = t.size() == 27 && t[4] == '-' && t[7] == '-' && t[10] == 'T' &&
+                        t[13] == ':' && t[16] == ':' && t[19] == '.' && t[26] == 'Z';
+    const size_t colon = field.size() == 4 ? field[3].find(':') : std::string::npos;
+    if (!timeOk || !All(field[1], "ABCDEFGHIJKLMNOPQRSTUVWXYZ ") || field[2].size() != 8 ||
+        !All(field[2], "0123456789abcdef") || colon == std::string::npos ||
+        !All(field[3].substr(colon + 1), "0123456789") ||
+        line.find('\t', from) != std::string::npos)
+        return std::string();
+    return field[1];
+}
+
+bool HasLongHex(const std::string& text)
+{
+    size_t run = 0;
+    for (char c : text) {
+        run = std::isxdigit(static_cast<unsigned char>(c)) ? run + 1 : 0;
+        if (run >= 64)
+            return true;
+    }
+    return false;
+}
+
 std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -121,12 +158,10 @@ TEST_F(TraceTest, SinkWritesRedactedLinesAndChangesNothing)
     EXPECT_EQ(Layout(m_Dir.path() + "/plain"), Layout(m_Dir.path() + "/traced"));
 
     const std::string text = FileText(trace);
-    const std::regex form("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z\\t[A-Z ]+\\t[0-9a-f]{8}"
-                          "\\t[A-Za-z]+:\\d+\\t[^\\t]*");
     std::set<std::string> tags;
     for (const std::string& line : Lines(text)) {
-        EXPECT_TRUE(std::regex_match(line, form)) << line;
-        tags.insert(line.substr(28, line.find('\t', 28) - 28));
+        tags.insert(TagOf(line));
+        EXPECT_NE("", TagOf(line)) << line;
     }
     for (const char* tag : {"OPEN CONTEXT", "START RECONFIGURE", "IMPORT", "PUBLISH", "UPDATE",
                             "RECONFIGURE OK", "URL OPEN", "LOG", "EXCEPTION"})
@@ -137,7 +172,7 @@ TEST_F(TraceTest, SinkWritesRedactedLinesAndChangesNothing)
     // No password, no credentials, no signature or key material.
     for (const char* secret : {kPassword, "Zx81Secret", "merchant:", "PRIVATE", "BEGIN"})
         EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
-    EXPECT_FALSE(std::regex_search(text, std::regex("[0-9a-fA-F]{64}")));
+    EXPECT_FALSE(HasLongHex(text));
 }
 
 }  // namespace
