@@ -12,18 +12,26 @@ install(TARGETS tbxapp EXPORT tbxappTargets
 install(FILES include/tbxapp.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # pkg-config. Paths are relative to the file's own place, so the tree works under whatever prefix
-# it was installed to (`cmake --install --prefix`, a package's staging directory). No static
-# archive is installed and the shared library names its own dependencies, so nothing goes into
-# Requires.private or Libs.private: listing them would only make `pkg-config --cflags` demand the
-# OpenSSL and uuid development files from every consumer.
+# it was installed to (`cmake --install --prefix`, a package's staging directory); install
+# directories given as absolute paths stay absolute. No static archive is installed and the shared
+# library names its own dependencies, so nothing goes into Requires.private or Libs.private:
+# listing them would only make `pkg-config --cflags` demand the OpenSSL and uuid development files
+# from every consumer.
 set(TBX_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
   set(TBX_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
 else()
   file(RELATIVE_PATH tbx_pc_up "/root/${TBX_PKGCONFIG_DIR}" "/root")
   string(REGEX REPLACE "/$" "" tbx_pc_up "${tbx_pc_up}")
   set(TBX_PC_PREFIX "\${pcfiledir}/${tbx_pc_up}")
 endif()
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(TBX_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(TBX_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
 configure_file(cmake/tbxapp.pc.in ${PROJECT_BINARY_DIR}/tbxapp.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tbxapp.pc DESTINATION ${TBX_PKGCONFIG_DIR})
 
