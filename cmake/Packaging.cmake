@@ -47,8 +47,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/tbxappConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/tbxappConfig.cmake ${PROJECT_BINARY_DIR}/tbxappConfigVersion.cmake
   DESTINATION ${TBX_CMAKE_DIR})
 
-# Debian package. Debian keeps packages out of /usr/local, so the package installs under /usr
-# whatever prefix the build was configured with.
+# Debian package. It installs under /usr (the DEB generator's packaging prefix) whatever prefix the
+# build was configured with: Debian keeps packages out of /usr/local.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrum)
 set(CPACK_PACKAGE_VENDOR "Kestrum")
@@ -62,7 +62,6 @@ shared library with a C interface and a Java binding that builds signed payment
 offers, verifies the host's signed confirmations and captures payments.
 This package holds the library, its header, pkg-config and CMake files, the
 Java archive, the kestrum command-line utility and the kestrum-sandbox host.")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
@@ -70,7 +69,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The jar needs a Java runtime; the C library and the programs do not.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "default-jre-headless | java11-runtime-headless")
-# A shlibs file for packages built against this one, and the ldconfig trigger.
+# A shlibs file for packages built against this one, and ldconfig run on install and removal.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 find_program(TBX_DPKG_SHLIBDEPS dpkg-shlibdeps)
@@ -79,4 +78,8 @@ if(TBX_DPKG_SHLIBDEPS)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, libssl3, libuuid1")
 endif()
+# `cpack --config CPackSourceConfig.cmake`: the sources without build trees or fuzz output.
+set(CPACK_SOURCE_GENERATOR TGZ)
+# (Written into the CPack configuration and read again there: hence the doubled escapes.)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/\\\\.git$" "/build[^/]*/" "/fuzz/out/" "\\\\.swp$")
 include(CPack)
