@@ -104,6 +104,8 @@ public:
   // Sends `sig` and waits for the end: the exit status, or -1 when it had to be killed.
   int Stop(int sig = SIGTERM)
   {
+    if (m_Pid <= 0)
+      return -1;  // never kill(-1, ...): that signals every process we may signal
     ::kill(m_Pid, sig);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
     int status = 0;
@@ -123,6 +125,8 @@ public:
   // Waits for the program to end by itself (a failed start); its exit status or -1.
   int Wait()
   {
+    if (m_Pid <= 0)
+      return -1;
     int status = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartSeconds);
     while (::waitpid(m_Pid, &status, WNOHANG) == 0) {
