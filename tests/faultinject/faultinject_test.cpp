@@ -285,27 +285,20 @@ std::string Hex(long code)
   return text;
 }
 
-// Handles of one run, destroyed by the run itself (their teardown allocates too).
+// Handles of one run, destroyed within the run (their teardown allocates too).
 struct Handles
 {
   void* factory = nullptr;
   void* message = nullptr;
-  void Destroy()
+  ~Handles()
   {
     DestroyMessageObject(message);
     DestroyMessageFactory(factory);
-    message = factory = nullptr;
   }
 };
 
 // Room for any URL or attribute of these paths: a buffer of the test's would be an allocation.
 char g_out[16384];
-
-long Attribute(void* message, const char* name)
-{
-  long length = sizeof g_out;
-  return MessageObject_GetAttribute(message, name, &length, g_out);
-}
 
 // Every capture run has the host sync three records to disk: on a memory file system when there
 // is one, or the runs would mostly wait for the disk.
@@ -337,6 +330,7 @@ protected:
 
   static void TearDownTestSuite()
   {
+    s_Host->Stop();
     delete s_Host;
     tbxtest::RemoveTree(s_State);
     tbxtest::RemoveTree(s_Store);
@@ -344,14 +338,19 @@ protected:
 
   void SetUp() override { ASSERT_TRUE(s_Ready) << "the sandbox host or the store is not ready"; }
 
+  // The first steps of every path: a factory on the store.
+  static long OpenFactory(Handles& h)
+  {
+    h.factory = CreateMessageFactory();
+    return h.factory == nullptr ? TBX_E_OUT_OF_MEMORY
+                                : MessageFactory_Open(h.factory, s_Store.c_str());
+  }
+
   // The offer: factory, PayInit, attributes, signed URL.
   static long Offer()
   {
     Handles h;
-    h.factory = CreateMessageFactory();
-    long rc = h.factory != nullptr ? TBX_OK : TBX_E_OUT_OF_MEMORY;
-    if (rc == TBX_OK)
-      rc = MessageFactory_Open(h.factory, s_Store.c_str());
+    long rc = OpenFactory(h);
     if (rc == TBX_OK)
       rc = MessageFactory_CreatePayInit(h.factory, &h.message);
     static const char* const attributes[][2] = {
@@ -363,7 +362,6 @@ protected:
     long length = sizeof g_out;
     if (rc == TBX_OK)
       rc = MessageObject_GetURL(h.message, &length, g_out);
-    h.Destroy();
     return rc;
   }
 
@@ -421,15 +419,12 @@ protected:
   static long Confirmation(const std::string& data, const std::string& signature)
   {
     Handles h;
-    h.factory = CreateMessageFactory();
-    long rc = h.factory != nullptr ? TBX_OK : TBX_E_OUT_OF_MEMORY;
-    if (rc == TBX_OK)
-      rc = MessageFactory_Open(h.factory, s_Store.c_str());
+    long rc = OpenFactory(h);
     if (rc == TBX_OK)
       rc = MessageFactory_VerifyPayConfirm(h.factory, data.c_str(), signature.c_str(), &h.message);
+    long length = sizeof g_out;
     if (rc == TBX_OK)
-      rc = Attribute(h.message, "ID");
-    h.Destroy();
+      rc = MessageObject_GetAttribute(h.message, "ID", &length, g_out);
     return rc;
   }
 
@@ -437,15 +432,11 @@ protected:
   static long Capture(const std::string& id, const std::string& token)
   {
     Handles h;
-    h.factory = CreateMessageFactory();
-    long rc = h.factory != nullptr ? TBX_OK : TBX_E_OUT_OF_MEMORY;
-    if (rc == TBX_OK)
-      rc = MessageFactory_Open(h.factory, s_Store.c_str());
+    long rc = OpenFactory(h);
     if (rc == TBX_OK)
       rc = MessageFactory_CreatePayComplete(h.factory, id.c_str(), token.c_str(), &h.message);
     if (rc == TBX_OK)
       rc = MessageObject_Capture(h.message);
-    h.Destroy();
     return rc;
   }
 
