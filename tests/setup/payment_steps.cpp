@@ -41,30 +41,6 @@ std::string OfferUrl(void* message)
     return url;
 }
 
-std::string PercentDecode(const std::string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string PageLine(const std::string& page, const std::string& name)
-{
-    const std::string key = "\n" + name + "=";
-    const size_t at = page.find(key);
-    if (at == std::string::npos)
-        return std::string();
-    const size_t start = at + key.size();
-    return page.substr(start, page.find('\n', start) - start);
-}
-
 Handles::~Handles()
 {
     DestroyConfigurationSetup(setup);

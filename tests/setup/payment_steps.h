@@ -17,9 +17,8 @@ std::string LastErrorMessage();
 std::string Attribute(void* message, const char* name);
 // The signed offer URL of a PayInit, "" on failure.
 std::string OfferUrl(void* message);
-std::string PercentDecode(const std::string& text);
-// The value after "NAME=" on its own line of a page.
-std::string PageLine(const std::string& page, const std::string& name);
+using sandbox_test::PageLine;
+using sandbox_test::PercentDecode;
 
 // Handles released at the end of a scope, whatever was asserted.
 struct Handles {
