@@ -1,4 +1,5 @@
 #include "tbxerr.h"
+#include "tbxtrace.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -121,8 +122,10 @@ TBX_Exception::TBX_Exception(long result, const MvString& message, const char* f
   TBX_TraceLog::Write(file, line, result, MvString("EXCEPTION"), m_Message);
 }
 
-void TBX_TraceLog::Write(const char*, long, long, const MvString&, const MvString&)
+void TBX_TraceLog::Write(const char* file, long line, long result, const MvString& tag,
+                        const MvString& text)
 {
+  TBX_TraceAppend(file, line, result, tag.c_str(), text.c_str(), text.length());
 }
 
 extern "C" TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* length, char* buffer)

@@ -3,6 +3,7 @@
  */
 #include "KrptSign.h"
 
+#include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/decoder.h>
 #include <openssl/encoder.h>
@@ -26,10 +27,38 @@ const unsigned int RSA_EXPONENT = 65537;
 class ErrorMark
 {
 public:
-  ErrorMark() { ERR_set_mark(); }
+  ErrorMark() : m_Clean(ERR_peek_error() == 0) { ERR_set_mark(); }
   ~ErrorMark() { ERR_pop_to_mark(); }
   ErrorMark(const ErrorMark&) = delete;
   ErrorMark& operator=(const ErrorMark&) = delete;
+
+  /*
+   * The result of a failed step: KRPT_OUT_OF_MEMORY as it stands, and -1 unless OpenSSL recorded
+   * an allocation failure since the mark. All its errors are looked at when the queue was empty
+   * before the mark (they are all ours to drop); otherwise only the latest, so the caller's stay.
+   */
+  int Failure(int rc = -1) const
+  {
+    if (rc == KRPT_OUT_OF_MEMORY)
+      return rc;
+    bool allocation = false;
+    if (!m_Clean) {
+      allocation = IsAllocationFailure(ERR_peek_last_error());
+    } else {
+      unsigned long error;
+      while ((error = ERR_get_error()) != 0)
+        allocation = allocation || IsAllocationFailure(error);
+    }
+    return allocation ? KRPT_OUT_OF_MEMORY : -1;
+  }
+
+private:
+  static bool IsAllocationFailure(unsigned long error)
+  {
+    return ERR_GET_REASON(error) == ERR_R_MALLOC_FAILURE;
+  }
+
+  bool m_Clean;
 };
 
 /* Owns an EVP_PKEY or an EVP_PKEY_CTX for the length of one call. */
@@ -49,34 +78,41 @@ struct PkeyCtxHolder
  * after the structure are ignored, as the store's readers always did. Keys above the size bound
  * are refused so that a hostile blob cannot make one call run for seconds.
  */
-EVP_PKEY* DecodeKey(const unsigned char* der, int length, int selection)
+int DecodeKey(const unsigned char* der, int length, int selection, EVP_PKEY** out)
 {
   if (der == nullptr || length <= 0)
-    return nullptr;
+    return -1;
   EVP_PKEY* key = nullptr;
   OSSL_DECODER_CTX* dctx = OSSL_DECODER_CTX_new_for_pkey(&key, "DER", "type-specific", "RSA",
                                                          selection, nullptr, nullptr);
-  if (dctx == nullptr)
-    return nullptr;
-  const unsigned char* p = der;
-  size_t left = static_cast<size_t>(length);
-  int ok = OSSL_DECODER_from_data(dctx, &p, &left);
+  // Without a context, a decoder or the input buffer nothing was tried: OpenSSL ran short, the
+  // key is not at fault.
+  BIO* in = dctx != nullptr && OSSL_DECODER_CTX_get_num_decoders(dctx) > 0
+                ? BIO_new_mem_buf(der, length)
+                : nullptr;
+  if (in == nullptr) {
+    OSSL_DECODER_CTX_free(dctx);
+    return KRPT_OUT_OF_MEMORY;
+  }
+  int ok = OSSL_DECODER_from_bio(dctx, in);
+  BIO_free(in);
   OSSL_DECODER_CTX_free(dctx);
   if (!ok || key == nullptr || EVP_PKEY_get_bits(key) > KRPT_MAX_KEY_BITS) {
     EVP_PKEY_free(key);
-    return nullptr;
+    return -1;
   }
-  return key;
+  *out = key;
+  return 0;
 }
 
-EVP_PKEY* DecodePublicKey(const unsigned char* der, int length)
+int DecodePublicKey(const unsigned char* der, int length, EVP_PKEY** out)
 {
-  return DecodeKey(der, length, OSSL_KEYMGMT_SELECT_PUBLIC_KEY);
+  return DecodeKey(der, length, OSSL_KEYMGMT_SELECT_PUBLIC_KEY, out);
 }
 
-EVP_PKEY* DecodePrivateKey(const unsigned char* der, int length)
+int DecodePrivateKey(const unsigned char* der, int length, EVP_PKEY** out)
 {
-  return DecodeKey(der, length, OSSL_KEYMGMT_SELECT_KEYPAIR);
+  return DecodeKey(der, length, OSSL_KEYMGMT_SELECT_KEYPAIR, out);
 }
 
 /* Writes the PKCS#1 DER form of `key` (public or key pair per `selection`) into `out`. */
@@ -109,16 +145,21 @@ bool Sha1(const unsigned char* data, unsigned long length, unsigned char digest[
          digestLength == KRPT_DIGEST_LENGTH;
 }
 
-/* Runs one PKCS#1 v1.5 RSA operation: init selects sign, verify-recover, encrypt or decrypt. */
+/*
+ * Runs one PKCS#1 v1.5 RSA operation: init selects sign, verify-recover, encrypt or decrypt.
+ * 0, -1 when the operation refuses its input, KRPT_OUT_OF_MEMORY when it cannot be set up (a
+ * decoded RSA key always can).
+ */
 template <typename Init, typename Op>
-bool RsaOperation(EVP_PKEY* key, Init init, Op op, const unsigned char* in, size_t inLength,
-                  unsigned char* out, size_t* outLength)
+int RsaOperation(EVP_PKEY* key, Init init, Op op, const unsigned char* in, size_t inLength,
+                 unsigned char* out, size_t* outLength)
 {
   PkeyCtxHolder ctx;
   ctx.ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-  return ctx.ctx != nullptr && init(ctx.ctx) == 1 &&
-         EVP_PKEY_CTX_set_rsa_padding(ctx.ctx, RSA_PKCS1_PADDING) == 1 &&
-         op(ctx.ctx, out, outLength, in, inLength) == 1;
+  if (ctx.ctx == nullptr || init(ctx.ctx) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.ctx, RSA_PKCS1_PADDING) != 1)
+    return KRPT_OUT_OF_MEMORY;
+  return op(ctx.ctx, out, outLength, in, inLength) == 1 ? 0 : -1;
 }
 
 } // namespace
@@ -137,23 +178,23 @@ int KRPT_GenerateKeys(unsigned char* publicKey, int* publicLength, unsigned char
   ctx.ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
   if (ctx.ctx == nullptr || EVP_PKEY_keygen_init(ctx.ctx) != 1 ||
       EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.ctx, bits) != 1)
-    return -1;
+    return mark.Failure();
   BIGNUM* exponent = BN_new();
   if (exponent == nullptr || BN_set_word(exponent, RSA_EXPONENT) != 1 ||
       EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.ctx, exponent) != 1) {
     BN_free(exponent);
-    return -1;
+    return mark.Failure();
   }
   BN_free(exponent);
 
   PkeyHolder key;
   if (EVP_PKEY_generate(ctx.ctx, &key.key) != 1)
-    return -1;
+    return mark.Failure();
   int pubLength = *publicLength;
   int privLength = *privateLength;
   if (!EncodeKey(key.key, OSSL_KEYMGMT_SELECT_PUBLIC_KEY, publicKey, &pubLength) ||
       !EncodeKey(key.key, OSSL_KEYMGMT_SELECT_KEYPAIR, privateKey, &privLength))
-    return -1;
+    return mark.Failure();
   *publicLength = pubLength;
   *privateLength = privLength;
   return 0;
@@ -167,18 +208,20 @@ int KRPT_Signature(const unsigned char* privateKey, int privateLength, const uns
     return -1;
   ErrorMark mark;
   PkeyHolder key;
-  key.key = DecodePrivateKey(privateKey, privateLength);
-  if (key.key == nullptr)
-    return -1;
+  int rc = DecodePrivateKey(privateKey, privateLength, &key.key);
+  if (rc != 0)
+    return mark.Failure(rc);
   unsigned char digest[KRPT_DIGEST_LENGTH];
+  // Hashing fails only for want of memory.
   if (!Sha1(data, dataLength, digest))
-    return -1;
+    return KRPT_OUT_OF_MEMORY;
   // No signature digest is set on the context: the bare digest is padded (block type 1) and
   // signed as it is, with no DigestInfo.
   size_t length = *signatureLength;
-  if (!RsaOperation(key.key, EVP_PKEY_sign_init, EVP_PKEY_sign, digest, sizeof digest, signature,
-                    &length))
-    return -1;
+  rc = RsaOperation(key.key, EVP_PKEY_sign_init, EVP_PKEY_sign, digest, sizeof digest, signature,
+                    &length);
+  if (rc != 0)
+    return mark.Failure(rc);
   *signatureLength = length;
   return 0;
 }
@@ -191,17 +234,18 @@ int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned
     return -1;
   ErrorMark mark;
   PkeyHolder key;
-  key.key = DecodePublicKey(publicKey, publicLength);
-  if (key.key == nullptr)
-    return -1;
+  int rc = DecodePublicKey(publicKey, publicLength, &key.key);
+  if (rc != 0)
+    return mark.Failure(rc);
   unsigned char digest[KRPT_DIGEST_LENGTH];
   if (!Sha1(data, dataLength, digest))
-    return -1;
+    return KRPT_OUT_OF_MEMORY;
   unsigned char recovered[KRPT_MAX_KEY_BITS / 8];
   size_t recoveredLength = sizeof recovered;
-  if (!RsaOperation(key.key, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover, signature,
-                    signatureLength, recovered, &recoveredLength))
-    return -1;
+  rc = RsaOperation(key.key, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover, signature,
+                    signatureLength, recovered, &recoveredLength);
+  if (rc != 0)
+    return mark.Failure(rc);
   if (recoveredLength != KRPT_DIGEST_LENGTH ||
       CRYPTO_memcmp(recovered, digest, KRPT_DIGEST_LENGTH) != 0)
     return -1;
@@ -215,16 +259,18 @@ int KRPT_CryptDigest(const unsigned char* publicKey, int publicLength, const uns
     return -1;
   ErrorMark mark;
   PkeyHolder key;
-  key.key = DecodePublicKey(publicKey, publicLength);
-  if (key.key == nullptr)
-    return -1;
+  int rc = DecodePublicKey(publicKey, publicLength, &key.key);
+  if (rc != 0)
+    return mark.Failure(rc);
   // The block is made in a work buffer first so that a capacity below the key size fails
   // cleanly instead of depending on how OpenSSL treats a short output.
   unsigned char block[KRPT_MAX_KEY_BITS / 8];
   size_t length = sizeof block;
-  if (!RsaOperation(key.key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, input, inputLength, block,
-                    &length) ||
-      length > *outputLength)
+  rc = RsaOperation(key.key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, input, inputLength, block,
+                    &length);
+  if (rc != 0)
+    return mark.Failure(rc);
+  if (length > *outputLength)
     return -1;
   memcpy(output, block, length);
   *outputLength = length;
@@ -239,26 +285,27 @@ int KRPT_DecryptDigest(const unsigned char* privateKey, int privateLength,
     return -1;
   ErrorMark mark;
   PkeyHolder key;
-  key.key = DecodePrivateKey(privateKey, privateLength);
-  if (key.key == nullptr)
-    return -1;
+  int rc = DecodePrivateKey(privateKey, privateLength, &key.key);
+  if (rc != 0)
+    return mark.Failure(rc);
   unsigned char block[KRPT_MAX_KEY_BITS / 8];
   size_t length = sizeof block;
-  bool ok = RsaOperation(key.key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, input, inputLength,
-                         block, &length) &&
-            length <= *outputLength;
-  if (ok) {
+  rc = RsaOperation(key.key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, input, inputLength, block,
+                    &length);
+  if (rc == 0 && length > *outputLength)
+    rc = -1;
+  if (rc == 0) {
     memcpy(output, block, length);
     *outputLength = length;
   }
   OPENSSL_cleanse(block, sizeof block);
-  return ok ? 0 : -1;
+  return rc == 0 ? 0 : mark.Failure(rc);
 }
 
 int KRPT_CheckPublicKey(const unsigned char* publicKey, int publicLength)
 {
   ErrorMark mark;
   PkeyHolder key;
-  key.key = DecodePublicKey(publicKey, publicLength);
-  return key.key != nullptr ? 0 : -1;
+  const int rc = DecodePublicKey(publicKey, publicLength, &key.key);
+  return rc == 0 ? 0 : mark.Failure(rc);
 }

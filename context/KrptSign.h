@@ -6,7 +6,10 @@
  * A signature is PKCS#1 v1.5 block type 1 over the bare 20-byte SHA-1 digest of the data, with
  * no DigestInfo around it; this is what the host checks, so it must never change.
  *
- * Every function returns 0 on success and -1 on any failure; it keeps no state between calls,
+ * Every function returns 0 on success, KRPT_OUT_OF_MEMORY when OpenSSL could not allocate or set
+ * up what the operation needs (no verdict on its input), and -1 on any other failure (a bad key,
+ * signature or argument). OpenSSL does not flag every allocation failure as such: a failure deep
+ * in its decoders or arithmetic can still come out as -1. A function keeps no state between calls,
  * clears OpenSSL's error queue of what it caused, and writes its outputs only on success.
  * Output lengths are in/out: on entry the capacity of the buffer, on return the bytes written.
  * A result that does not fit fails; nothing is written past the capacity.
@@ -24,6 +27,8 @@
 #define KRPT_MAX_KEY_BITS 4096
 /* Length of the digest that is signed. */
 #define KRPT_DIGEST_LENGTH 20
+/* Result of a function that failed for want of memory: no verdict on its input. */
+#define KRPT_OUT_OF_MEMORY -2
 
 /*
  * Generates an RSA key pair of `bits` bits (512 to KRPT_MAX_KEY_BITS) with exponent 65537 and

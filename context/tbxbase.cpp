@@ -19,6 +19,7 @@
 
 #include "tbxctx.h"
 #include "tbxerr.h"
+#include "tbxtrace.h"
 
 namespace {
 
@@ -321,6 +322,7 @@ MvString TBX_Context::CreateUuid()
   return MvString(text, 32);
 }
 
-void TBX_Context::LogMessage(const MvString&)
+void TBX_Context::LogMessage(const MvString& text)
 {
+  TBX_TraceAppend("tbxctx", 0, 0, "LOG", text.c_str(), text.length());
 }

@@ -72,6 +72,13 @@ long HexDecode(const MvString& text, unsigned char* buffer, unsigned long& lengt
   return 0;
 }
 
+/* The code of a failed crypto call: running out of memory says nothing about the key or the
+ * signature, so it is not reported as their fault. */
+long CryptoFailure(int rc, long code)
+{
+  return rc == KRPT_OUT_OF_MEMORY ? TBX_E_OUT_OF_MEMORY : code;
+}
+
 /* Wipes a buffer that held private key material when it goes out of scope. */
 class ScrubbedBuffer
 {
@@ -227,9 +234,10 @@ void TBX_CreateKeyTexts(int bits, MvString& publicText, MvString& privateText)
   ScrubbedBuffer privateKey(KRPT_KEY_BUFFER_SIZE);
   int publicLength = sizeof publicKey;
   int privateLength = static_cast<int>(privateKey.size());
-  if (KRPT_GenerateKeys(publicKey, &publicLength, privateKey.data(), &privateLength, nullptr, 0,
-                        bits) != 0)
-    TBX_THROW(TBX_E_CRYPTO, "", CTX_UNIT, LINE_GENKEY_CRYPTO);
+  const int rc = KRPT_GenerateKeys(publicKey, &publicLength, privateKey.data(), &privateLength,
+                                   nullptr, 0, bits);
+  if (rc != 0)
+    TBX_THROW(CryptoFailure(rc, TBX_E_CRYPTO), "", CTX_UNIT, LINE_GENKEY_CRYPTO);
   publicText = BufferToHex(publicKey, static_cast<unsigned long>(publicLength));
   privateText = BufferToHex(privateKey.data(), static_cast<unsigned long>(privateLength));
 }
@@ -243,9 +251,10 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_SIGN_KEY_BLOB);
   unsigned char sig[KRPT_SIGNATURE_BUFFER_SIZE];
   unsigned long sigLength = sizeof sig;
-  if (KRPT_Signature(key.data(), static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig,
-                     &sigLength) != 0)
-    TBX_THROW(TBX_E_CRYPTO, "", CTX_UNIT, LINE_SIGN_CRYPTO);
+  const int rc = KRPT_Signature(key.data(), static_cast<int>(keyLength), wide.bytes(),
+                                wide.byteLength(), sig, &sigLength);
+  if (rc != 0)
+    TBX_THROW(CryptoFailure(rc, TBX_E_CRYPTO), "", CTX_UNIT, LINE_SIGN_CRYPTO);
   signature = BufferToHex(sig, sigLength);
 }
 
@@ -263,7 +272,8 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
   if (signature.size() % 2 != 0 || HexDecode(signature, sig, sigLength) != 0)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_VERIFY_SIGNATURE_BLOB);
   TBX_WCHARBuffer wide(data);
-  if (KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig,
-                  sigLength) != 0)
-    TBX_THROW(TBX_E_INVALID_SIGNATURE, "", CTX_UNIT, LINE_VERIFY_INVALID);
+  const int rc =
+      KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig, sigLength);
+  if (rc != 0)
+    TBX_THROW(CryptoFailure(rc, TBX_E_INVALID_SIGNATURE), "", CTX_UNIT, LINE_VERIFY_INVALID);
 }

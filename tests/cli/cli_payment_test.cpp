@@ -18,33 +18,8 @@ namespace {
 const char kUser[] = "e40215536";
 const char kPassword[] = "Pq7mWz2L";
 
-std::string PercentDecode(const std::string& text)
-{
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-// The value after "NAME=" on its own line of a page.
-std::string PageLine(const std::string& page, const std::string& name)
-{
-  const std::string key = "\n" + name + "=";
-  const size_t at = page.find(key);
-  if (at == std::string::npos)
-    return std::string();
-  const size_t start = at + key.size();
-  std::string line = page.substr(start, page.find('\n', start) - start);
-  if (!line.empty() && line.back() == '\r')
-    line.pop_back();
-  return line;
-}
+using sandbox_test::PageLine;
+using sandbox_test::PercentDecode;
 
 // The value of attribute NAME in a message's text.
 std::string Attribute(const std::string& xml, const std::string& name)

@@ -104,6 +104,8 @@ public:
   // Sends `sig` and waits for the end: the exit status, or -1 when it had to be killed.
   int Stop(int sig = SIGTERM)
   {
+    if (m_Pid <= 0)
+      return -1;  // never kill(-1, ...): that signals every process we may signal
     ::kill(m_Pid, sig);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
     int status = 0;
@@ -123,6 +125,8 @@ public:
   // Waits for the program to end by itself (a failed start); its exit status or -1.
   int Wait()
   {
+    if (m_Pid <= 0)
+      return -1;
     int status = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartSeconds);
     while (::waitpid(m_Pid, &status, WNOHANG) == 0) {
@@ -196,6 +200,35 @@ inline std::string ClientRequest(const std::string& target, const std::string& u
 {
   return "GET " + target + " HTTP/1.0\r\nAuthorization: Basic " + Base64(user + ":" + password) +
          "\r\nUserAgent: Kestrum Application Component 1.0\r\n\r\n";
+}
+
+// Percent-decoding of the offer URLs the library builds ("%hh").
+inline std::string PercentDecode(const std::string& text)
+{
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The value after "NAME=" on its own line of the host's authorisation page.
+inline std::string PageLine(const std::string& page, const std::string& name)
+{
+  const std::string key = "\n" + name + "=";
+  const size_t at = page.find(key);
+  if (at == std::string::npos)
+    return std::string();
+  const size_t start = at + key.size();
+  std::string line = page.substr(start, page.find('\n', start) - start);
+  if (!line.empty() && line.back() == '\r')
+    line.pop_back();
+  return line;
 }
 
 // Removes a directory tree made by a test.

@@ -4,90 +4,13 @@
 
 #include <string>
 
+#include "payment_steps.h"
 #include "sandbox_fixture.h"
 #include "tbxapp.h"
 
 using namespace setuptest;
 
 namespace {
-
-std::string LastErrorMessage()
-{
-    long length = 0;
-    TBX_GetLastErrorMessage(&length, nullptr);
-    std::string text(static_cast<size_t>(length), '\0');
-    if (TBX_GetLastErrorMessage(&length, &text[0]) != TBX_OK)
-        return "<unreadable>";
-    text.resize(static_cast<size_t>(length - 1));
-    return text;
-}
-
-// A MessageObject attribute, measured then fetched; "" when it is missing.
-std::string Attribute(void* message, const char* name)
-{
-    long length = 0;
-    if (MessageObject_GetAttribute(message, name, &length, nullptr) != TBX_E_BUFFER_TOO_SMALL)
-        return std::string();
-    std::string value(static_cast<size_t>(length), '\0');
-    if (MessageObject_GetAttribute(message, name, &length, &value[0]) != TBX_OK)
-        return std::string();
-    value.resize(static_cast<size_t>(length - 1));
-    return value;
-}
-
-std::string OfferUrl(void* message)
-{
-    long length = 0;
-    if (MessageObject_GetURL(message, &length, nullptr) != TBX_E_BUFFER_TOO_SMALL)
-        return std::string();
-    std::string url(static_cast<size_t>(length), '\0');
-    if (MessageObject_GetURL(message, &length, &url[0]) != TBX_OK)
-        return std::string();
-    url.resize(static_cast<size_t>(length - 1));
-    return url;
-}
-
-std::string PercentDecode(const std::string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-// The value after "NAME=" on its own line of a page.
-std::string PageLine(const std::string& page, const std::string& name)
-{
-    const std::string key = "\n" + name + "=";
-    const size_t at = page.find(key);
-    if (at == std::string::npos)
-        return std::string();
-    const size_t start = at + key.size();
-    return page.substr(start, page.find('\n', start) - start);
-}
-
-// Handles released at the end of a test, whatever it asserted.
-struct Handles {
-    void* setup = nullptr;
-    void* factory = nullptr;
-    void* offer = nullptr;
-    void* confirm = nullptr;
-    void* capture = nullptr;
-    void* again = nullptr;
-    ~Handles()
-    {
-        DestroyConfigurationSetup(setup);
-        DestroyMessageFactory(factory);
-        for (void* m : {offer, confirm, capture, again})
-            DestroyMessageObject(m);
-    }
-};
 
 class PaymentTest : public ::testing::Test {
 protected:

@@ -123,81 +123,28 @@ bool Sandbox::Start(bool tls)
 {
     if (m_State.path().empty())
         return false;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
-    const std::string state = m_State.path() + "/host";
-    std::vector<std::string> args = {SANDBOX_BIN, "--state", state, "--port", "0", "--quiet"};
+    std::vector<std::string> extra;
     if (tls)
-        args.push_back("--tls");
-    m_Pid = ::fork();
-    if (m_Pid == 0) {
-        ::dup2(fds[1], 1);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    if (m_Pid < 0) {
-        ::close(fds[0]);
-        return false;
-    }
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartSeconds);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        struct pollfd p = {fds[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
-        char c;
-        if (::read(fds[0], &c, 1) != 1)
-            break;
-        line += c;
-    }
-    ::close(fds[0]);
-    if (line.empty() || line.back() != '\n')
-        return false;
-    m_Url = line.substr(0, line.size() - 1);
-    m_Port = std::atoi(m_Url.substr(m_Url.rfind(':') + 1).c_str());
-    return m_Port > 0;
+        extra.push_back("--tls");
+    return m_Process.Start(m_State.path() + "/host", extra);
 }
 
 int Sandbox::Stop()
 {
-    if (m_Pid <= 0)
-        return -1;
-    ::kill(m_Pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
-    int status = 0;
-    pid_t done;
-    while ((done = ::waitpid(m_Pid, &status, WNOHANG)) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(m_Pid, SIGKILL);
-            ::waitpid(m_Pid, &status, 0);
-            m_Pid = -1;
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_Pid = -1;
-    if (done < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m_Process.Stop();
 }
 
 bool Sandbox::Fault(const std::string& query)
 {
     int status = 0;
-    HttpGet(m_Port, "/admin/fault?" + query, &status);
+    HttpGet(port(), "/admin/fault?" + query, &status);
     return status == 200;
 }
 
 std::vector<std::string> Sandbox::TakeSetupLog()
 {
     std::vector<std::string> entries;
-    const std::string log = HttpGet(m_Port, "/admin/log?CLEAR=1");
+    const std::string log = HttpGet(port(), "/admin/log?CLEAR=1");
     size_t pos = 0;
     while (pos < log.size()) {
         size_t end = log.find('\n', pos);

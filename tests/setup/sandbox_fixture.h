@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "sandbox_launcher.h"
+
 namespace setuptest {
 
-constexpr int kStartSeconds = 60;  // sanitizer builds start slowly
-constexpr int kStopSeconds = 30;
 constexpr int kIoMs = 20000;       // administration requests give up after this
 
 inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
@@ -119,9 +119,9 @@ public:
     // SIGTERM and wait (SIGKILL when it does not end in time). The exit status, or -1.
     int Stop();
 
-    const std::string& url() const { return m_Url; }
-    std::string setupUrl() const { return m_Url + "/user/setup.asp"; }
-    int port() const { return m_Port; }
+    const std::string& url() const { return m_Process.url; }
+    std::string setupUrl() const { return m_Process.url + "/user/setup.asp"; }
+    int port() const { return m_Process.port; }
     std::string caFile() const { return m_State.path() + "/host/ca.pem"; }
 
     // /admin/fault with the given query ("MODE=error&MATCH=..."); true when the host took it.
@@ -134,9 +134,7 @@ public:
 
 private:
     TempDir m_State;
-    pid_t m_Pid = -1;
-    std::string m_Url;
-    int m_Port = 0;
+    sandbox_test::SandboxProcess m_Process;
 };
 
 // The account every fresh sandbox state has.

@@ -1,0 +1,23 @@
+#ifndef TBXTRACE_H
+#define TBXTRACE_H
+
+#include <string>
+
+// Trace sink. When the environment variable TBXTRACE names a file, every trace event is appended
+// to it as one line:
+//
+//   <UTC time>\t<tag>\t<code as 8 hex digits>\t<source>:<line>\t<text>
+//
+// Texts are redacted first (see TBX_TraceRedact) and control characters are escaped, so a line
+// is always one line. Without the variable nothing is opened or allocated. The sink never raises
+// and never changes errno: tracing must not change what the component does.
+void TBX_TraceAppend(const char* file, long line, long result, const char* tag,
+                     const char* text, size_t textLength) noexcept;
+
+// Hides secrets in a trace text: the credentials of URLs ("scheme://user:pw@host" keeps only
+// the host), values of names that hold passwords, signatures, keys or secrets ("PASSWORD=...",
+// SIGNATURE="..."), Basic authorisation, PEM blocks, and every run of 64 or more hex digits (the
+// form in which this component carries signatures and key blobs).
+std::string TBX_TraceRedact(const std::string& text);
+
+#endif
