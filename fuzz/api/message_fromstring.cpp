@@ -26,17 +26,11 @@ std::string g_Last;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-  g_Store = new tbxtest::TestStore();
-  g_Message = tbxfuzz::Opened(g_Store->Path());
-  g_Other = tbxfuzz::Opened(g_Store->Path());
-  if (MessageObject_FromString(g_Message, kStart) != TBX_OK)
-    std::abort();
+  const tbxfuzz::Objects& objects = tbxfuzz::SetUpObjects(kStart);
+  g_Store = objects.store;
+  g_Message = objects.message;
+  g_Other = objects.other;
   g_Last = tbxfuzz::Text(g_Message);
-  std::atexit([] {
-    DestroyMessageObject(g_Message);
-    DestroyMessageObject(g_Other);
-    delete g_Store;
-  });
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tbxapp.h"
+#include "test_store.h"
 
 namespace tbxfuzz {
 
@@ -48,6 +49,30 @@ inline void* Opened(const std::string& path)
   if (m == nullptr || MessageObject_Open(m, path.c_str()) != TBX_OK)
     std::abort();
   return m;
+}
+
+// The store and two message objects opened on it, made once per process and released at exit.
+struct Objects
+{
+  tbxtest::TestStore* store = nullptr;
+  void* message = nullptr;  // holds `start` after SetUpObjects
+  void* other = nullptr;
+};
+
+inline const Objects& SetUpObjects(const char* start)
+{
+  static Objects objects;
+  objects.store = new tbxtest::TestStore();
+  objects.message = Opened(objects.store->Path());
+  objects.other = Opened(objects.store->Path());
+  if (MessageObject_FromString(objects.message, start) != TBX_OK)
+    std::abort();
+  std::atexit([] {
+    DestroyMessageObject(objects.message);
+    DestroyMessageObject(objects.other);
+    delete objects.store;
+  });
+  return objects;
 }
 
 } // namespace tbxfuzz
