@@ -218,7 +218,7 @@ class Store:
             factory = h.factory(self._path)
             offer = h.made(h.lib.MessageFactory_CreatePayInit, "create_offer", factory)
             h.set_attributes(offer, iter(attributes.items()))
-            url = _native.fetch(h.lib.MessageObject_GetURL, "create_offer", offer)
+            url = _native.fetch(h.lib.MessageObject_GetURL, "create_offer", offer, size=8192)
             text = h.text(offer)
         return Offer(_native.decode(url), _attributes(text))
 

@@ -250,9 +250,10 @@ def check(result: int, operation: str, refusal: bool = False,
         raise failure(result, operation, refusal, secrets)
 
 
-def fetch(function: Callable[..., int], operation: str, *args: object) -> bytes:
-    """A string out of the library by measure-then-fetch."""
-    size = 256
+def fetch(function: Callable[..., int], operation: str, *args: object, size: int = 1024) -> bytes:
+    """A string out of the library: into a buffer of `size` bytes, or, when the library reports
+    that it needs more, into one of that size. A size that fits at once saves a call: a URL is
+    signed anew by every call."""
     for _ in range(4):
         buffer = ctypes.create_string_buffer(size)
         length = c_long(size)
