@@ -60,6 +60,7 @@ def main() -> int:
 
     os.environ["KESTRUM_LIBRARY"] = os.path.join(build, "libtbxapp.so.0")
     sys.path.insert(0, os.path.join(REPO, "python"))
+    sys.dont_write_bytecode = True  # nothing written into the source tree
     import kestrum
 
     c_program = os.path.join(build, "bench", "python", "bench_payment_c")
