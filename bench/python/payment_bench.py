@@ -37,7 +37,8 @@ def confirmation(offer_url: str):
     try:
         urllib.request.build_opener(_NoRedirect).open(offer_url, timeout=30)
     except urllib.error.HTTPError as answer:
-        query = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(answer.headers["Location"]).query))
+        location = urllib.parse.urlsplit(answer.headers["Location"])
+        query = dict(urllib.parse.parse_qsl(location.query))
         return query["DATA"], query["SIGNATURE"]
     raise RuntimeError("the host did not redirect the shopper")
 

@@ -13,7 +13,8 @@
 
 static int Fail(const char* what, long result)
 {
-  fprintf(stderr, "bench_payment_c: %s failed: 0x%08lx\n", what, (unsigned long)result & 0xFFFFFFFFul);
+  fprintf(stderr, "bench_payment_c: %s failed: 0x%08lx\n", what,
+          (unsigned long)result & 0xFFFFFFFFul);
   return 1;
 }
 
@@ -85,6 +86,7 @@ int main(int argc, char** argv)
     if (Offer(argv[1]) != 0 || Verify(argv[1], argv[2], argv[3], argv[4], argv[5], argv[6]) != 0)
       return 1;
   clock_gettime(CLOCK_MONOTONIC, &end);
-  printf("%.0f\n", ((end.tv_sec - start.tv_sec) * 1e9 + (end.tv_nsec - start.tv_nsec)) / iterations);
+  printf("%.0f\n",
+         ((end.tv_sec - start.tv_sec) * 1e9 + (end.tv_nsec - start.tv_nsec)) / iterations);
   return 0;
 }
