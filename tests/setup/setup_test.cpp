@@ -378,7 +378,7 @@ TEST(SetupApi, FileNamesStayInsideTheStore)
     SetupHandle setup(dir.path() + "/s");
     WriteFile(dir.path() + "/s/default.xml", "<TBX A=\"2\"/>");
     for (const std::string& name : {std::string("../shop.xml"), outside, std::string("keys/../../shop.xml"),
-                                     std::string(".."), std::string("x/.."), std::string("")}) {
+                                     std::string(".."), std::string("x/..")}) {
         SCOPED_TRACE(name);
         long length = 77;
         char buffer[8];
