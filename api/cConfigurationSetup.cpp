@@ -63,7 +63,9 @@ void TBXCIMPL_ConfigurationSetup::GetAttribute(const MvString& file, const MvStr
 {
   CheckStoreFileName(file);
   if (!m_Context.QueryValue(file, key, value))
-    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, kLineNoValue);
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND,
+              "the store file " + file + " has no value " + TBX_Quote(key) + ", or does not exist",
+              kUnit, kLineNoValue);
 }
 
 void TBXCIMPL_ConfigurationSetup::SetAttribute(const MvString& file, const MvString& key,

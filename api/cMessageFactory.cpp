@@ -9,6 +9,7 @@
 #include "cMessageObject.h"
 #include "tbxapp.h"
 #include "tbxerr.h"
+#include "tbxutil.h"
 
 const char* const AttributeNames[] = {
   "ALLOWCOLLECT", "DELIVERY", "LANGID", "SUCCESSLINK", "NOTIFYADDRESS",
@@ -37,6 +38,12 @@ MvString In(const char* s)
   return s != nullptr ? MvString(s) : MvString();
 }
 
+MvString TtlOutOfRange(const MvString& ttl)
+{
+  return "PAYINITTTL out of range: " + TBX_Quote(ttl) +
+         " seconds from now is not a time of the years 0 to 9999; check PAYINITTTL in default.xml";
+}
+
 } // namespace
 
 MvString TBX_ExpirationText(long long now, const MvString& ttl)
@@ -46,12 +53,12 @@ MvString TBX_ExpirationText(long long now, const MvString& ttl)
   const double when = static_cast<double>(now) + seconds;
   // Checked in floating point, before any conversion to time_t could overflow.
   if (!std::isfinite(seconds) || when < kEarliestTime || when > kLatestTime)
-    TBX_THROW(TBX_E_INVALID_FORMAT, "PAYINITTTL out of range", kUnit, LINE_BAD_TTL);
+    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, LINE_BAD_TTL);
 
   const time_t t = static_cast<time_t>(now) + static_cast<time_t>(seconds);
   struct tm utc;
   if (gmtime_r(&t, &utc) == nullptr)
-    TBX_THROW(TBX_E_INVALID_FORMAT, "PAYINITTTL out of range", kUnit, LINE_BAD_TTL);
+    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, LINE_BAD_TTL);
   char buffer[80]; // room for any int in every field, though the range check keeps them short
   std::snprintf(buffer, sizeof buffer, "%04d%02d%02d %02d:%02d:%02d", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
@@ -112,7 +119,7 @@ TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreatePayComplete(const MvStrin
 TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreateRequest(const MvString& type) const
 {
   if (type.empty())
-    TBX_THROW(TBX_E_INVALID_ARGUMENT, "", kUnit, LINE_EMPTY_TYPE);
+    TBX_THROW(TBX_E_INVALID_ARGUMENT, "the message type is empty", kUnit, LINE_EMPTY_TYPE);
   TBX_HandleHolder<TBXCIMPL_MessageObject> object;
   object->m_Context.Open(m_ConfigPath);
   object->m_Message.Create(&object->m_Context, type);

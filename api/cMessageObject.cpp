@@ -62,11 +62,19 @@ TBXCIMPL_MessageObject* TBXCIMPL_MessageObject::Execute()
 
 void TBXCIMPL_MessageObject::FromString(const MvString& text)
 {
+  // The text is looked at first: a text that is no message is the caller's fault whatever the
+  // object holds.
+  xmlElementPtr parsed;
+  try {
+    m_Context.XmlFromString(text, parsed.receive());
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(MvString("the text is not a saved message: not XML with a TBX element"));
+  }
   // Opened means a store and its current key: both are what the restored message is bound to.
   if (m_Message.GetContext() == nullptr || m_Message.GetKeyId().empty())
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_NOT_OPENED);
-  xmlElementPtr parsed;
-  m_Context.XmlFromString(text, parsed.receive());
+    TBX_THROW(TBX_E_UNEXPECTED,
+              "only an object opened on a store with MessageObject_Open takes a saved message",
+              kUnit, LINE_NOT_OPENED);
   m_Message.Attach(parsed.get());
   m_Message.SetAttribute(MvString("KEYID"), m_Message.GetKeyId());
 }
@@ -74,7 +82,8 @@ void TBXCIMPL_MessageObject::FromString(const MvString& text)
 void TBXCIMPL_MessageObject::ToString(MvString& text) const
 {
   if (!m_Message.ToText(text))
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_TO_STRING);
+    TBX_THROW(TBX_E_UNEXPECTED, "the message object holds no message: open it on a store first",
+              kUnit, LINE_TO_STRING);
 }
 
 extern "C" TBX_EXTERN(void*) CreateMessageObject(void)

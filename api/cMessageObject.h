@@ -28,7 +28,8 @@ public:
   void Capture() const;
   // The host's answer as a new registered object owned by the caller.
   TBXCIMPL_MessageObject* Execute();
-  // Parses first: a bad text leaves the message as it was. TBX_E_UNEXPECTED when never opened.
+  // Parses first: a bad text gives TBX_E_INVALID_FORMAT whatever the object holds and leaves the
+  // message as it was. TBX_E_UNEXPECTED when not opened with Open (a verified confirmation).
   void FromString(const MvString& text);
   void ToString(MvString& text) const;
 

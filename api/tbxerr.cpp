@@ -93,6 +93,10 @@ MvString TBX_FormatResultHex(long result)
 TBX_Exception::TBX_Exception(long result, const MvString& message, const char* file, long line)
   : m_Result(result), m_Line(line)
 {
+  if (!message.empty()) {
+    const std::string shown = TBX_TraceRedact(std::string(message.c_str(), message.length()));
+    m_Detail.assign(shown.c_str(), static_cast<unsigned>(shown.size()));
+  }
   const MvString hex = TBX_FormatResultHex(result);
   MvString text;
   TBX_ErrorLookup::GetErrorStringFromResult(result, text);
@@ -113,13 +117,18 @@ TBX_Exception::TBX_Exception(long result, const MvString& message, const char* f
     m_Message.append("ErrorCode = 0x");
     m_Message.append(hex);
   }
-  if (!message.empty()) {
+  if (!m_Detail.empty()) {
     m_Message.append(" (");
-    m_Message.append(message);
+    m_Message.append(m_Detail);
     m_Message.append(")");
   }
   m_File.assign(file);
   TBX_TraceLog::Write(file, line, result, MvString("EXCEPTION"), m_Message);
+}
+
+TBX_Exception TBX_Exception::Retold(const MvString& detail) const
+{
+  return TBX_Exception(m_Result, detail, m_File.c_str(), m_Line);
 }
 
 void TBX_TraceLog::Write(const char* file, long line, long result, const MvString& tag,

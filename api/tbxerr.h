@@ -25,15 +25,25 @@ public:
 };
 
 // The exception raised inside the component. Copyable; caught and rethrown by value.
+//
+// The message argument (the detail) names what the failure was about (a file's path, a host and
+// port, a URL, a key identifier, what was expected and where) and, where one obvious action
+// exists, says it after "; " as a plain sentence. Secrets are hidden from it by the trace sink's
+// own rules (TBX_TraceRedact), so messages and trace lines cannot drift apart on what they show.
 class TBX_Exception
 {
 public:
   TBX_Exception(long result, const MvString& message, const char* file, long line);
 
+  // The same failure (code, unit and line) told with another detail: for a caller that knows
+  // what a lower layer's failure was about (the file it read, the URL it fetched).
+  TBX_Exception Retold(const MvString& detail) const;
+
   long m_Result;       // the result code (sign-extended 32-bit value)
-  MvString m_Message;  // composed text: [file(line) : error code : ] text-or-code [ (message)]
+  MvString m_Message;  // composed text: [file(line) : error code : ] text-or-code [ (detail)]
   MvString m_File;     // raising source unit
   long m_Line;         // line the unit documents for the failure
+  MvString m_Detail;   // the message argument as composed into m_Message, secrets hidden
 };
 
 // Trace hooks: every notable step and every exception is announced here. The hooks change no

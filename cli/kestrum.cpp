@@ -216,26 +216,39 @@ std::string Printable(const std::string& text)
   return out;
 }
 
-// The reason behind a failed library call, when the library knows more than the code's text (the
-// host's MESSAGE, a certificate problem, a time-out).
-void ReportReason(long code, const char* text)
+// The library's message for its last failure (the host's MESSAGE, a certificate problem, the
+// file, host or key it was about); empty when it cannot be had.
+std::string LibraryReason()
 {
   long length = 0;
   if (TBX_GetLastErrorMessage(&length, nullptr) != TBX_E_BUFFER_TOO_SMALL || length <= 1)
-    return;
+    return std::string();
   std::unique_ptr<char[]> message(new (std::nothrow) char[static_cast<size_t>(length)]);
   if (!message || TBX_GetLastErrorMessage(&length, message.get()) != TBX_OK)
-    return;
+    return std::string();
+  return message.get();
+}
+
+// The second line of the error report: the reason, when it says more than the code's text.
+void ReportReason(long code, const char* text, const std::string& reason)
+{
   char bare[32];
   std::snprintf(bare, sizeof bare, "ErrorCode = 0x%lx", static_cast<unsigned long>(code) & 0xFFFFFFFFul);
-  if (std::strcmp(message.get(), text) == 0 || std::strcmp(message.get(), bare) == 0)
+  if (reason.empty() || reason == text || reason == bare)
     return;
-  std::fprintf(stderr, "[kestrum] %s\n", Printable(message.get()).c_str());
+  std::fprintf(stderr, "[kestrum] %s\n", Printable(reason).c_str());
+}
+
+// The system's text for an error number a file operation of the utility returned.
+std::string SystemReason(long code)
+{
+  return code > 0 ? std::strerror(static_cast<int>(code)) : "input/output error";
 }
 
 // The error report. `fromLibrary`: the code comes from the call into the library just made, so the
-// library's last error message belongs to it.
-void ReportError(long code, bool fromLibrary)
+// library's last error message belongs to it; `reason` is the utility's own, or what to put before
+// the library's ("FILE: ").
+void ReportError(long code, bool fromLibrary, const std::string& reason = std::string())
 {
   const unsigned long shown = static_cast<unsigned long>(code) & 0xFFFFFFFFul;
   char text[kErrorTextSize];
@@ -246,8 +259,12 @@ void ReportError(long code, bool fromLibrary)
     std::fprintf(stderr, "ERROR: %08lx\n", shown);
     text[0] = '\0';
   }
-  if (fromLibrary)
-    ReportReason(code, text);
+  if (fromLibrary) {
+    const std::string message = LibraryReason();
+    ReportReason(code, text, message.empty() ? message : reason + message);
+  } else {
+    ReportReason(code, text, reason);
+  }
 }
 
 // A library call's result; a failure gets the error report.
@@ -395,13 +412,18 @@ long SaveMessage(void* message, const char* path, bool& fromLibrary)
   return SaveText(path, text.get(), std::strlen(text.get()));
 }
 
-// Loads a saved message into an opened message object.
-long LoadMessage(void* message, const char* path, bool& fromLibrary)
+// Loads a saved message into an opened message object. A failure of the utility's own gets its
+// reason in `reason`.
+long LoadMessage(void* message, const char* path, bool& fromLibrary, std::string& reason)
 {
   fromLibrary = false;
+  reason = std::string("cannot read the saved message ") + path + ": ";
+  errno = 0;
   FILE* file = std::fopen(path, "rb");
-  if (file == nullptr)
+  if (file == nullptr) {
+    reason += SystemReason(OsError(errno));
     return TBX_E_FILE_NOT_FOUND;
+  }
   errno = 0;
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0)
@@ -409,6 +431,7 @@ long LoadMessage(void* message, const char* path, bool& fromLibrary)
   if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
     const long result = OsError(errno);
     std::fclose(file);
+    reason += SystemReason(result);
     return result;
   }
   std::unique_ptr<char[]> text(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
@@ -420,10 +443,13 @@ long LoadMessage(void* message, const char* path, bool& fromLibrary)
   const size_t read = std::fread(text.get(), 1, static_cast<size_t>(size), file);
   const int readError = errno;
   std::fclose(file);
-  if (read != static_cast<size_t>(size))
+  if (read != static_cast<size_t>(size)) {
+    reason += SystemReason(OsError(readError));
     return OsError(readError);
+  }
   text[read] = '\0';
   fromLibrary = true;
+  reason = std::string(path) + ": ";
   return MessageObject_FromString(message, text.get());
 }
 
@@ -562,9 +588,10 @@ long RunCapture()
     if (result != TBX_OK)
       return result;
     bool fromLibrary = false;
-    result = LoadMessage(h.stored, g_fileName.m_Value, fromLibrary);
+    std::string reason;
+    result = LoadMessage(h.stored, g_fileName.m_Value, fromLibrary, reason);
     if (result != TBX_OK) {
-      ReportError(result, fromLibrary);
+      ReportError(result, fromLibrary, result == TBX_E_OUT_OF_MEMORY ? std::string() : reason);
       return result;
     }
     result = FetchAttribute(h.stored, "TOKEN", storedToken);
@@ -601,8 +628,14 @@ long RunExec()
   bool fromLibrary = false;
   result = g_fileName.m_Value != nullptr ? SaveMessage(h.response, g_fileName.m_Value, fromLibrary)
                                          : PrintMessage(h.response, fromLibrary);
-  if (result != TBX_OK)
+  if (result != TBX_OK && !fromLibrary && result != TBX_E_OUT_OF_MEMORY) {
+    const std::string where = g_fileName.m_Value != nullptr
+                                  ? std::string("cannot write the response to ") + g_fileName.m_Value
+                                  : std::string("cannot write the response to standard output");
+    ReportError(result, false, where + ": " + SystemReason(result));
+  } else if (result != TBX_OK) {
     ReportError(result, fromLibrary);
+  }
   return result;
 }
 

@@ -22,6 +22,7 @@
 #include "tbxctx.h"
 #include "tbxerr.h"
 #include "tbxtrace.h"
+#include "tbxutil.h"
 
 namespace {
 
@@ -33,6 +34,19 @@ const long kLineCreatePath = 55;
 const unsigned kTempNameStem = 64;
 // Attempts at a fresh temporary name before giving up (each collision is one in 2^48).
 const int kTempNameAttempts = 16;
+
+// Why a directory could not be made, and what to do about it.
+MvString CannotCreate(const MvString& dir, int err)
+{
+  MvString text = "cannot create the directory " + dir + ": " + TBX_SystemErrorText(err);
+  if (err == ENOENT)
+    text += "; its parent directory must exist";
+  else if (err == EACCES || err == EROFS)
+    text += "; check that this user may write its parent directory";
+  else if (err == ENOTDIR || err == EEXIST)
+    text += "; a part of the path is a file, not a directory";
+  return text;
+}
 
 MvString BaseName(const MvString& path)
 {
@@ -341,8 +355,7 @@ void TBX_Context::CreatePath(const MvString& dir)
     else if (mkdir(path, privateDir ? TBX_PRIVATE_DIR_MODE : 0777) != 0)
       err = errno;
     if (err != 0)
-      TBX_THROW(err, "TBX_Context::CreatePath(): failed to create directory", kBaseUnit,
-                kLineCreatePath);
+      TBX_THROW(err, CannotCreate(dir, err), kBaseUnit, kLineCreatePath);
   }
   LogMessage("CREATE PATH: " + dir);
 }

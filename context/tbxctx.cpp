@@ -10,6 +10,7 @@
 #include <openssl/crypto.h>
 
 #include "KrptSign.h"
+#include "spliturl.h"
 #include "tbxbase.h"
 #include "tbxerr.h"
 #include "tbxutil.h"
@@ -120,6 +121,19 @@ MvString EncodeCredential(const MvString& text)
   return out;
 }
 
+const char kNoStore[] = "no store is open: give the object its store's path first";
+
+MvString CannotWrite(const MvString& path, int err)
+{
+  return "cannot write " + path + ": " + TBX_SystemErrorText(err);
+}
+
+// A key operation's failure told with the key file it used.
+MvString KeyFileDetail(const MvString& path, const TBX_Exception& e)
+{
+  return "key file " + path + (e.m_Detail.empty() ? MvString() : ": " + e.m_Detail);
+}
+
 }  // namespace
 
 TBX_Context::TBX_Context()
@@ -158,13 +172,16 @@ void TBX_Context::SetOption(const MvString& name, const MvString& value)
   else if (name == "VTAUTOURL")
     m_AutoUrl = value;
   else
-    TBX_THROW(TBX_E_INVALID_OPTION, "", kUnit, kLineSetOption);
+    TBX_THROW(TBX_E_INVALID_OPTION,
+              "option " + TBX_Quote(name) + " is unknown: the options are UserName, Password and "
+              "VTAUTOURL",
+              kUnit, kLineSetOption);
 }
 
 bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvString& value)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineQueryNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineQueryNoContext);
   MvStringStream text;
   try {
     StreamFromURL(StoreFilePath(file), text);
@@ -178,7 +195,11 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
     return true;
   }
   xmlElementPtr top;
-  XmlFromStream(text, top.receive());
+  try {
+    XmlFromStream(text, top.receive());
+  } catch (const TBX_Exception& e) {
+    throw e.Retold("the store file " + StoreFilePath(file) + " is not XML with a TBX element");
+  }
   MvString found;
   if (!xmlGetAttributeEx(top.get(), name, found) || found.empty())
     return false;
@@ -189,7 +210,7 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
 bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineQueryBytesNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineQueryBytesNoContext);
   const MvString path = StoreFilePath(file);
   if (TBX_HasZeroByte(path))
     return false;
@@ -205,7 +226,7 @@ bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsign
 TBX_Context::Presence TBX_Context::Probe(const MvString& file)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineQueryNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineQueryNoContext);
   const MvString path = StoreFilePath(file);
   if (IsHttp(m_Path)) {
     MvStringStream content;
@@ -239,13 +260,21 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
     TBX_THROW(TBX_E_INVALID_ARGUMENT, "attribute name '" + name + "' is not an XML name", kUnit,
               kLineSetValueName);
   MvString text;
-  QueryValue(file, MvString(), text);
+  const bool found = QueryValue(file, MvString(), text);
   xmlElementPtr top;
   try {
     XmlFromString(text, top.receive());
   } catch (const TBX_Exception& e) {
-    if (!create || e.m_Result != TBX_E_INVALID_FORMAT)
+    if (e.m_Result != TBX_E_INVALID_FORMAT)
       throw;
+    if (!create && found)
+      throw e.Retold("the store file " + StoreFilePath(file) + " is not XML with a TBX element");
+    if (!create && (file == "default.xml" || file == "config.xml"))
+      throw e.Retold("the store file " + StoreFilePath(file) + " does not exist; set the store up "
+                     "first: " + TBX_SetupCommand(m_Path));
+    if (!create)
+      throw e.Retold("the store file " + StoreFilePath(file) + " does not exist; create it "
+                     "first, holding <TBX/>");
     xmlParser::createElement(MvString("TBX"), top.receive());
   }
   xmlSetAttributeEx(top.get(), name, value);
@@ -257,13 +286,14 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
 void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineUpdateNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineUpdateNoContext);
+  int err = 0;
   const long rc = TBX_ReplaceFile(StoreFilePath(file), text.c_str(), text.size(),
-                                  IsPrivateKeyFile(file), nullptr);
+                                  IsPrivateKeyFile(file), &err);
   if (rc == TBX_E_FILE_NOT_FOUND)
-    TBX_THROW(rc, "", kUnit, kLineUpdateOpen);
+    TBX_THROW(rc, CannotWrite(StoreFilePath(file), err), kUnit, kLineUpdateOpen);
   if (rc != 0)
-    TBX_THROW(rc, "", kUnit, kLineUpdateWrite);
+    TBX_THROW(rc, CannotWrite(StoreFilePath(file), err), kUnit, kLineUpdateWrite);
   TBX_TraceLog::Write(kUnit, kLineUpdateTrace, 0, MvString("UPDATE"), MvString("UPDATE"));
 }
 
@@ -271,13 +301,14 @@ void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
                              unsigned long length)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineUpdateBytesNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineUpdateBytesNoContext);
   const MvString path = StoreFilePath(file);
-  const long rc = TBX_ReplaceFile(path, buffer, length, IsPrivateKeyFile(file), nullptr);
+  int err = 0;
+  const long rc = TBX_ReplaceFile(path, buffer, length, IsPrivateKeyFile(file), &err);
   if (rc == TBX_E_FILE_NOT_FOUND)
-    TBX_THROW(rc, "", kUnit, kLineUpdateBytesOpen);
+    TBX_THROW(rc, CannotWrite(path, err), kUnit, kLineUpdateBytesOpen);
   if (rc != 0)
-    TBX_THROW(rc, "", kUnit, kLineUpdateBytesWrite);
+    TBX_THROW(rc, CannotWrite(path, err), kUnit, kLineUpdateBytesWrite);
   LogMessage("UPDATE: " + path);
 }
 
@@ -326,6 +357,25 @@ void TBX_Context::CheckResponseMsgType(xmlElement* response, const MvString& exp
             kLineWrongType);
 }
 
+void TBX_Context::CheckAnswer(MvStringStream& answer, const MvString& expected,
+                              const MvString& url, xmlElement** element)
+{
+  xmlElementPtr top;
+  try {
+    XmlFromStream(answer, top.receive());
+    CheckResponseMsgType(top.get(), expected);
+  } catch (const TBX_Exception& e) {
+    if (e.m_Result == TBX_E_INVALID_FORMAT)
+      throw e.Retold("the answer from " + ShownUrl(url) + " is not XML with a TBX element");
+    if (e.m_Result == TBX_E_REQUEST_FAILED)
+      throw e.Retold(e.m_Detail + ", from " + ShownUrl(url));
+    throw;
+  }
+  xmlElement* out = top.get();
+  out->addRef();
+  *element = out;
+}
+
 void TBX_Context::GenKey(const MvString& keyId)
 {
   // New identifiers carry the host's CUSTOMERID: a bad one is the host's fault.
@@ -346,9 +396,17 @@ void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
   MvString keyText;
   WipeOnExit wipe(keyText);
-  if (!QueryValue(kPrivateKeyDir + keyId, MvString(), keyText) || keyText.empty())
-    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, kLineSignNoKey);
-  TBX_SignWithKeyText(data, keyText, signature);
+  const MvString file = kPrivateKeyDir + keyId;
+  if (!QueryValue(file, MvString(), keyText) || keyText.empty())
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND,
+              "the store " + m_Path + " has no " + file + ", the key that keys/current names; "
+              "set the store up again: " + TBX_SetupCommand(m_Path),
+              kUnit, kLineSignNoKey);
+  try {
+    TBX_SignWithKeyText(data, keyText, signature);
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(KeyFileDetail(StoreFilePath(file), e));
+  }
 }
 
 void TBX_Context::VerifyData(const MvString& data, const MvString& keyId,
@@ -356,9 +414,20 @@ void TBX_Context::VerifyData(const MvString& data, const MvString& keyId,
 {
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
   MvString keyText;
-  if (!QueryValue(kPublicKeyDir + keyId, MvString(), keyText) || keyText.empty())
-    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, kLineVerifyNoKey);
-  TBX_VerifyWithKeyText(data, keyText, signature);
+  const MvString file = kPublicKeyDir + keyId;
+  if (!QueryValue(file, MvString(), keyText) || keyText.empty())
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND,
+              "the store " + m_Path + " has no " + file + ", the key KEYID names; if the host "
+              "uses a new key, set the store up again: " + TBX_SetupCommand(m_Path),
+              kUnit, kLineVerifyNoKey);
+  try {
+    TBX_VerifyWithKeyText(data, keyText, signature);
+  } catch (const TBX_Exception& e) {
+    if (e.m_Result != TBX_E_INVALID_SIGNATURE)
+      throw e.Retold(KeyFileDetail(StoreFilePath(file), e));
+    throw e.Retold("the signature does not verify under the key " + StoreFilePath(file) +
+                   "; the message was changed, or was not passed exactly as the host sent it");
+  }
 }
 
 bool TBX_Context::IsPublicKeyText(const MvString& text)
@@ -397,7 +466,10 @@ void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request
 {
   const unsigned mark = endpoint.empty() ? MvString::npos : endpoint.find_first_of("://");
   if (mark == MvString::npos || mark == 0)
-    TBX_THROW(TBX_E_INVALID_URL, "", kUnit, kLineRequestUrl);
+    TBX_THROW(TBX_E_INVALID_URL,
+              "the endpoint " + TBX_Quote(endpoint) + " is not a URL: it must begin with "
+              "http:// or https://",
+              kUnit, kLineRequestUrl);
   MvString result = endpoint.substr(0, mark + 3);
   if (!m_UserName.empty() || !m_Password.empty())
     result += EncodeCredential(m_UserName) + ":" + EncodeCredential(m_Password) + "@";

@@ -86,6 +86,10 @@ public:
   /* Returns when `response` has MSGTYPE `expected`; 0x80040213 with the host's MESSAGE when it
    * is "Error", else 0x80040208 naming both types. */
   static void CheckResponseMsgType(xmlElement* response, const MvString& expected);
+  /* Parses the host's `answer` to a request sent to `url` and checks its type as
+   * CheckResponseMsgType does; the failures name the URL (without credentials or query). */
+  static void CheckAnswer(MvStringStream& answer, const MvString& expected, const MvString& url,
+                          xmlElement** element);
 
   /* ---- Helpers ------------------------------------------------------------------------ */
 

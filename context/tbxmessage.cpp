@@ -30,12 +30,9 @@ enum
   LINE_REQUEST_NO_ENDPOINT = 791,
 };
 
-// Longest part of a sender's text quoted in a refusal.
-const unsigned kQuoteLength = 64;
-
 MvString Quote(const MvString& text)
 {
-  return "'" + (text.size() > kQuoteLength ? text.substr(0, kQuoteLength) + "..." : text) + "'";
+  return TBX_Quote(text);
 }
 
 [[noreturn]] void RefuseKey(const MvString& keyId, const MvString& reason, long line)
@@ -71,6 +68,17 @@ void CheckNotOwnKey(TBX_Context& context, const MvString& keyId, const MvString&
       (own == TBX_Context::Presence::Unknown && !(keyId == hostKeyId)))
     RefuseKey(keyId, "names a key of keys/private/, the merchant's own: an offer is no confirmation",
               LINE_OPEN_OWN_KEY);
+}
+
+const char kNoMessage[] = "the message object holds no message: open it on a store first";
+
+// A value of config.xml that set-up writes and a step needs.
+[[noreturn]] void MissingSetting(const TBX_Context& context, const char* name, long line)
+{
+  TBX_THROW(TBX_E_NO_CONFIGURATION,
+            "config.xml of the store " + context.GetPath() + " has no " + name +
+                "; set the store up first: " + TBX_SetupCommand(context.GetPath()),
+            kUnit, line);
 }
 
 } // namespace
@@ -118,8 +126,17 @@ void TBX_Message::Create(TBX_Context* context, const MvString& type)
   Attach(root.get());
 
   MvString keyId;
-  if (!context->QueryValue(MvString("keys/current"), MvString(), keyId))
-    TBX_THROW(TBX_E_NO_KEY_ID, "", kUnit, LINE_CREATE_NO_KEY);
+  if (!context->QueryValue(MvString("keys/current"), MvString(), keyId)) {
+    const MvString store = context->GetPath();
+    if (context->Probe(MvString("keys/current")) == TBX_Context::Presence::Absent)
+      TBX_THROW(TBX_E_NO_KEY_ID,
+                "the store " + store + " has no keys/current, the merchant's key; set the store "
+                "up first: " + TBX_SetupCommand(store),
+                kUnit, LINE_CREATE_NO_KEY);
+    TBX_THROW(TBX_E_NO_KEY_ID,
+              "keys/current of the store " + store + " cannot be read; check its permissions",
+              kUnit, LINE_CREATE_NO_KEY);
+  }
   m_KeyId = keyId;
 
   get()->setAttribute(MvString("MSGTYPE"), type);
@@ -134,15 +151,21 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   m_Context = context;
 
   xmlElementPtr root;
-  context->XmlFromString(data, root.receive());
+  try {
+    context->XmlFromString(data, root.receive());
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(MvString("the confirmation's data is not XML with a TBX element; pass it "
+                            "exactly as the host sent it, not URL-encoded"));
+  }
   Attach(root.get());
 
   if (signature.empty())
-    TBX_THROW(TBX_E_MISSING_SIGNATURE, "", kUnit, LINE_OPEN_NO_SIGNATURE);
+    TBX_THROW(TBX_E_MISSING_SIGNATURE, "the confirmation came with an empty signature", kUnit,
+              LINE_OPEN_NO_SIGNATURE);
 
   MvString keyId;
   if (!get()->getAttribute(MvString("KEYID"), keyId) || keyId.empty())
-    TBX_THROW(TBX_E_NO_KEY_ID, "", kUnit, LINE_OPEN_NO_KEY);
+    TBX_THROW(TBX_E_NO_KEY_ID, "the confirmation names no KEYID", kUnit, LINE_OPEN_NO_KEY);
   // The identifier comes from the sender: it must not lead out of keys/.
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
 
@@ -175,31 +198,35 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
 void TBX_Message::SetAttribute(const MvString& name, const MvString& value)
 {
   if (get() == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_SET_NO_ELEMENT);
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_SET_NO_ELEMENT);
   if (!IsValidName(name))
-    TBX_THROW(TBX_E_INVALID_ARGUMENT, "invalid attribute name", kUnit, LINE_SET_BAD_NAME);
+    TBX_THROW(TBX_E_INVALID_ARGUMENT,
+              "invalid attribute name " + Quote(name) +
+                  ": a name holds letters, digits, '.', '-' and '_' only",
+              kUnit, LINE_SET_BAD_NAME);
   get()->setAttribute(name, value);
 }
 
 void TBX_Message::GetAttribute(const MvString& name, MvString& value) const
 {
   if (get() == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_GET_NO_ELEMENT);
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_GET_NO_ELEMENT);
   if (!get()->getAttribute(name, value))
-    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, LINE_GET_ABSENT);
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "the message has no attribute " + Quote(name), kUnit,
+              LINE_GET_ABSENT);
 }
 
 void TBX_Message::GetURL(MvString& url) const
 {
   if (get() == nullptr || m_Context == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_URL_NO_ELEMENT);
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_URL_NO_ELEMENT);
 
   MvStringStream text;
   get()->toStream(text);
 
   MvString base;
   if (!m_Context->QueryValue(MvString("config.xml"), MvString("VTURL"), base))
-    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, LINE_URL_NO_VTURL);
+    MissingSetting(*m_Context, "VTURL", LINE_URL_NO_VTURL);
 
   MvString signature;
   m_Context->SignData(text.str(), m_KeyId, signature);
@@ -217,26 +244,25 @@ void TBX_Message::RoundTrip(MvStringStream& text, const MvString& endpoint,
   MvStringStream answer;
   m_Context->StreamFromURL(url, answer);
   xmlElementPtr parsed;
-  m_Context->XmlFromStream(answer, parsed.receive());
-  m_Context->CheckResponseMsgType(parsed.get(), expected);
+  TBX_Context::CheckAnswer(answer, expected, url, parsed.receive());
   response = parsed;
 }
 
 void TBX_Message::Capture() const
 {
   if (get() == nullptr || m_Context == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_CAPTURE_NO_ELEMENT);
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_CAPTURE_NO_ELEMENT);
 
   MvStringStream text;
   get()->toStream(text);
 
   MvString endpoint;
   if (!m_Context->QueryValue(MvString("config.xml"), MvString("CAPTUREURL"), endpoint))
-    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, LINE_CAPTURE_NO_ENDPOINT);
+    MissingSetting(*m_Context, "CAPTUREURL", LINE_CAPTURE_NO_ENDPOINT);
 
   MvString token;
   if (!get()->getAttribute(MvString("TOKEN"), token))
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_CAPTURE_NO_TOKEN);
+    TBX_THROW(TBX_E_UNEXPECTED, "the capture request has no TOKEN", kUnit, LINE_CAPTURE_NO_TOKEN);
 
   xmlElementPtr answer;
   RoundTrip(text, endpoint, MvString("PayConfirm"), answer);
@@ -245,7 +271,7 @@ void TBX_Message::Capture() const
 void TBX_Message::Request(TBX_Message& response)
 {
   if (get() == nullptr || m_Context == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_REQUEST_NO_ELEMENT);
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_REQUEST_NO_ELEMENT);
 
   MvString type;
   get()->getAttribute(MvString("MSGTYPE"), type);
@@ -256,7 +282,7 @@ void TBX_Message::Request(TBX_Message& response)
 
   MvString endpoint;
   if (!m_Context->QueryValue(MvString("config.xml"), MvString("CAPTUREURL"), endpoint))
-    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, LINE_REQUEST_NO_ENDPOINT);
+    MissingSetting(*m_Context, "CAPTUREURL", LINE_REQUEST_NO_ENDPOINT);
 
   xmlElementPtr answer;
   RoundTrip(text, endpoint, type + "Response", answer);

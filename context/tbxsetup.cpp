@@ -38,6 +38,16 @@ const char kDefaultFile[] = "default.xml";
 const char kCurrentKeyFile[] = "keys/current";
 const char kPublicKeyDir[] = "keys/public/";
 
+// The set-up steps need the host's set-up URL.
+[[noreturn]] void NoEndpoint(const TBX_Context& context, long code, long line)
+{
+  TBX_THROW(code,
+            "no set-up URL was given and config.xml of the store " + context.GetPath() +
+                " names no VTAUTOURL; give the host's set-up URL: " +
+                TBX_SetupCommand(context.GetPath()),
+            kUnit, line);
+}
+
 void Trace(long line, const char* tag, const MvString& text)
 {
   TBX_TraceLog::Write(kUnit, line, 0, MvString(tag), text);
@@ -65,8 +75,7 @@ void Exchange(TBX_Context& context, const MvString& endpoint, xmlElement* reques
   MvStringStream answer;
   context.StreamFromURL(url, answer);
   responseText = answer.str();
-  TBX_Context::XmlFromStream(answer, response.receive());
-  TBX_Context::CheckResponseMsgType(response.get(), MvString(responseType));
+  TBX_Context::CheckAnswer(answer, MvString(responseType), url, response.receive());
 }
 
 }  // namespace
@@ -91,7 +100,7 @@ void TBX_Context::Setup()
 {
   const MvString endpoint = SetupEndpoint();
   if (endpoint.empty())
-    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, kLineSetupNoEndpoint);
+    NoEndpoint(*this, TBX_E_NO_CONFIGURATION, kLineSetupNoEndpoint);
 
   xmlElementPtr request;
   XmlCreateRequest(MvString(TBX_MSG_SETUP_REQUEST), request.receive());
@@ -119,7 +128,7 @@ void TBX_Context::ImportKey(MvString& keyId)
 {
   const MvString endpoint = SetupEndpoint();
   if (endpoint.empty())
-    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, kLineImportNoEndpoint);
+    NoEndpoint(*this, TBX_E_NO_CONFIGURATION, kLineImportNoEndpoint);
   // The identifier comes from the host's configuration.
   CheckHostIdentifier(keyId, "KEYID", kLineImportRequestedId);
 
@@ -139,8 +148,9 @@ void TBX_Context::ImportKey(MvString& keyId)
   // Stored only when VerifyData will be able to use it: an empty or broken blob would make every
   // confirmation fail later, far from its cause.
   if (!IsPublicKeyText(blob))
-    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the host's KEYBLOB is not an RSA public key", kUnit,
-              kLineImportKeyBlob);
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB,
+              "the host's KEYBLOB for KEYID " + TBX_Quote(answeredId) + " is not an RSA public key",
+              kUnit, kLineImportKeyBlob);
 
   keyId = answeredId;
   UpdateFile(kPublicKeyDir + keyId, blob);
@@ -151,7 +161,7 @@ void TBX_Context::LoadDefaults()
 {
   const MvString endpoint = SetupEndpoint();
   if (endpoint.empty())
-    TBX_THROW(TBX_E_NO_ENDPOINT, "", kUnit, kLineDefaultsNoEndpoint);
+    NoEndpoint(*this, TBX_E_NO_ENDPOINT, kLineDefaultsNoEndpoint);
 
   xmlElementPtr request;
   XmlCreateRequest(MvString(TBX_MSG_DEFAULTS_REQUEST), request.receive());
@@ -168,7 +178,7 @@ void TBX_Context::PublishKey(const MvString& keyId)
 {
   const MvString endpoint = SetupEndpoint();
   if (endpoint.empty())
-    TBX_THROW(TBX_E_NO_ENDPOINT, "", kUnit, kLinePublishNoEndpoint);
+    NoEndpoint(*this, TBX_E_NO_ENDPOINT, kLinePublishNoEndpoint);
 
   xmlElementPtr request;
   XmlCreateRequest(MvString(TBX_MSG_KEY_EXPORT_REQUEST), request.receive());
@@ -176,7 +186,9 @@ void TBX_Context::PublishKey(const MvString& keyId)
   CheckHostIdentifier(keyId, "key identifier", kLinePublishKeyId);
   MvString blob;
   if (!QueryValue(kPublicKeyDir + keyId, MvString(), blob))
-    TBX_THROW(TBX_E_KEY_NOT_FOUND, "", kUnit, kLinePublishNoKey);
+    TBX_THROW(TBX_E_KEY_NOT_FOUND,
+              "the store " + m_Path + " has no " + kPublicKeyDir + keyId + " to publish", kUnit,
+              kLinePublishNoKey);
   request->setAttribute(MvString("KEYID"), keyId);
   request->setAttribute(MvString("KEYBLOB"), blob);
 
@@ -191,7 +203,8 @@ void TBX_Context::PublishKey(const MvString& keyId)
 void TBX_Context::Reconfigure()
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineReconfigureNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, "no store is open: give the object its store's path first", kUnit,
+              kLineReconfigureNoContext);
 
   CreatePath(m_Path + "/keys");
   CreatePath(m_Path + "/keys/private");
@@ -208,7 +221,10 @@ void TBX_Context::Reconfigure()
 
   MvString hostKeyId;
   if (!QueryValue(MvString(kConfigFile), MvString("VTKEYID"), hostKeyId))
-    TBX_THROW(TBX_E_NO_CONFIGURATION, "", kUnit, kLineReconfigureNoHostKey);
+    TBX_THROW(TBX_E_NO_CONFIGURATION,
+              "the host's set-up answer in config.xml of the store " + m_Path +
+                  " names no VTKEYID, the host's key",
+              kUnit, kLineReconfigureNoHostKey);
   ImportKey(hostKeyId);
 
   MvString customerId;

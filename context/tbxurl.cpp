@@ -10,6 +10,7 @@
 #include "tbxctx.h"
 #include "tbxerr.h"
 #include "tbxhttp.h"
+#include "tbxutil.h"
 #include "xmlElement.h"
 
 namespace {
@@ -58,6 +59,11 @@ bool ParseTimeout(const MvString& text, long& seconds)
   return true;
 }
 
+MvString BadUrl(const MvString& location)
+{
+  return TBX_Quote(ShownUrl(location)) + " is not a URL of the form scheme://host[:port]/path";
+}
+
 }  // namespace
 
 bool IsHttp(const MvString& location)
@@ -101,7 +107,7 @@ void TBX_Context::StreamFromURL(const MvString& location, MvStringStream& out)
 
   URL_INFO info;
   if (!SplitUrl(location, info))
-    TBX_THROW(TBX_E_HTTP_BAD_URL, "", kUnit, kLineBadUrl);
+    TBX_THROW(TBX_E_HTTP_BAD_URL, BadUrl(location), kUnit, kLineBadUrl);
   ApplyTransportSettings(info);
   HttpSession(info, out);
 }
@@ -118,7 +124,7 @@ bool TBX_Context::LoadSettings(xmlElement** element)
       // with their own proxy settings would need them first, and so on without end.
       URL_INFO plain;
       if (!SplitUrl(location, plain))
-        TBX_THROW(TBX_E_HTTP_BAD_URL, "", kUnit, kLineBadUrl);
+        TBX_THROW(TBX_E_HTTP_BAD_URL, BadUrl(location), kUnit, kLineBadUrl);
       HttpSession(plain, text);
     } else {
       StreamFromURL(location, text);
@@ -129,7 +135,11 @@ bool TBX_Context::LoadSettings(xmlElement** element)
       return false;
     throw;
   }
-  XmlFromStream(text, element);
+  try {
+    XmlFromStream(text, element);
+  } catch (const TBX_Exception& e) {
+    throw e.Retold("the store file " + location + " is not XML with a TBX element");
+  }
   return true;
 }
 
@@ -157,7 +167,9 @@ void TBX_Context::ApplyTransportSettings(URL_INFO& info)
   if (Setting(settings.get(), "TIMEOUT", value)) {
     long seconds = 0;
     if (!ParseTimeout(value, seconds))
-      TBX_THROW(TBX_E_INVALID_OPTION, "TIMEOUT '" + value + "' is not a number of seconds",
+      TBX_THROW(TBX_E_INVALID_OPTION,
+                "TIMEOUT '" + value + "' is not a number of seconds; give whole seconds from 0 "
+                "(no limit) to 86400 in " + m_Path + "/settings.xml",
                 kUnit, kLineTimeout);
     info.m_Timeout = seconds;
   }

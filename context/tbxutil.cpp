@@ -204,7 +204,8 @@ bool TBX_IsPlainKeyId(const MvString& id)
 void TBX_CheckKeyId(const MvString& id, long code)
 {
   if (!TBX_IsPlainKeyId(id))
-    TBX_THROW(code, "key identifier is not a plain file name", CTX_UNIT, LINE_KEY_ID);
+    TBX_THROW(code, "key identifier " + TBX_Quote(id) + " is not a plain file name", CTX_UNIT,
+              LINE_KEY_ID);
 }
 
 int TBX_KeyBitsFromSetting(const MvString& value)
@@ -248,7 +249,8 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
   ScrubbedBuffer key(TBX_PRIVATE_KEY_BUFFER_SIZE);
   unsigned long keyLength = key.size();
   if (HexDecode(privateText, key.data(), keyLength) != 0)
-    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_SIGN_KEY_BLOB);
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key",
+              CTX_UNIT, LINE_SIGN_KEY_BLOB);
   unsigned char sig[KRPT_SIGNATURE_BUFFER_SIZE];
   unsigned long sigLength = sizeof sig;
   const int rc = KRPT_Signature(key.data(), static_cast<int>(keyLength), wide.bytes(),
@@ -264,13 +266,15 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
   unsigned char key[TBX_PUBLIC_KEY_BUFFER_SIZE];
   unsigned long keyLength = sizeof key;
   if (HexDecode(publicText, key, keyLength) != 0)
-    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_VERIFY_KEY_BLOB);
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key",
+              CTX_UNIT, LINE_VERIFY_KEY_BLOB);
   // An odd digit would be dropped by the decoder, so one digit appended to a valid signature
   // would still verify; duplicate checks keyed on the text rely on one text per signature.
   unsigned char sig[TBX_SIGNATURE_BUFFER_SIZE];
   unsigned long sigLength = sizeof sig;
   if (signature.size() % 2 != 0 || HexDecode(signature, sig, sigLength) != 0)
-    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "", CTX_UNIT, LINE_VERIFY_SIGNATURE_BLOB);
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the signature is not hex of even length, or is too long",
+              CTX_UNIT, LINE_VERIFY_SIGNATURE_BLOB);
   TBX_WCHARBuffer wide(data);
   const int rc =
       KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig, sigLength);
@@ -285,4 +289,25 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
               CTX_UNIT, LINE_VERIFY_SIGNATURE_BLOB);
   if (rc != 0)
     TBX_THROW(CryptoFailure(rc, TBX_E_INVALID_SIGNATURE), "", CTX_UNIT, LINE_VERIFY_INVALID);
+}
+
+/* ---- What failures say about the store ---------------------------------------------------- */
+
+MvString TBX_Quote(const MvString& text)
+{
+  const unsigned kShown = 64;
+  return "'" + (text.size() > kShown ? text.substr(0, kShown) + "..." : text) + "'";
+}
+
+MvString TBX_SetupCommand(const MvString& storePath)
+{
+  return "kestrum -conf -p " + storePath + " -r URL -u USER -w PASSWORD";
+}
+
+MvString TBX_SystemErrorText(int err)
+{
+  char buffer[256];
+  // The GNU strerror_r: the text, in `buffer` or in static storage.
+  const char* text = strerror_r(err, buffer, sizeof buffer);
+  return MvString(text != nullptr ? text : "unknown error");
 }

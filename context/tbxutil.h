@@ -96,6 +96,19 @@ void TBX_CheckKeyId(const MvString& id, long code);
  */
 int TBX_KeyBitsFromSetting(const MvString& value);
 
+/* ---- What failures say about the store ---------------------------------------------------- */
+
+/* `text` in single quotes, cut after 64 characters ("..."): a value that came from a caller or a
+ * peer, quoted in a message. */
+MvString TBX_Quote(const MvString& text);
+
+/* The command that sets the store at `storePath` up, for hints: "kestrum -conf -p PATH -r URL -u
+ * USER -w PASSWORD". */
+MvString TBX_SetupCommand(const MvString& storePath);
+
+/* The system's text for the error number `err` ("No such file or directory"). */
+MvString TBX_SystemErrorText(int err);
+
 /* ---- Key operations on key texts (the store-independent steps) ---------------------------- */
 
 /* Generates a pair of `bits` bits and returns both as hex text. TBX_E_CRYPTO on failure. */

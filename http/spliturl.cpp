@@ -226,3 +226,36 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
     if (f.path) info.m_Path = f.m_Path;
     return true;
 }
+
+MvString ShownUrl(const URL_INFO& info)
+{
+    MvString path = info.m_Path;
+    const unsigned query = path.find_first_of("?");
+    if (query != MvString::npos)
+        path = path.substr(0, query);
+    const MvString host = IsIpv6Literal(info.m_Host) ? "[" + info.m_Host + "]" : info.m_Host;
+    return info.m_Scheme + "://" + host + ":" + info.m_Port + path;
+}
+
+MvString ShownUrl(const MvString& url)
+{
+    URL_INFO info;
+    if (SplitUrl(url, info) && !info.m_Host.empty())
+        return ShownUrl(info);
+    MvString text = url;
+    const unsigned query = text.find_first_of("?");
+    if (query != MvString::npos)
+        text = text.substr(0, query);
+    const unsigned scheme = text.find_first_of("://");
+    const unsigned start = scheme == MvString::npos ? 0 : scheme + 3;
+    unsigned end = start;
+    unsigned at = MvString::npos;
+    while (end < text.size() && text[end] != '/') {
+        if (text[end] == '@')
+            at = end;
+        ++end;
+    }
+    if (at != MvString::npos)
+        text = text.substr(0, start) + text.substr(at + 1);
+    return text;
+}

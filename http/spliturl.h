@@ -44,6 +44,13 @@ struct URL_INFO {
  */
 bool SplitUrl(const MvString& url, URL_INFO& info);
 
+/* The URL of `info` as messages show it: scheme, host, port and path, without the credentials
+ * and without the query (which carries the request, signatures and key blobs included). */
+MvString ShownUrl(const URL_INFO& info);
+/* The same for a URL text; a text SplitUrl refuses is shown up to its query, credentials cut
+ * out of what looks like an authority. */
+MvString ShownUrl(const MvString& url);
+
 /* True when `host` is an IPv6 literal, which needs brackets in "host:port" texts. */
 bool IsIpv6Literal(const MvString& host);
 

@@ -277,6 +277,109 @@ int ReadStatus(const char* p, const char* end)
     return value >= 100 ? value : 0;
 }
 
+/* ---- what failures say ------------------------------------------------------------------
+ * A message names the fetch first, "URL[ through the proxy HOST port N]: ", then what went
+ * wrong, then after "; " the obvious action when there is one. The URL is shown without its
+ * credentials and query. */
+
+MvString HostPort(const MvString& host, const MvString& port)
+{
+    return HostForUri(host) + " port " + port;
+}
+
+MvString Fetching(const URL_INFO& url)
+{
+    MvString text = ShownUrl(url);
+    if (!url.m_ProxyHost.empty())
+        text += " through the proxy " + HostPort(url.m_ProxyHost, url.m_ProxyPort);
+    return text;
+}
+
+MvString Told(const URL_INFO& url, const MvString& what, const MvString& hint = MvString())
+{
+    MvString text = Fetching(url) + ": " + what;
+    if (!hint.empty())
+        text += "; " + hint;
+    return text;
+}
+
+MvString TimeoutHint(const URL_INFO& url)
+{
+    if (url.m_Timeout <= 0)
+        return MvString("check the network");
+    char text[96];
+    std::snprintf(text, sizeof text, "raise TIMEOUT in settings.xml (now %ld seconds) if the host is slow",
+                  url.m_Timeout);
+    return MvString(text);
+}
+
+/* The obvious action after a connection, send or receive failed with `code`. */
+MvString NetworkHint(long code, const URL_INFO& url, bool toProxy)
+{
+    if (code == TBX_E_CONNECTION_TIMEOUT)
+        return TimeoutHint(url);
+    if (toProxy)
+        return MvString("check PROXYHOST and PROXYPORT in settings.xml");
+    if (code == TBX_E_CONNECTION_REFUSED)
+        return MvString("check that the host is running and that the URL names its port");
+    if (code == TBX_E_NETWORK_UNREACHABLE)
+        return MvString("check the network and the host's address");
+    return MvString();
+}
+
+/* The obvious action after a failed TLS handshake, from what OpenSSL said (`detail`). */
+MvString TlsHint(long code, const MvString& detail, const URL_INFO& url)
+{
+    const char* d = detail.c_str() != nullptr ? detail.c_str() : "";
+    if (code == TBX_E_CONNECTION_TIMEOUT)
+        return TimeoutHint(url);
+    if (std::strstr(d, "cannot load the CA file") != nullptr)
+        return MvString("SSLCAFILE in settings.xml must name a readable PEM file of CA certificates");
+    if (std::strstr(d, "mismatch") != nullptr)
+        return MvString("the URL must name the host its certificate was made for");
+    if (std::strstr(d, "certificate") != nullptr) {
+        if (url.m_SslCaFile.empty())
+            return MvString("set SSLCAFILE in the store's settings.xml to the PEM file of the CA "
+                            "that signed the host's certificate");
+        return "SSLCAFILE in settings.xml names " + url.m_SslCaFile +
+               ", which does not vouch for the host's certificate; name the CA that signed it";
+    }
+    if (!url.m_ProxyHost.empty())
+        return MvString();
+    return MvString("the host did not complete a TLS handshake: is the scheme http?");
+}
+
+/* "401 Unauthorized": the status and reason of an answer's first line, printable and short. */
+MvString StatusText(const MvString& answer)
+{
+    const char* text = answer.c_str() != nullptr ? answer.c_str() : "";
+    const char* space = std::strchr(text, ' ');
+    MvString out;
+    for (const char* p = space != nullptr ? space + 1 : text;
+         *p != '\0' && *p != '\r' && *p != '\n' && out.size() < 64; ++p)
+        out += (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7f) ? '?' : *p;
+    return out;
+}
+
+/* What a status other than 200 means, and asks of the user. */
+MvString StatusMeaning(int status)
+{
+    return MvString(status == 401 ? ", refusing the user name and password" : "");
+}
+
+MvString StatusHint(int status)
+{
+    if (status == 401)
+        return MvString("check them");
+    if (status == 403)
+        return MvString("the host refused access to this URL");
+    if (status == 404)
+        return MvString("check the URL's path");
+    if (status >= 500 && status <= 599)
+        return MvString("the host has a problem of its own: try again later");
+    return MvString();
+}
+
 } // namespace
 
 /* ---- encodings ------------------------------------------------------------------------- */
@@ -1007,28 +1110,36 @@ void TBX_HttpSession::ConnectNetwork()
     if (!m_Url.m_ProxyHost.empty()) {
         long rc = MakeHostAddr(m_Url.m_ProxyHost, m_Url.m_ProxyPort, &addr);
         if (rc != 0)
-            TBX_THROW(rc, "the proxy address is invalid or could not be resolved", kUnit,
-                      kSiteProxyAddress);
+            TBX_THROW(rc,
+                      Told(m_Url, "the proxy address is invalid or could not be resolved: '" +
+                                      m_Url.m_ProxyHost + "'",
+                           "check PROXYHOST in settings.xml"),
+                      kUnit, kSiteProxyAddress);
         TBX_TraceLog::Write(kUnit, kSiteUseProxy, 0, MvString("USE PROXY"),
                             HostForUri(m_Url.m_ProxyHost) + ":" + m_Url.m_ProxyPort);
         if (!https && !http)
-            TBX_THROW(kUnknownScheme, "the protocol type of the URL is unknown", kUnit,
-                      kSiteProxyScheme);
+            TBX_THROW(kUnknownScheme,
+                      Told(m_Url, "the protocol type of the URL is unknown", "use http or https"),
+                      kUnit, kSiteProxyScheme);
         m_Connection = new SockConnection(m_Url.m_Timeout);
         tunnel = https;
     } else {
         long rc = MakeHostAddr(m_Url.m_Host, m_Url.m_Port, &addr);
         if (rc != 0)
-            TBX_THROW(rc, "the host address is invalid or could not be resolved", kUnit,
-                      kSiteHostAddress);
+            TBX_THROW(rc,
+                      Told(m_Url, "the host address is invalid or could not be resolved: '" +
+                                      m_Url.m_Host + "'",
+                           "check the host name in the URL"),
+                      kUnit, kSiteHostAddress);
         if (https)
             m_Connection = new SslConnection(m_Url.m_Host, m_Url.m_SslVerify, m_Url.m_SslCaFile,
                                              m_Url.m_Timeout);
         else if (http)
             m_Connection = new SockConnection(m_Url.m_Timeout);
         else
-            TBX_THROW(kUnknownScheme, "the protocol type of the URL is unknown", kUnit,
-                      kSiteDirectScheme);
+            TBX_THROW(kUnknownScheme,
+                      Told(m_Url, "the protocol type of the URL is unknown", "use http or https"),
+                      kUnit, kSiteDirectScheme);
     }
 
     /* Each address in turn; the first failure is the one reported. */
@@ -1039,9 +1150,14 @@ void TBX_HttpSession::ConnectNetwork()
         if (rc != 0 && first == 0)
             first = rc;
     }
-    if (rc != 0)
-        TBX_THROW(first != 0 ? first : TBX_E_DNS_LOOKUP, "failed to connect to host", kUnit,
-                  kSiteConnect);
+    if (rc != 0) {
+        const long code = first != 0 ? first : TBX_E_DNS_LOOKUP;
+        const bool toProxy = !m_Url.m_ProxyHost.empty();
+        const MvString what =
+            toProxy ? "failed to connect to the proxy " + HostPort(m_Url.m_ProxyHost, m_Url.m_ProxyPort)
+                    : "failed to connect to host " + HostPort(m_Url.m_Host, m_Url.m_Port);
+        TBX_THROW(code, Told(m_Url, what, NetworkHint(code, m_Url, toProxy)), kUnit, kSiteConnect);
+    }
 
     if (tunnel)
         ProxyConnect();
@@ -1052,7 +1168,7 @@ void TBX_HttpSession::ConnectNetwork()
         MvString detail = m_Connection->LastErrorText();
         if (!detail.empty())
             message += MvString(": ") + detail;
-        TBX_THROW(rc, message, kUnit, kSiteSetup);
+        TBX_THROW(rc, Told(m_Url, message, TlsHint(rc, detail, m_Url)), kUnit, kSiteSetup);
     }
     m_State = 1;
 }
@@ -1066,8 +1182,12 @@ void TBX_HttpSession::ProxyConnect()
             << "Pragma: no-cache\r\n"
             << "UserAgent: " << m_UserAgent << "\r\n"
             << "\r\n";
-    if (m_Connection->Write(request) < 0)
-        TBX_THROW(m_Connection->LastError(), "", kUnit, kSiteProxyWrite);
+    if (m_Connection->Write(request) < 0) {
+        const long code = m_Connection->LastError();
+        TBX_THROW(code,
+                  Told(m_Url, "failed to send CONNECT to the proxy", NetworkHint(code, m_Url, true)),
+                  kUnit, kSiteProxyWrite);
+    }
 
     /* Read up to the answer's blank line, however the proxy splits it; nothing more arrives
      * before our TLS hello, so no tunnel byte is taken. */
@@ -1075,8 +1195,13 @@ void TBX_HttpSession::ProxyConnect()
     for (;;) {
         unsigned before = answer.str().size();
         int n = m_Connection->Read(answer);
-        if (n < 0)
-            TBX_THROW(m_Connection->LastError(), "", kUnit, kSiteProxyRead);
+        if (n < 0) {
+            const long code = m_Connection->LastError();
+            TBX_THROW(code,
+                      Told(m_Url, "failed to receive the proxy's answer to CONNECT",
+                           NetworkHint(code, m_Url, true)),
+                      kUnit, kSiteProxyRead);
+        }
         if (n == 0)
             break;
         const MvString& text = answer.str();
@@ -1084,7 +1209,9 @@ void TBX_HttpSession::ProxyConnect()
         if (FindBytes(text.c_str() + from, text.size() - from, "\r\n\r\n", 4) != nullptr)
             break;
         if (text.size() > kHttpMaxProxyAnswer)
-            TBX_THROW(TBX_E_HTTP_BAD_RESPONSE, "the proxy's answer to CONNECT is too long",
+            TBX_THROW(TBX_E_HTTP_BAD_RESPONSE,
+                      Told(m_Url, "the proxy's answer to CONNECT is too long",
+                           "check PROXYHOST and PROXYPORT in settings.xml"),
                       kUnit, kSiteProxyTooLong);
     }
 
@@ -1094,7 +1221,14 @@ void TBX_HttpSession::ProxyConnect()
     long site = 0;
     long rc = ParseProxyAnswerAt(text.c_str(), text.size(), &status, &site);
     if (rc != 0)
-        TBX_THROW(rc, "", kUnit, site);
+        TBX_THROW(rc,
+                  site == kSiteProxyNot200
+                      ? Told(m_Url, "the proxy answered CONNECT with " + StatusText(text),
+                             "check that the proxy lets tunnels through to " +
+                                 HostPort(m_Url.m_Host, m_Url.m_Port))
+                      : Told(m_Url, "the proxy's answer to CONNECT is not HTTP",
+                             "check PROXYHOST and PROXYPORT in settings.xml"),
+                  kUnit, site);
 
     SslConnection* tls = new SslConnection(m_Url.m_Host, m_Url.m_SslVerify, m_Url.m_SslCaFile,
                                            m_Url.m_Timeout);
@@ -1132,8 +1266,11 @@ void TBX_HttpSession::SendRequest()
     if (m_State != 2)
         TBX_THROW(kStateError, "invalid session state during SendRequest", kUnit,
                   kSiteSendState);
-    if (m_Connection->Write(m_Request) < 0)
-        TBX_THROW(m_Connection->LastError(), "failed to write to host", kUnit, kSiteSendWrite);
+    if (m_Connection->Write(m_Request) < 0) {
+        const long code = m_Connection->LastError();
+        TBX_THROW(code, Told(m_Url, "failed to write to host", NetworkHint(code, m_Url, false)),
+                  kUnit, kSiteSendWrite);
+    }
     m_State = 3;
 }
 
@@ -1144,17 +1281,21 @@ void TBX_HttpSession::ReceiveResponse()
                   kSiteReceiveState);
     for (;;) {
         int n = m_Connection->Read(m_Response);
-        if (n < 0)
+        if (n < 0) {
             /* The request went out whole: whatever it asked for (a capture) may have been done. */
-            TBX_THROW(m_Connection->LastError(),
-                      "failed to receive from host; the request was sent, so its outcome at "
-                      "the host is unknown",
+            const long code = m_Connection->LastError();
+            TBX_THROW(code,
+                      Told(m_Url,
+                           "failed to receive from host; the request was sent, so its outcome at "
+                           "the host is unknown",
+                           NetworkHint(code, m_Url, false)),
                       kUnit, kSiteReceiveRead);
+        }
         if (n == 0)
             break;
         if (m_Response.str().size() > kHttpMaxResponse)
-            TBX_THROW(TBX_E_HTTP_BAD_RESPONSE, "the response is larger than 16 MiB", kUnit,
-                      kSiteReceiveTooLong);
+            TBX_THROW(TBX_E_HTTP_BAD_RESPONSE, Told(m_Url, "the response is larger than 16 MiB"),
+                      kUnit, kSiteReceiveTooLong);
     }
     m_State = 4;
 }
@@ -1173,12 +1314,27 @@ void TBX_HttpSession::ExtractResponse(MvStringStream& out)
     size_t offset = 0, length = 0;
     long site = 0;
     long rc = ParseResponseAt(text.c_str(), text.size(), &status, &offset, &length, &site);
-    if (rc != 0)
-        TBX_THROW(rc, site == kSiteNotHttp      ? "the answer does not begin with HTTP/1."
-                      : site == kSiteShortBody  ? "the answer ended before its Content-Length"
-                      : site == kSiteContentLength ? "the answer's Content-Length is malformed"
-                                                   : "",
-                  kUnit, site);
+    if (rc != 0) {
+        /* A TLS port answers a plain request with an alert, or closes. */
+        const MvString schemeHint(m_Url.m_Scheme == "http" ? "is the scheme https?" : "");
+        MvString told;
+        if (site == kSiteNot200)
+            told = Told(m_Url, "the host answered " + StatusText(text) + StatusMeaning(status),
+                        StatusHint(status));
+        else if (site == kSiteNotHttp && text.empty())
+            told = Told(m_Url, "the host closed the connection without an answer", schemeHint);
+        else if (site == kSiteNotHttp)
+            told = Told(m_Url, "the answer does not begin with HTTP/1.", schemeHint);
+        else if (site == kSiteShortBody)
+            told = Told(m_Url, "the answer ended before its Content-Length");
+        else if (site == kSiteContentLength)
+            told = Told(m_Url, "the answer's Content-Length is malformed");
+        else if (site == kSiteBodyTooLong)
+            told = Told(m_Url, "the answer's body is larger than 16 MiB");
+        else
+            told = Told(m_Url, "the answer's status line or headers are malformed");
+        TBX_THROW(rc, told, kUnit, site);
+    }
     if (length > 0)
         out.write(text.c_str() + offset, static_cast<unsigned>(length));
 }
