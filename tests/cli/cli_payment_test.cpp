@@ -215,13 +215,19 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
   std::string forged = data;
   forged.replace(forged.find("1560"), 4, "1");
   r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", forged, "-s", signature});
-  EXPECT_EQ("[kestrum] ERROR: 0x80040214 (invalid signature)\n", r.err);
+  EXPECT_EQ("[kestrum] ERROR: 0x80040214 (invalid signature)\n"
+            "[kestrum] invalid signature (the signature does not verify under the key " + m_Store +
+                "/keys/public/" + Attribute(data, "KEYID") +
+                "; the message was changed, or was not passed exactly as the host sent it)\n",
+            r.err);
   EXPECT_EQ(0x14, r.status);
 
   // Files: a missing one to load, directories that do not exist to save into (the system's error
   // number, reported by -exec only).
   r = RunKestrum({"-capt", "-p", m_Store, "-f", m_Dir + "/no-such-file"});
-  EXPECT_EQ("[kestrum] ERROR: 0x80040202 (file not found)\n", r.err);
+  EXPECT_EQ("[kestrum] ERROR: 0x80040202 (file not found)\n[kestrum] cannot read the saved message " +
+                m_Dir + "/no-such-file: No such file or directory\n",
+            r.err);
   EXPECT_EQ(0x02, r.status);
   r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", m_Dir + "/none/c.log"});
   EXPECT_EQ("", r.err);
@@ -230,7 +236,9 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
   EXPECT_EQ("", r.err);
   EXPECT_EQ(ENOSPC, r.status);
   r = RunKestrum({"-exec", "-p", m_Store, "-m", "Echo", "-a", "X", "1", "-f", m_Dir + "/none/e.log"});
-  EXPECT_EQ("ERROR: 00000002\n", r.err);
+  EXPECT_EQ("ERROR: 00000002\n[kestrum] cannot write the response to " + m_Dir +
+                "/none/e.log: No such file or directory\n",
+            r.err);
   EXPECT_EQ(ENOENT, r.status);
 
   // A saved file that is not a message.

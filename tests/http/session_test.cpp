@@ -157,9 +157,12 @@ TEST(HttpSession, RefusedUnresolvableAndUnknownScheme)
 TEST(HttpSession, DebugFormNamesTheUnitAndItsFixedLine)
 {
     setenv("TBXDEBUG", "", 1);
-    Fetched r = Fetch(Info("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/"));
+    const std::string port = std::to_string(UnusedPort());
+    Fetched r = Fetch(Info("http://127.0.0.1:" + port + "/"));
     unsetenv("TBXDEBUG");
-    EXPECT_EQ("tbxhttp(701) : error 8004303d : connection refused (failed to connect to host)",
+    EXPECT_EQ("tbxhttp(701) : error 8004303d : connection refused (http://127.0.0.1:" + port +
+                  "/: failed to connect to host 127.0.0.1 port " + port +
+                  "; check that the host is running and that the URL names its port)",
               r.message);
 }
 
