@@ -308,8 +308,8 @@ MvString TimeoutHint(const URL_INFO& url)
     if (url.m_Timeout <= 0)
         return MvString("check the network");
     char text[96];
-    std::snprintf(text, sizeof text, "raise TIMEOUT in settings.xml (now %ld seconds) if the host is slow",
-                  url.m_Timeout);
+    std::snprintf(text, sizeof text, "raise TIMEOUT in settings.xml (now %ld second%s) if the host is slow",
+                  url.m_Timeout, url.m_Timeout == 1 ? "" : "s");
     return MvString(text);
 }
 

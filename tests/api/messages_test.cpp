@@ -323,18 +323,21 @@ TEST_F(Messages, StoreProblemsSurfaceAtTheOperation)
     std::function<void(TestStore&)> spoil;
     long createCode; // of CreatePayInit
     long urlCode;    // of GetURL when creation succeeded
+    std::string says; // in the message; after the store's path when it begins with ' ' or '/'
   };
   const Case cases[] = {
     {"no current key", [](TestStore& s) { s.Write("keys/current", ""); std::remove((s.Path() + "/keys/current").c_str()); },
-     TBX_E_NO_KEY_ID, TBX_OK},
+     TBX_E_NO_KEY_ID, TBX_OK, " has no keys/current, the merchant's key; set the store up first"},
     {"no VTURL", [](TestStore& s) { s.Write("config.xml", "<TBX CAPTUREURL=\"http://x/\"/>"); },
-     TBX_OK, TBX_E_NO_CONFIGURATION},
+     TBX_OK, TBX_E_NO_CONFIGURATION, " has no VTURL; set the store up first"},
     {"VTURL without scheme", [](TestStore& s) { s.Write("config.xml", "<TBX VTURL=\"pay.test/x\"/>"); },
-     TBX_OK, TBX_E_INVALID_URL},
+     TBX_OK, TBX_E_INVALID_URL, "'pay.test/x' is not a URL: it must begin with http://"},
     {"private key missing", [](TestStore& s) { std::remove((s.Path() + "/keys/private/" + s.MerchantKeyId()).c_str()); },
-     TBX_OK, TBX_E_ITEM_NOT_FOUND},
+     TBX_OK, TBX_E_ITEM_NOT_FOUND, " has no keys/private/"},
     {"private key not hex", [](TestStore& s) { s.Write("keys/private/" + s.MerchantKeyId(), "zz"); },
-     TBX_OK, TBX_E_INVALID_KEY_BLOB},
+     TBX_OK, TBX_E_INVALID_KEY_BLOB, "/keys/private/"},
+    {"config.xml not XML", [](TestStore& s) { s.Write("config.xml", "VTURL=x"); },
+     TBX_OK, TBX_E_INVALID_FORMAT, "/config.xml is not XML with a TBX element"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -345,11 +348,14 @@ TEST_F(Messages, StoreProblemsSurfaceAtTheOperation)
     CHECK_CODE(c.createCode, MessageFactory_CreatePayInit(factory.handle, &offer.handle));
     if (c.createCode != TBX_OK) {
       EXPECT_EQ(offer.handle, nullptr);
-      continue;
+    } else {
+      long r = 0;
+      const std::string url = Url(offer.handle, &r);
+      EXPECT_EQ(Hex(r), Hex(c.urlCode)) << LastError();
     }
-    long r = 0;
-    const std::string url = Url(offer.handle, &r);
-    EXPECT_EQ(Hex(r), Hex(c.urlCode)) << LastError();
+    const bool atStore = c.says[0] == ' ' || c.says[0] == '/';
+    EXPECT_NE(LastError().find(atStore ? store.Path() + c.says : c.says), std::string::npos)
+      << LastError();
   }
 }
 
@@ -641,12 +647,21 @@ TEST_F(Messages, SaveAndRestoreOnAnotherObject)
   Url(restored.handle, &r);
   EXPECT_EQ(Hex(r), Hex(TBX_E_UNEXPECTED));
 
-  // A text that does not parse leaves the message as it was.
-  const std::string kept = Text(restored.handle);
-  for (const char* bad : {"", "<TBX", "<NOTTBX A=\"1\"/>", "<TBX A=\"1\"><B></TBX>"}) {
-    CHECK_CODE(TBX_E_INVALID_FORMAT, MessageObject_FromString(restored.handle, bad));
-    EXPECT_EQ(Text(restored.handle), kept);
+  // A text that does not parse leaves the message as it was, on a restored object as on a
+  // verified confirmation (which takes no saved message, but the text is the fault first).
+  for (void* object : {restored.handle, confirmed.handle}) {
+    const std::string kept = Text(object);
+    for (const char* bad : {"", "<TBX", "<NOTTBX A=\"1\"/>", "<TBX A=\"1\"><B></TBX>"}) {
+      CHECK_CODE(TBX_E_INVALID_FORMAT, MessageObject_FromString(object, bad));
+      EXPECT_EQ(LastError(), "invalid file format (the text is not a saved message: not XML with a "
+                             "TBX element)");
+      EXPECT_EQ(Text(object), kept);
+    }
   }
+  const std::string kept = Text(confirmed.handle);
+  CHECK_CODE(TBX_E_UNEXPECTED, MessageObject_FromString(confirmed.handle, saved.c_str()));
+  EXPECT_NE(LastError().find("MessageObject_Open"), std::string::npos) << LastError();
+  EXPECT_EQ(Text(confirmed.handle), kept);
 }
 
 TEST_F(Messages, ObjectsNeverOpened)
