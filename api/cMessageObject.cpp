@@ -42,6 +42,7 @@ void TBXCIMPL_MessageObject::GetURL(MvString& url) const
 {
   // Checked first: signing a confirmation's content only to refuse it would be wasted work and
   // could surface another failure in place of this one.
+  // The bare code text is the one Java callers have always been given for this refusal.
   if (m_Created == 0)
     TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_URL_NOT_CREATED);
   m_Message.GetURL(url);

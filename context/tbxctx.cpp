@@ -121,8 +121,6 @@ MvString EncodeCredential(const MvString& text)
   return out;
 }
 
-const char kNoStore[] = "no store is open: give the object its store's path first";
-
 MvString CannotWrite(const MvString& path, int err)
 {
   return "cannot write " + path + ": " + TBX_SystemErrorText(err);
@@ -181,7 +179,7 @@ void TBX_Context::SetOption(const MvString& name, const MvString& value)
 bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvString& value)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineQueryNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kLineQueryNoContext);
   MvStringStream text;
   try {
     StreamFromURL(StoreFilePath(file), text);
@@ -210,7 +208,7 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
 bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineQueryBytesNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kLineQueryBytesNoContext);
   const MvString path = StoreFilePath(file);
   if (TBX_HasZeroByte(path))
     return false;
@@ -226,7 +224,7 @@ bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsign
 TBX_Context::Presence TBX_Context::Probe(const MvString& file)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineQueryNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kLineQueryNoContext);
   const MvString path = StoreFilePath(file);
   if (IsHttp(m_Path)) {
     MvStringStream content;
@@ -286,7 +284,7 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
 void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineUpdateNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kLineUpdateNoContext);
   int err = 0;
   const long rc = TBX_ReplaceFile(StoreFilePath(file), text.c_str(), text.size(),
                                   IsPrivateKeyFile(file), &err);
@@ -301,7 +299,7 @@ void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
                              unsigned long length)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, kNoStore, kUnit, kLineUpdateBytesNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kLineUpdateBytesNoContext);
   const MvString path = StoreFilePath(file);
   int err = 0;
   const long rc = TBX_ReplaceFile(path, buffer, length, IsPrivateKeyFile(file), &err);

@@ -176,6 +176,9 @@ private:
   MvString m_AutoUrl;   /* option "VTAUTOURL": set-up endpoint override */
 };
 
+/* The detail of TBX_E_NO_CONTEXT: what a caller has to do first. */
+const char TBX_NO_STORE[] = "no store is open: give the object its store's path first";
+
 /* True when `location` begins with "http:" or "https:" (case-sensitive). */
 bool IsHttp(const MvString& location);
 

@@ -203,8 +203,7 @@ void TBX_Context::PublishKey(const MvString& keyId)
 void TBX_Context::Reconfigure()
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "no store is open: give the object its store's path first", kUnit,
-              kLineReconfigureNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kLineReconfigureNoContext);
 
   CreatePath(m_Path + "/keys");
   CreatePath(m_Path + "/keys/private");

@@ -115,7 +115,7 @@ void TBX_Context::StreamFromURL(const MvString& location, MvStringStream& out)
 bool TBX_Context::LoadSettings(xmlElement** element)
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, "", kContextUnit, kLineNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kContextUnit, kLineNoContext);
   const MvString location = m_Path + "/settings.xml";
   MvStringStream text;
   try {
