@@ -18,6 +18,7 @@ from __future__ import annotations
 
 import argparse
 import http.server
+import os
 import re
 import signal
 import sys
@@ -115,7 +116,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format: str, *args: object) -> None:
         if not self.quiet:
-            super().log_message(format, *args)
+            # A confirmation in the query makes request lines long: their start tells enough.
+            short = tuple(a[:120] + "..." if isinstance(a, str) and len(a) > 120 else a for a in args)
+            super().log_message(format, *short)
 
     def send_page(self, status: int, body: str) -> None:
         raw = body.encode("utf-8")
@@ -207,6 +210,8 @@ def main(argv: Optional[list] = None) -> int:
     parser.add_argument("--quiet", action="store_true", help="no log line per request")
     args = parser.parse_args(argv)
 
+    for path in (args.store, args.database):
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     if args.setup:
         if not args.user:
             parser.error("--setup needs --user")
