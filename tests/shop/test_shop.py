@@ -4,10 +4,18 @@ the offer URL is a client's (authorised at once), and the way back is fetched li
 
 from __future__ import annotations
 
+import os
+import re
+import signal
 import sqlite3
+import subprocess
+import urllib.request
 from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
 
-from conftest import Sandbox, Shop, fetch, order_of
+import pytest
+
+from conftest import REPO, Sandbox, Shop, fetch, order_of
 
 
 def authorise(offer_url: str) -> str:
@@ -109,3 +117,34 @@ def test_a_refused_capture_is_retried_and_a_lost_answer_is_not_repeated(
     fetch(authorise(offer_url))
     assert shop.order_state(order_id) == "paid"
     assert sandbox.capture_requests(payment_of(shop, order_id)) == 1
+
+
+def test_scripts_shop_serves_until_ctrl_c() -> None:
+    build = Path(os.environ.get("KESTRUM_SANDBOX") or REPO / "build/tools/sandbox/x").parents[2]
+    # A session of its own, so that Ctrl-C can reach the whole group as a terminal sends it.
+    script = subprocess.Popen([str(REPO / "scripts" / "shop"), "--build-dir", str(build)],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        assert script.stdout is not None
+        output = ""
+        for line in script.stdout:
+            output += line.decode()
+            if "Ctrl-C stops" in line.decode():
+                break
+        match = re.search(r"Open the shop:  (http://127\.0\.0\.1:[0-9]+)/", output)
+        assert match, output
+        shop_url = match.group(1)
+        assert "Blue mug" in fetch(shop_url + "/").text
+        offer_url = fetch(shop_url + "/buy", b"product=mug").location
+        assert fetch(fetch(offer_url).location).location.startswith("/order/")
+        os.killpg(script.pid, signal.SIGINT)
+        assert script.wait(30) == 0
+    finally:
+        if script.poll() is None:
+            os.killpg(script.pid, signal.SIGKILL)
+            script.wait()
+        if script.stdout is not None:
+            script.stdout.close()
+    with pytest.raises(OSError):
+        urllib.request.urlopen(shop_url + "/", timeout=5)
