@@ -192,6 +192,7 @@ def test_an_expired_session_and_an_expired_offer(browser: WebDriver, shop: Shop,
     pay(browser, SESSION_ENDS)
     wait(browser, "the error page", lambda b: "Payment not possible" in b.title)
     assert "the payment session expired" in browser.find_element(By.TAG_NAME, "body").text
+    shot(browser, screenshots, "7-session-expired.png")
     browser.find_element(By.LINK_TEXT, "Back to the shop").click()
     assert order_page(browser, shop) == "declined"
 
@@ -203,6 +204,6 @@ def test_an_expired_session_and_an_expired_offer(browser: WebDriver, shop: Shop,
     text = browser.find_element(By.TAG_NAME, "body").text
     assert "the offer expired at 20250101 00:00:00 UTC" in text
     assert not browser.find_elements(By.CSS_SELECTOR, "button[value=pay]")
-    shot(browser, screenshots, "7-expired-offer.png")
+    shot(browser, screenshots, "8-expired-offer.png")
     answer = fetch(offer.url, accept="text/html")
     assert answer.status == 400 and "the offer expired" in answer.text

@@ -719,7 +719,7 @@ HttpResponse Host::CheckoutPost(const HttpRequest& req)
   switch (card->outcome) {
     case CardOutcome::SessionExpires:
       Note("offer refused: the test card " + lastFour + " ends the session");
-      return RefusalPage("the payment session expired before the payment was made", failLink);
+      return RefusalPage("the payment session expired", failLink);
     case CardOutcome::Declined:
       return Authorise(data, offer, signature, "the card issuer declined the payment", "PayConfirm",
                        lastFour);
