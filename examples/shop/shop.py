@@ -24,7 +24,7 @@ import signal
 import sys
 import time
 import urllib.parse
-from typing import Dict, Optional, Tuple
+from typing import Dict, List, Optional, Tuple
 
 import kestrum
 
@@ -200,7 +200,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.redirect(offer_url)
 
 
-def main(argv: Optional[list] = None) -> int:
+def main(argv: Optional[List[str]] = None) -> int:
     parser = argparse.ArgumentParser(description="An example shop over the kestrum package.")
     parser.add_argument("--store", required=True, help="the shop's configuration store")
     parser.add_argument("--database", required=True, help="SQLite file of the orders")
