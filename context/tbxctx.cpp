@@ -410,20 +410,22 @@ void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString
 void TBX_Context::VerifyData(const MvString& data, const MvString& keyId,
                              const MvString& signature)
 {
+  // What a received message caused is told with the store's own names only: a shop may show
+  // these messages to whoever sent it.
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
   MvString keyText;
   const MvString file = kPublicKeyDir + keyId;
   if (!QueryValue(file, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
-              "the store " + m_Path + " has no " + file + ", the key KEYID names; if the host "
-              "uses a new key, set the store up again: " + TBX_SetupCommand(m_Path),
+              "the store has no " + file + ", the key KEYID names; if the host uses a new key, "
+              "set the store up again with kestrum -conf",
               kUnit, kLineVerifyNoKey);
   try {
     TBX_VerifyWithKeyText(data, keyText, signature);
   } catch (const TBX_Exception& e) {
     if (e.m_Result != TBX_E_INVALID_SIGNATURE)
-      throw e.Retold(KeyFileDetail(StoreFilePath(file), e));
-    throw e.Retold("the signature does not verify under the key " + StoreFilePath(file) +
+      throw e.Retold(KeyFileDetail(file, e));
+    throw e.Retold("the signature does not verify under " + file +
                    "; the message was changed, or was not passed exactly as the host sent it");
   }
 }

@@ -219,7 +219,7 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
     {"a confirmation under a key the store lacks", nullptr,
      {"-payconfirm", "-p", m_Store, "-d", "<TBX MSGTYPE=\"PayConfirm\" KEYID=\"vt-9\"/>", "-s", badSignature},
      "[kestrum] ERROR: 0x8004020D (requested item was not found)",
-     {m_Store + " has no keys/public/vt-9", "set the store up again"}},
+     {"the store has no keys/public/vt-9", "set the store up again"}},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
