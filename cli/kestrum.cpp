@@ -629,10 +629,10 @@ long RunExec()
   result = g_fileName.m_Value != nullptr ? SaveMessage(h.response, g_fileName.m_Value, fromLibrary)
                                          : PrintMessage(h.response, fromLibrary);
   if (result != TBX_OK && !fromLibrary && result != TBX_E_OUT_OF_MEMORY) {
-    const std::string where = g_fileName.m_Value != nullptr
-                                  ? std::string("cannot write the response to ") + g_fileName.m_Value
-                                  : std::string("cannot write the response to standard output");
-    ReportError(result, false, where + ": " + SystemReason(result));
+    const std::string where =
+        g_fileName.m_Value != nullptr ? g_fileName.m_Value : std::string("standard output");
+    ReportError(result, false,
+                "cannot write the response to " + where + ": " + SystemReason(result));
   } else if (result != TBX_OK) {
     ReportError(result, fromLibrary);
   }

@@ -308,7 +308,8 @@ MvString TimeoutHint(const URL_INFO& url)
     if (url.m_Timeout <= 0)
         return MvString("check the network");
     char text[96];
-    std::snprintf(text, sizeof text, "raise TIMEOUT in settings.xml (now %ld second%s) if the host is slow",
+    std::snprintf(text, sizeof text,
+                  "raise TIMEOUT in settings.xml (now %ld second%s) if the host is slow",
                   url.m_Timeout, url.m_Timeout == 1 ? "" : "s");
     return MvString(text);
 }
@@ -334,7 +335,8 @@ MvString TlsHint(long code, const MvString& detail, const URL_INFO& url)
     if (code == TBX_E_CONNECTION_TIMEOUT)
         return TimeoutHint(url);
     if (std::strstr(d, "cannot load the CA file") != nullptr)
-        return MvString("SSLCAFILE in settings.xml must name a readable PEM file of CA certificates");
+        return MvString("SSLCAFILE in settings.xml must name a readable PEM file of CA "
+                        "certificates");
     if (std::strstr(d, "mismatch") != nullptr)
         return MvString("the URL must name the host its certificate was made for");
     if (std::strstr(d, "certificate") != nullptr) {
@@ -1154,7 +1156,8 @@ void TBX_HttpSession::ConnectNetwork()
         const long code = first != 0 ? first : TBX_E_DNS_LOOKUP;
         const bool toProxy = !m_Url.m_ProxyHost.empty();
         const MvString what =
-            toProxy ? "failed to connect to the proxy " + HostPort(m_Url.m_ProxyHost, m_Url.m_ProxyPort)
+            toProxy ? "failed to connect to the proxy " +
+                          HostPort(m_Url.m_ProxyHost, m_Url.m_ProxyPort)
                     : "failed to connect to host " + HostPort(m_Url.m_Host, m_Url.m_Port);
         TBX_THROW(code, Told(m_Url, what, NetworkHint(code, m_Url, toProxy)), kUnit, kSiteConnect);
     }
@@ -1185,7 +1188,8 @@ void TBX_HttpSession::ProxyConnect()
     if (m_Connection->Write(request) < 0) {
         const long code = m_Connection->LastError();
         TBX_THROW(code,
-                  Told(m_Url, "failed to send CONNECT to the proxy", NetworkHint(code, m_Url, true)),
+                  Told(m_Url, "failed to send CONNECT to the proxy",
+                       NetworkHint(code, m_Url, true)),
                   kUnit, kSiteProxyWrite);
     }
 

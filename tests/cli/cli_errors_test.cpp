@@ -87,7 +87,7 @@ protected:
     ASSERT_TRUE(m_Host.Start(m_Dir + "/host")) << "kestrum-sandbox did not start";
     ASSERT_TRUE(m_Tls.Start(m_Dir + "/tls", {"--tls"})) << "kestrum-sandbox --tls did not start";
     ASSERT_FALSE(m_Closed.port.empty());
-    const Outcome r = RunKestrum({"-conf", "-p", m_Store, "-r", SetupUrl(), "-u", kUser, "-w", kPassword});
+    const Outcome r = RunKestrum(Conf("store", SetupUrl()));
     ASSERT_EQ(0, r.status) << r.err;
   }
   void TearDown() override
@@ -98,6 +98,15 @@ protected:
   }
 
   std::string SetupUrl() const { return m_Host.url + "/user/setup.asp"; }
+  // -conf of the store `name` against `url`, and -capt of a made-up payment from `store`.
+  std::vector<std::string> Conf(const std::string& name, const std::string& url) const
+  {
+    return {"-conf", "-p", m_Dir + "/" + name, "-r", url, "-u", kUser, "-w", kPassword};
+  }
+  static std::vector<std::string> Capture(const std::string& store)
+  {
+    return {"-capt", "-p", store, "-i", "1", "-t", "2"};
+  }
   std::string TlsSetupUrl() const { return m_Tls.url + "/user/setup.asp"; }
 
   // A copy of the set-up store, with `settings` as its settings.xml when not empty.
@@ -141,7 +150,6 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
     const size_t at = config.find("CAPTUREURL=\"") + 12;
     return config.substr(at, config.find('"', at) - at);
   }();
-  const std::string badSignature(128, 'a');
 
   const FailureCase cases[] = {
     {"a store never set up", nullptr,
@@ -149,19 +157,21 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
      "[kestrum] ERROR: 0x8004020E (no key identifier specified)",
      {"the store " + m_Dir + "/newstore has no keys/current",
       "set the store up first: kestrum -conf -p " + m_Dir + "/newstore -r URL"}},
-    {"a capture to a host that is down", [&] { SetCaptureUrl(CopyOfStore("down"), "http://127.0.0.1:" + closed + "/capture"); },
-     {"-capt", "-p", m_Dir + "/down", "-i", "1", "-t", "2"},
-     "[kestrum] ERROR: 0x8004303D (connection refused)",
+    {"a capture to a host that is down",
+     [&] { SetCaptureUrl(CopyOfStore("down"), "http://127.0.0.1:" + closed + "/capture"); },
+     Capture(m_Dir + "/down"), "[kestrum] ERROR: 0x8004303D (connection refused)",
      {"http://127.0.0.1:" + closed + "/capture: failed to connect to host 127.0.0.1 port " + closed,
       "check that the host is running"}},
     {"a proxy that is down",
-     [&] { CopyOfStore("proxied", "<TBX USEPROXY=\"1\" PROXYHOST=\"127.0.0.1\" PROXYPORT=\"" + closed + "\"/>"); },
-     {"-capt", "-p", m_Dir + "/proxied", "-i", "1", "-t", "2"},
-     "[kestrum] ERROR: 0x8004303D (connection refused)",
+     [&] {
+       CopyOfStore("proxied", "<TBX USEPROXY=\"1\" PROXYHOST=\"127.0.0.1\" PROXYPORT=\"" + closed +
+                                  "\"/>");
+     },
+     Capture(m_Dir + "/proxied"), "[kestrum] ERROR: 0x8004303D (connection refused)",
      {captureUrl + " through the proxy 127.0.0.1 port " + closed, "check PROXYHOST and PROXYPORT"}},
     // An empty label is refused before any query is sent: no network is needed to fail.
     {"a set-up URL whose name does not resolve", nullptr,
-     {"-conf", "-p", m_Dir + "/dns", "-r", "https://no..such.invalid/user/setup.asp", "-u", kUser, "-w", kPassword},
+     Conf("dns", "https://no..such.invalid/user/setup.asp"),
      "[kestrum] ERROR: 0x80042021 (DNS lookup failed)",
      {"'no..such.invalid'", "check the host name in the URL"}},
     {"a wrong password", nullptr,
@@ -169,43 +179,42 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
      "[kestrum] ERROR: 0x80042191 (access to URL resource denied)",
      {SetupUrl() + ": the host answered 401", "refusing the user name and password; check them"}},
     {"credentials in the capture URL",
-     [&] { SetCaptureUrl(CopyOfStore("cred"), "http://merchant:" + std::string(kUrlSecret) + "@127.0.0.1:" + closed + "/capture"); },
-     {"-capt", "-p", m_Dir + "/cred", "-i", "1", "-t", "2"},
-     "[kestrum] ERROR: 0x8004303D (connection refused)",
+     [&] {
+       SetCaptureUrl(CopyOfStore("cred"), "http://merchant:" + std::string(kUrlSecret) +
+                                              "@127.0.0.1:" + closed + "/capture");
+     },
+     Capture(m_Dir + "/cred"), "[kestrum] ERROR: 0x8004303D (connection refused)",
      {"http://127.0.0.1:" + closed + "/capture: failed to connect"}},
     {"http:// to a TLS port", nullptr,
-     {"-conf", "-p", m_Dir + "/scheme", "-r", "http://127.0.0.1:" + tlsPort + "/user/setup.asp", "-u", kUser, "-w", kPassword},
-     "ERROR: 80042022",
+     Conf("scheme", "http://127.0.0.1:" + tlsPort + "/user/setup.asp"), "ERROR: 80042022",
      {"http://127.0.0.1:" + tlsPort + "/user/setup.asp: ", "is the scheme https?"}},
-    {"TLS without the host's CA", nullptr,
-     {"-conf", "-p", m_Dir + "/ca", "-r", TlsSetupUrl(), "-u", kUser, "-w", kPassword},
-     "ERROR: 80044001",
+    {"TLS without the host's CA", nullptr, Conf("ca", TlsSetupUrl()), "ERROR: 80044001",
      {TlsSetupUrl() + ": failed to setup protocol: certificate verify failed",
       "set SSLCAFILE in the store's settings.xml to the PEM file of the CA"}},
+    // The TLS code depends on how the plain host ends the talk.
     {"https:// to a plain port", nullptr,
-     {"-conf", "-p", m_Dir + "/tls", "-r", "https://127.0.0.1:" + plainPort + "/user/setup.asp", "-u", kUser, "-w", kPassword},
-     "",  // a TLS code, which depends on how the plain host ends the talk
-     {"https://127.0.0.1:" + plainPort + "/user/setup.asp: failed to setup protocol", "is the scheme http?"}},
+     Conf("tls", "https://127.0.0.1:" + plainPort + "/user/setup.asp"), "",
+     {"https://127.0.0.1:" + plainPort + "/user/setup.asp: failed to setup protocol",
+      "is the scheme http?"}},
     {"a host slower than TIMEOUT",
-     [&] { CopyOfStore("slow", "<TBX TIMEOUT=\"1\"/>"); Fault("MODE=silent&MATCH=capture&DELAY=3000&COUNT=1"); },
-     {"-capt", "-p", m_Dir + "/slow", "-i", "1", "-t", "2"},
-     "[kestrum] ERROR: 0x8004303C (connection timeout)",
+     [&] {
+       CopyOfStore("slow", "<TBX TIMEOUT=\"1\"/>");
+       Fault("MODE=silent&MATCH=capture&DELAY=3000&COUNT=1");
+     },
+     Capture(m_Dir + "/slow"), "[kestrum] ERROR: 0x8004303C (connection timeout)",
      {captureUrl + ": failed to receive from host", "outcome at the host is unknown",
       "raise TIMEOUT in settings.xml (now 1 second)"}},
     {"an answer that is not XML", [&] { Fault("MODE=notxml&MATCH=capture&COUNT=1"); },
-     {"-capt", "-p", m_Store, "-i", "1", "-t", "2"},
-     "[kestrum] ERROR: 0x80040204 (invalid file format)",
+     Capture(m_Store), "[kestrum] ERROR: 0x80040204 (invalid file format)",
      {"the answer from " + captureUrl + " is not XML"}},
-    {"a capture URL the host does not know", [&] { Fault("MODE=status&STATUS=404&MATCH=capture&COUNT=1"); },
-     {"-capt", "-p", m_Store, "-i", "1", "-t", "2"},
+    {"a capture URL the host does not know",
+     [&] { Fault("MODE=status&STATUS=404&MATCH=capture&COUNT=1"); }, Capture(m_Store),
      "[kestrum] ERROR: 0x80042194 (URL resource not found)",
      {captureUrl + ": the host answered 404", "check the URL's path"}},
     {"a store whose parent directory is missing", nullptr,
-     {"-payinit", "-p", m_Dir + "/none/store", "-a", "AMOUNT", "1"},
-     "ERROR: 00000002",
+     {"-payinit", "-p", m_Dir + "/none/store", "-a", "AMOUNT", "1"}, "ERROR: 00000002",
      {"cannot create the directory " + m_Dir + "/none/store", "its parent directory must exist"}},
-    {"defaults before the set-up", nullptr,
-     {"-attr", "-p", m_Dir + "/fresh", "-a", "LANGID", "de"},
+    {"defaults before the set-up", nullptr, {"-attr", "-p", m_Dir + "/fresh", "-a", "LANGID", "de"},
      "[kestrum] ERROR: 0x80040204 (invalid file format)",
      {m_Dir + "/fresh/default.xml does not exist", "set the store up first"}},
     {"a saved message that is missing", nullptr,
@@ -217,7 +226,8 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
      "[kestrum] ERROR: 0x80040204 (invalid file format)",
      {m_Dir + "/garbage.log: ", "not a saved message"}},
     {"a confirmation under a key the store lacks", nullptr,
-     {"-payconfirm", "-p", m_Store, "-d", "<TBX MSGTYPE=\"PayConfirm\" KEYID=\"vt-9\"/>", "-s", badSignature},
+     {"-payconfirm", "-p", m_Store, "-d", "<TBX MSGTYPE=\"PayConfirm\" KEYID=\"vt-9\"/>", "-s",
+      std::string(128, 'a')},
      "[kestrum] ERROR: 0x8004020D (requested item was not found)",
      {"the store has no keys/public/vt-9", "set the store up again"}},
   };
