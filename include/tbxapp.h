@@ -154,14 +154,16 @@ TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverU
  * (set-up endpoint), case-sensitive; another name gives TBX_E_INVALID_OPTION. */
 TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name, const char* value);
 
-/* The value of attribute `key` in the store file `file` (for example "default.xml", "LANGID"),
+/* The value of attribute `key` in the store file `file` (for example "default.xml", "LANGID"), a
+ * name relative to the store without a ".." component (TBX_E_INVALID_ARGUMENT otherwise),
  * measure-then-fetch: *length receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL
  * is returned, with nothing copied, when `length` is null or *length is below that size. An
  * absent or empty value gives TBX_E_ITEM_NOT_FOUND and leaves *length unchanged. */
 TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file, const char* key,
                                                  long* length, char* buffer);
 
-/* Sets attribute `key` of the store file `file`, which must already hold a well-formed document
+/* Sets attribute `key` of the store file `file` (a name relative to the store without a ".."
+ * component, TBX_E_INVALID_ARGUMENT otherwise), which must already hold a well-formed document
  * (TBX_E_INVALID_FORMAT otherwise); the file is replaced as a whole, atomically. An empty or null
  * value does nothing and succeeds. A key that is empty or holds other characters than letters,
  * digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and leaves the file unchanged. */
@@ -187,9 +189,14 @@ TBX_EXTERN(long) MessageFactory_Open(void* factory, const char* configPath);
 TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message);
 
 /* Verifies a confirmation received from the host (XML text `data`, hexadecimal `signature`) with
- * the host's public key named by its KEYID and returns it in *message (caller-owned). A KEYID that
- * names one of the merchant's own keys is refused with TBX_E_INVALID_SIGNATURE: confirmations are
- * signed by the host only. */
+ * the host's public key named by its KEYID and returns it in *message (caller-owned). Only a
+ * message whose MSGTYPE is "PayConfirm", signed under the host key that config.xml names
+ * (VTKEYID), verifies: another type, the store's current key or a KEYID with an entry in
+ * keys/private/ (the merchant's own keys, whose signatures every shopper sees on offers) is
+ * refused with TBX_E_INVALID_SIGNATURE, the reason in TBX_GetLastErrorMessage. A signature text
+ * of another length than twice the key's size in bytes, or a stored key that anyone could sign
+ * for (public exponent 1 or even, an even modulus, outside 512 to 4096 bits), gives
+ * TBX_E_INVALID_KEY_BLOB. */
 TBX_EXTERN(long) MessageFactory_VerifyPayConfirm(void* factory, const char* data,
                                                  const char* signature, void** message);
 
