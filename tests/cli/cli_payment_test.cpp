@@ -326,6 +326,10 @@ TEST_F(KestrumHostTest, OwnOffersNeverConfirmWhereverTheStoreIsRead)
   RunAs other{nobody != nullptr ? nobody->pw_uid : 0, nobody != nullptr ? nobody->pw_gid : 0};
   if (::geteuid() == 0 && nobody != nullptr) {
     ASSERT_EQ(0, ::chmod(m_Dir.c_str(), 0755));
+    other.copies = m_Dir + "/bin";
+    std::filesystem::create_directory(other.copies);
+    std::filesystem::copy_file(KESTRUM_BIN, other.copies + "/kestrum");
+    std::filesystem::copy_file(TBXAPP_LIB, other.copies + "/" TBXAPP_SONAME);
     settings.push_back({"another user", m_Store, &other});
   } else {
     std::printf("another user: skipped (needs root and a user nobody)\n");

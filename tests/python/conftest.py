@@ -7,9 +7,6 @@ KESTRUM_SANDBOX, else build/tools/sandbox/kestrum-sandbox of this checkout.
 from __future__ import annotations
 
 import os
-import selectors
-import subprocess
-import time
 import urllib.error
 import urllib.parse
 import urllib.request
@@ -19,46 +16,17 @@ from typing import Iterator, Tuple
 import pytest
 
 import kestrum
+from launch import Server
 
 USER = "e40215536"
 PASSWORD = "Pq7mWz2L"
 REPO = Path(__file__).resolve().parents[2]
 
 
-class Sandbox:
+class Sandbox(Server):
     def __init__(self, program: str, state: Path) -> None:
-        self.process = subprocess.Popen(
-            [program, "--state", str(state), "--port", "0", "--quiet"],
-            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        self.url = self._first_line(60)
-        if not self.url.startswith("http://127.0.0.1:"):
-            self.stop()
-            raise RuntimeError("kestrum-sandbox gave no URL: %r" % self.url)
+        super().__init__([program, "--state", str(state), "--port", "0", "--quiet"])
         self.setup_url = self.url + "/user/setup.asp"
-
-    def _first_line(self, seconds: float) -> str:
-        assert self.process.stdout is not None
-        line = b""
-        deadline = time.monotonic() + seconds
-        with selectors.DefaultSelector() as selector:
-            selector.register(self.process.stdout, selectors.EVENT_READ)
-            while not line.endswith(b"\n") and time.monotonic() < deadline:
-                if selector.select(0.1):
-                    byte = os.read(self.process.stdout.fileno(), 1)
-                    if not byte:
-                        break
-                    line += byte
-        return line.decode().strip()
-
-    def stop(self) -> None:
-        self.process.terminate()
-        try:
-            self.process.wait(30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        if self.process.stdout is not None:
-            self.process.stdout.close()
 
 
 @pytest.fixture(scope="session")
