@@ -10,7 +10,26 @@ const char kUnit[] = "cConfigurationSetup";
 
 enum : long {
   kLineNoValue = 60,
+  kLineFileName = 62,
 };
+
+// The files these functions reach are the store's own: a name that is absolute or climbs out
+// with ".." would read or rewrite any file the process may touch.
+void CheckStoreFileName(const MvString& file)
+{
+  bool inside = !file.empty() && file[0] != '/';
+  for (unsigned start = 0; inside && start <= file.size();) {
+    unsigned end = start;
+    while (end < file.size() && file[end] != '/')
+      ++end;
+    inside = !(end - start == 2 && file[start] == '.' && file[start + 1] == '.');
+    start = end + 1;
+  }
+  if (!inside)
+    TBX_THROW(TBX_E_INVALID_ARGUMENT,
+              "file name '" + file + "' must be a relative name inside the store, without '..'",
+              kUnit, kLineFileName);
+}
 
 TBXCIMPL_ConfigurationSetup& Setup(void* handle)
 {
@@ -42,6 +61,7 @@ void TBXCIMPL_ConfigurationSetup::SetOption(const MvString& name, const MvString
 void TBXCIMPL_ConfigurationSetup::GetAttribute(const MvString& file, const MvString& key,
                                                MvString& value)
 {
+  CheckStoreFileName(file);
   if (!m_Context.QueryValue(file, key, value))
     TBX_THROW(TBX_E_ITEM_NOT_FOUND, "", kUnit, kLineNoValue);
 }
@@ -49,6 +69,7 @@ void TBXCIMPL_ConfigurationSetup::GetAttribute(const MvString& file, const MvStr
 void TBXCIMPL_ConfigurationSetup::SetAttribute(const MvString& file, const MvString& key,
                                                const MvString& value)
 {
+  CheckStoreFileName(file);
   if (value.empty())
     return;
   m_Context.SetValue(file, key, value, false);

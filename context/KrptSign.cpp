@@ -4,6 +4,8 @@
 #include "KrptSign.h"
 
 #include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/decoder.h>
 #include <openssl/encoder.h>
@@ -113,6 +115,31 @@ int DecodePublicKey(const unsigned char* der, int length, EVP_PKEY** out)
 int DecodePrivateKey(const unsigned char* der, int length, EVP_PKEY** out)
 {
   return DecodeKey(der, length, OSSL_KEYMGMT_SELECT_KEYPAIR, out);
+}
+
+/*
+ * The soundness rules of KRPT_CheckPublicKey; `modulusBytes` receives the key's size. The numbers
+ * are read from the key itself: the sizes OpenSSL caches beside it are left at 0 when an
+ * allocation failed while it decoded.
+ */
+int CheckSoundness(EVP_PKEY* key, int* modulusBytes)
+{
+  BIGNUM* n = nullptr;
+  BIGNUM* e = nullptr;
+  int rc = 0;
+  if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) != 1 ||
+      EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e) != 1) {
+    rc = KRPT_OUT_OF_MEMORY;
+  } else {
+    const int bits = BN_num_bits(n);
+    if (bits < KRPT_MIN_KEY_BITS || bits > KRPT_MAX_KEY_BITS || !BN_is_odd(n) || !BN_is_odd(e) ||
+        BN_is_one(e))
+      rc = KRPT_UNSOUND_KEY;
+    *modulusBytes = BN_num_bytes(n);
+  }
+  BN_free(n);
+  BN_free(e);
+  return rc;
 }
 
 /* Writes the PKCS#1 DER form of `key` (public or key pair per `selection`) into `out`. */
@@ -235,8 +262,16 @@ int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned
   ErrorMark mark;
   PkeyHolder key;
   int rc = DecodePublicKey(publicKey, publicLength, &key.key);
+  int modulusBytes = 0;
+  if (rc == 0)
+    rc = CheckSoundness(key.key, &modulusBytes);
+  if (rc == KRPT_UNSOUND_KEY)
+    return rc;
   if (rc != 0)
     return mark.Failure(rc);
+  // OpenSSL would take a shorter text as the same number with leading zeros.
+  if (signatureLength != static_cast<unsigned long>(modulusBytes))
+    return KRPT_BAD_SIGNATURE_LENGTH;
   unsigned char digest[KRPT_DIGEST_LENGTH];
   if (!Sha1(data, dataLength, digest))
     return KRPT_OUT_OF_MEMORY;
@@ -306,6 +341,11 @@ int KRPT_CheckPublicKey(const unsigned char* publicKey, int publicLength)
 {
   ErrorMark mark;
   PkeyHolder key;
-  const int rc = DecodePublicKey(publicKey, publicLength, &key.key);
+  int rc = DecodePublicKey(publicKey, publicLength, &key.key);
+  int modulusBytes = 0;
+  if (rc == 0)
+    rc = CheckSoundness(key.key, &modulusBytes);
+  if (rc == KRPT_UNSOUND_KEY)
+    return -1;
   return rc == 0 ? 0 : mark.Failure(rc);
 }

@@ -29,6 +29,13 @@
 #define KRPT_DIGEST_LENGTH 20
 /* Result of a function that failed for want of memory: no verdict on its input. */
 #define KRPT_OUT_OF_MEMORY -2
+/* Result of KRPT_Verify for a public key that decodes but could be forged against (see
+ * KRPT_CheckPublicKey). */
+#define KRPT_UNSOUND_KEY -3
+/* Result of KRPT_Verify for a signature whose length is not the key's size. */
+#define KRPT_BAD_SIGNATURE_LENGTH -4
+/* Smallest modulus a public key that verifies may have. */
+#define KRPT_MIN_KEY_BITS 512
 
 /*
  * Generates an RSA key pair of `bits` bits (512 to KRPT_MAX_KEY_BITS) with exponent 65537 and
@@ -45,7 +52,10 @@ int KRPT_Signature(const unsigned char* privateKey, int privateLength, const uns
 
 /*
  * Checks `signature` over `data` with the DER public key: 0 only when the signature recovers
- * exactly the 20-byte SHA-1 digest of the data (compared in constant time).
+ * exactly the 20-byte SHA-1 digest of the data (compared in constant time). The signature must be
+ * exactly as long as the key's modulus (KRPT_BAD_SIGNATURE_LENGTH otherwise), so that one
+ * signature has one form; a key that fails KRPT_CheckPublicKey's soundness rules gives
+ * KRPT_UNSOUND_KEY.
  */
 int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned char* data,
                 unsigned long dataLength, const unsigned char* signature,
@@ -60,7 +70,11 @@ int KRPT_DecryptDigest(const unsigned char* privateKey, int privateLength,
                        const unsigned char* input, unsigned long inputLength, unsigned char* output,
                        unsigned long* outputLength);
 
-/* 0 when the bytes decode as an RSA public key of at most KRPT_MAX_KEY_BITS bits, else -1. */
+/*
+ * 0 when the bytes decode as a sound RSA public key: an odd public exponent of at least 3 and an
+ * odd modulus of KRPT_MIN_KEY_BITS to KRPT_MAX_KEY_BITS bits. With e = 1 anyone could make a
+ * signature that verifies; an even exponent or modulus is no RSA key. -1 otherwise.
+ */
 int KRPT_CheckPublicKey(const unsigned char* publicKey, int publicLength);
 
 #endif /* KRPTSIGN_H */

@@ -1,8 +1,11 @@
 // The configuration store: values, files, XML helpers, keys and request URLs.
 #include "tbxctx.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <sys/stat.h>
 
 #include <openssl/crypto.h>
 
@@ -197,6 +200,36 @@ bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsign
   std::fclose(f);
   length = static_cast<unsigned long>(n);
   return true;
+}
+
+TBX_Context::Presence TBX_Context::Probe(const MvString& file)
+{
+  if (m_Path.empty())
+    TBX_THROW(TBX_E_NO_CONTEXT, "", kUnit, kLineQueryNoContext);
+  const MvString path = StoreFilePath(file);
+  if (IsHttp(m_Path)) {
+    MvStringStream content;
+    try {
+      StreamFromURL(path, content);
+    } catch (const TBX_Exception& e) {
+      const unsigned long code = static_cast<unsigned long>(e.m_Result) & 0xFFFFFFFFul;
+      if (code == (TBX_E_HTTP_STATUS_BASE | 404u))
+        return Presence::Absent;
+      // The status family holds the answers 100 to 999; below are the transport's own codes.
+      if ((code & 0xFFFFF000ul) == TBX_E_HTTP_STATUS_BASE && (code & 0xFFFul) >= 100)
+        return Presence::Unknown;
+      throw;
+    }
+    if (content.str().begin() != nullptr)
+      OPENSSL_cleanse(content.str().begin(), content.str().size());
+    return Presence::Present;
+  }
+  struct stat st;
+  if (TBX_HasZeroByte(path))
+    return Presence::Unknown;
+  if (lstat(path.c_str(), &st) == 0)
+    return Presence::Present;
+  return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
 void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvString& value,

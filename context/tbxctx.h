@@ -48,6 +48,17 @@ public:
    * file cannot be opened. */
   bool QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length);
 
+  /* What the store can tell of an entry without reading it. */
+  enum class Presence { Absent, Present, Unknown };
+  /*
+   * Whether the store entry `file` exists. In a directory the entry is looked at, never opened:
+   * any directory entry counts, a dangling link too; Absent only when the system says so for
+   * certain, Unknown when the entry cannot be looked at (permissions, I/O). In a store that is a
+   * URL the entry is fetched and its content dropped: a 404 answer is Absent, another refusal
+   * Unknown; transport failures propagate.
+   */
+  Presence Probe(const MvString& file);
+
   /*
    * Sets the attribute `name` of the file's TBX element to `value` and rewrites the file. With
    * `create` a missing, empty or malformed file is replaced by a new TBX element; without it,
@@ -104,13 +115,14 @@ public:
   void SignData(const MvString& data, const MvString& keyId, MvString& signature);
   /*
    * Returns only when `signature` (hex) is a valid signature of `data` under keys/public/<keyId>.
-   * 0x8004020E / 0x8004020D as SignData; 0x8004020B for a key or signature text that is not hex,
-   * too long, or (signature) of odd length; 0x80040214 when it does not verify.
+   * 0x8004020E / 0x8004020D as SignData; 0x8004020B for a key or signature text that is not hex
+   * or too long, an unsound key, or a signature text of another length than twice the key's
+   * size in bytes; 0x80040214 when it does not verify.
    */
   void VerifyData(const MvString& data, const MvString& keyId, const MvString& signature);
 
-  /* True when `text` is even-length hex of the DER of an RSA public key that VerifyData would
-   * accept: the check a host's KEYBLOB must pass before it is stored. */
+  /* True when `text` is even-length hex of the DER of a sound RSA public key that VerifyData
+   * would accept: the check a host's KEYBLOB must pass before it is stored. */
   static bool IsPublicKeyText(const MvString& text);
 
   static MvString BufferToHex(const unsigned char* buffer, unsigned long length);

@@ -23,10 +23,55 @@ enum
   LINE_CAPTURE_NO_TOKEN = 620,
   LINE_OPEN_NO_SIGNATURE = 722,
   LINE_OPEN_NO_KEY = 727,
+  LINE_OPEN_NOT_CONFIRMATION = 728,
   LINE_OPEN_OWN_KEY = 729,
+  LINE_OPEN_NOT_HOST_KEY = 730,
   LINE_REQUEST_NO_ELEMENT = 775,
   LINE_REQUEST_NO_ENDPOINT = 791,
 };
+
+// Longest part of a sender's text quoted in a refusal.
+const unsigned kQuoteLength = 64;
+
+MvString Quote(const MvString& text)
+{
+  return "'" + (text.size() > kQuoteLength ? text.substr(0, kQuoteLength) + "..." : text) + "'";
+}
+
+[[noreturn]] void RefuseKey(const MvString& keyId, const MvString& reason, long line)
+{
+  TBX_THROW(TBX_E_INVALID_SIGNATURE, "KEYID " + Quote(keyId) + " " + reason, kUnit, line);
+}
+
+// Every offer a shopper sees is signed with one of the merchant's keys, whose public halves are
+// in keys/public/ beside the host's: such a key must never verify a confirmation. The private
+// key is only looked for, never read, and whatever cannot be ruled out counts as present; a
+// private-key directory this process may not search (a shop running as another user than the
+// set-up) rules out nothing, so there only the host's own key, named by config.xml, gets past.
+void CheckNotOwnKey(TBX_Context& context, const MvString& keyId, const MvString& hostKeyId)
+{
+  const MvString currentFile("keys/current");
+  MvString current;
+  bool found = false;
+  try {
+    found = context.QueryValue(currentFile, MvString(), current);
+  } catch (const TBX_Exception&) {
+    if (context.Probe(currentFile) != TBX_Context::Presence::Absent)
+      throw;
+  }
+  if (found && current == keyId)
+    RefuseKey(keyId, "is the merchant's own current key: an offer is no confirmation",
+              LINE_OPEN_OWN_KEY);
+  if (!found && context.Probe(currentFile) != TBX_Context::Presence::Absent)
+    RefuseKey(keyId, "cannot be checked: keys/current exists but cannot be read",
+              LINE_OPEN_OWN_KEY);
+
+  const TBX_Context::Presence own = context.Probe("keys/private/" + keyId);
+  if (own == TBX_Context::Presence::Present ||
+      (own == TBX_Context::Presence::Unknown && !(keyId == hostKeyId)))
+    RefuseKey(keyId, "names a key of keys/private/, the merchant's own: an offer is no confirmation",
+              LINE_OPEN_OWN_KEY);
+}
 
 } // namespace
 
@@ -101,16 +146,30 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   // The identifier comes from the sender: it must not lead out of keys/.
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
 
-  // The merchant's own public keys are in the store too: a signed offer handed back would verify.
-  MvString ownKey;
-  if (context->QueryValue(MvString("keys/private/") + keyId, MvString(), ownKey))
-    TBX_THROW(TBX_E_INVALID_SIGNATURE, "", kUnit, LINE_OPEN_OWN_KEY);
+  // The host signs other messages too (errors, responses): only a confirmation confirms.
+  MvString type;
+  if (!get()->getAttribute(MvString("MSGTYPE"), type))
+    TBX_THROW(TBX_E_INVALID_SIGNATURE, "not a confirmation: the message has no MSGTYPE", kUnit,
+              LINE_OPEN_NOT_CONFIRMATION);
+  if (!(type == "PayConfirm"))
+    TBX_THROW(TBX_E_INVALID_SIGNATURE, "not a confirmation: MSGTYPE is " + Quote(type), kUnit,
+              LINE_OPEN_NOT_CONFIRMATION);
+
+  MvString hostKeyId;
+  context->QueryValue(MvString("config.xml"), MvString("VTKEYID"), hostKeyId);
+  CheckNotOwnKey(*context, keyId, hostKeyId);
 
   context->VerifyData(data, keyId, signature);
 
-  MvString type;
-  if (get()->getAttribute(MvString("MSGTYPE"), type) && type == "PayConfirm")
-    get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
+  // Checked after the key was found, so that a key the store lacks is still reported as such.
+  if (hostKeyId.empty())
+    RefuseKey(keyId, "cannot be trusted: config.xml names no host key (VTKEYID); set the store up",
+              LINE_OPEN_NOT_HOST_KEY);
+  if (!(keyId == hostKeyId))
+    RefuseKey(keyId, "is not the host's key " + Quote(hostKeyId) + " that config.xml names",
+              LINE_OPEN_NOT_HOST_KEY);
+
+  get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
 }
 
 void TBX_Message::SetAttribute(const MvString& name, const MvString& value)

@@ -20,11 +20,13 @@ public:
   // TBX_E_NO_KEY_ID and the message holds a "PayInit" element without KEYID, and no key.
   void Create(TBX_Context* context, const MvString& type);
 
-  // Verifies a received message (XML text and hexadecimal signature) with the public key its KEYID
-  // names, and makes it the content. A KEYID for which the store holds a private key is one of the
-  // merchant's own and is refused with TBX_E_INVALID_SIGNATURE: an offer handed back is no
-  // confirmation. A KEYID that is not a plain file name is refused with TBX_E_NO_KEY_ID. After a
-  // failure the message holds the unverified element and must be discarded.
+  // Verifies a received confirmation (XML text and hexadecimal signature) with the public key its
+  // KEYID names, and makes it the content. Refused with TBX_E_INVALID_SIGNATURE, the reason in the
+  // message: a MSGTYPE other than "PayConfirm"; a KEYID that is the store's current key or names
+  // an entry of keys/private/ (an offer handed back); a KEYID other than the host's key that
+  // config.xml names (VTKEYID). A KEYID that is not a plain file name is refused with
+  // TBX_E_NO_KEY_ID. After a failure the message holds the unverified element and must be
+  // discarded.
   void Open(TBX_Context* context, const MvString& data, const MvString& signature);
 
   // Adds or replaces an attribute (a replaced one keeps its place). A name that is empty or holds

@@ -274,6 +274,15 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
   TBX_WCHARBuffer wide(data);
   const int rc =
       KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig, sigLength);
+  if (rc == KRPT_UNSOUND_KEY)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB,
+              "the public key is not a sound RSA key (its exponent must be odd and at least 3, "
+              "its modulus odd and of 512 to 4096 bits)",
+              CTX_UNIT, LINE_VERIFY_KEY_BLOB);
+  if (rc == KRPT_BAD_SIGNATURE_LENGTH)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB,
+              "the signature must have exactly twice as many hex digits as the key has bytes",
+              CTX_UNIT, LINE_VERIFY_SIGNATURE_BLOB);
   if (rc != 0)
     TBX_THROW(CryptoFailure(rc, TBX_E_INVALID_SIGNATURE), "", CTX_UNIT, LINE_VERIFY_INVALID);
 }

@@ -110,8 +110,9 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
 
 /*
  * Returns only when `signature` (hex text) is a valid signature of `data` under the public key
- * given as hex text. TBX_E_INVALID_KEY_BLOB for a key or signature text that is not hex, too
- * long, or (signature) of odd length; TBX_E_INVALID_SIGNATURE when it does not verify.
+ * given as hex text. TBX_E_INVALID_KEY_BLOB for a key or signature text that is not hex or too
+ * long, a key that is not sound (KRPT_CheckPublicKey), or a signature text that is not exactly
+ * two digits per byte of the key; TBX_E_INVALID_SIGNATURE when it does not verify.
  */
 void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
                            const MvString& signature);

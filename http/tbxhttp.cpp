@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -65,6 +66,9 @@ enum RaiseSite : long {
     kSiteNot200 = 855,
     kSiteNoBlankLine = 859,
     kSiteBodyTooLong = 861,
+    kSiteNotHttp = 843,
+    kSiteContentLength = 862,
+    kSiteShortBody = 863,
     kSiteUrlOpen = 885,
 };
 
@@ -828,6 +832,44 @@ int SslConnection::Detach()
 
 namespace {
 
+bool IsSpaceOrTab(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+/*
+ * The value of the Content-Length header among the header lines [from, to): -1 when there is
+ * none, -2 when it is not a decimal number or two of them disagree.
+ */
+long long ContentLength(const char* from, const char* to)
+{
+    static const char kName[] = "content-length:";
+    const size_t nameLength = sizeof kName - 1;
+    long long found = -1;
+    for (const char* line = from; line < to;) {
+        const char* eol = static_cast<const char*>(FindBytes(line, to - line, "\r\n", 2));
+        if (eol == nullptr)
+            eol = to;
+        if (static_cast<size_t>(eol - line) >= nameLength &&
+            strncasecmp(line, kName, nameLength) == 0) {
+            const char* p = line + nameLength;
+            while (p < eol && IsSpaceOrTab(*p))
+                ++p;
+            long long value = 0;
+            const char* digits = p;
+            while (p < eol && *p >= '0' && *p <= '9' && value <= static_cast<long long>(kHttpMaxResponse))
+                value = value * 10 + (*p++ - '0');
+            while (p < eol && IsSpaceOrTab(*p))
+                ++p;
+            if (p == digits || p != eol || (found >= 0 && found != value))
+                return -2;
+            found = value;
+        }
+        line = eol + 2;
+    }
+    return found;
+}
+
 long ParseResponseAt(const char* text, size_t len, int* status, size_t* bodyOffset,
                      size_t* bodyLen, long* site)
 {
@@ -836,7 +878,12 @@ long ParseResponseAt(const char* text, size_t len, int* status, size_t* bodyOffs
     *bodyLen = 0;
     const size_t n = text != nullptr ? strnlen(text, len) : 0;
     const char* end = text + n;
-    const char* space = n > 0 ? static_cast<const char*>(std::memchr(text, ' ', n)) : nullptr;
+    // Whatever else a peer sends (another protocol, an error page of a TLS port) is not an answer.
+    if (n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0) {
+        *site = kSiteNotHttp;
+        return TBX_E_HTTP_BAD_RESPONSE;
+    }
+    const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
     if (space == nullptr) {
         *site = kSiteNoSpace;
         return TBX_E_HTTP_BAD_RESPONSE;
@@ -857,12 +904,29 @@ long ParseResponseAt(const char* text, size_t len, int* status, size_t* bodyOffs
         return TBX_E_HTTP_BAD_RESPONSE;
     }
     size_t off = static_cast<size_t>(blank + 4 - text);
-    if (n - off > kHttpMaxBody) {
+    size_t body = n - off;
+    // A connection that ends before the announced length was cut: a part of an answer is not an
+    // answer. Bytes beyond it are not part of the answer either.
+    const char* headers = static_cast<const char*>(std::memchr(text, '\n', n)) + 1;
+    const long long announced = headers <= blank ? ContentLength(headers, blank + 2) : -1;
+    if (announced == -2) {
+        *site = kSiteContentLength;
+        return TBX_E_HTTP_BAD_RESPONSE;
+    }
+    if (announced >= 0) {
+        if (len - off < static_cast<unsigned long long>(announced)) {
+            *site = kSiteShortBody;
+            return TBX_E_HTTP_BAD_RESPONSE;
+        }
+        if (body > static_cast<unsigned long long>(announced))
+            body = static_cast<size_t>(announced);
+    }
+    if (body > kHttpMaxBody) {
         *site = kSiteBodyTooLong;
         return TBX_E_HTTP_BAD_RESPONSE;
     }
     *bodyOffset = off;
-    *bodyLen = n - off;
+    *bodyLen = body;
     return 0;
 }
 
@@ -1110,7 +1174,11 @@ void TBX_HttpSession::ExtractResponse(MvStringStream& out)
     long site = 0;
     long rc = ParseResponseAt(text.c_str(), text.size(), &status, &offset, &length, &site);
     if (rc != 0)
-        TBX_THROW(rc, "", kUnit, site);
+        TBX_THROW(rc, site == kSiteNotHttp      ? "the answer does not begin with HTTP/1."
+                      : site == kSiteShortBody  ? "the answer ended before its Content-Length"
+                      : site == kSiteContentLength ? "the answer's Content-Length is malformed"
+                                                   : "",
+                  kUnit, site);
     if (length > 0)
         out.write(text.c_str() + offset, static_cast<unsigned>(length));
 }

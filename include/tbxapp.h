@@ -154,14 +154,16 @@ TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverU
  * (set-up endpoint), case-sensitive; another name gives TBX_E_INVALID_OPTION. */
 TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name, const char* value);
 
-/* The value of attribute `key` in the store file `file` (for example "default.xml", "LANGID"),
+/* The value of attribute `key` in the store file `file` (for example "default.xml", "LANGID"), a
+ * name relative to the store without a ".." component (TBX_E_INVALID_ARGUMENT otherwise),
  * measure-then-fetch: *length receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL
  * is returned, with nothing copied, when `length` is null or *length is below that size. An
  * absent or empty value gives TBX_E_ITEM_NOT_FOUND and leaves *length unchanged. */
 TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file, const char* key,
                                                  long* length, char* buffer);
 
-/* Sets attribute `key` of the store file `file`, which must already hold a well-formed document
+/* Sets attribute `key` of the store file `file` (a name relative to the store without a ".."
+ * component, TBX_E_INVALID_ARGUMENT otherwise), which must already hold a well-formed document
  * (TBX_E_INVALID_FORMAT otherwise); the file is replaced as a whole, atomically. An empty or null
  * value does nothing and succeeds. A key that is empty or holds other characters than letters,
  * digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and leaves the file unchanged. */

@@ -387,14 +387,6 @@ TEST_F(Messages, ConfirmationSignedByTheHostVerifies)
   long r = 0;
   Url(confirmed.handle, &r);
   EXPECT_EQ(Hex(r), Hex(TBX_E_UNEXPECTED));
-
-  // CONFIGPATH only for PayConfirm.
-  const std::string other = "<TBX MSGTYPE=\"Other\" KEYID=\"" + store.HostKeyId() + "\"/>";
-  Message verified;
-  CHECK_OK(MessageFactory_VerifyPayConfirm(factory.handle, other.c_str(),
-                                           store.SignAsHost(other).c_str(), &verified.handle));
-  Attribute(verified.handle, "CONFIGPATH", &r);
-  EXPECT_EQ(Hex(r), Hex(TBX_E_ITEM_NOT_FOUND));
 }
 
 TEST_F(Messages, AnyChangedByteOfDataOrSignatureFails)

@@ -111,12 +111,13 @@ TEST_F(KrptTest, TamperedDataOrSignatureFails)
   Bytes shorter(sig.begin(), sig.end() - 1);
   Bytes dataLonger = data;
   dataLonger.push_back(0);
-  EXPECT_EQ(Verify(key.pub, data, longer), -1);
-  EXPECT_EQ(Verify(key.pub, data, shorter), -1);
+  // One signature has one form: exactly the modulus' size.
+  EXPECT_EQ(Verify(key.pub, data, longer), KRPT_BAD_SIGNATURE_LENGTH);
+  EXPECT_EQ(Verify(key.pub, data, shorter), KRPT_BAD_SIGNATURE_LENGTH);
   EXPECT_EQ(Verify(key.pub, dataLonger, sig), -1);
   EXPECT_EQ(Verify(key.pub, data, Bytes()), -1);
   // The other key's public half.
-  EXPECT_EQ(Verify(VectorKey("key1024").pub, data, sig), -1);
+  EXPECT_EQ(Verify(VectorKey("key1024").pub, data, sig), KRPT_BAD_SIGNATURE_LENGTH);
 }
 
 TEST_F(KrptTest, MalformedKeysFail)

@@ -148,10 +148,10 @@ TEST_F(CryptoStore, TamperedDataAndSignaturesFail)
     s[i] = s[i] == '0' ? 'f' : '0';
     EXPECT_EQ(verify(text, s).code, TBX_E_INVALID_SIGNATURE) << "digit " << i;
   }
-  // Dropped or added whole bytes.
-  EXPECT_EQ(verify(text, sig.substr(2)).code, TBX_E_INVALID_SIGNATURE);
-  EXPECT_EQ(verify(text, sig + "00").code, TBX_E_INVALID_SIGNATURE);
-  EXPECT_EQ(verify(text, "00" + sig).code, TBX_E_INVALID_SIGNATURE); // longer than the modulus
+  // Dropped or added whole bytes: only the modulus' size is a signature text.
+  EXPECT_EQ(verify(text, sig.substr(2)).code, TBX_E_INVALID_KEY_BLOB);
+  EXPECT_EQ(verify(text, sig + "00").code, TBX_E_INVALID_KEY_BLOB);
+  EXPECT_EQ(verify(text, "00" + sig).code, TBX_E_INVALID_KEY_BLOB);
   // An odd number of digits is refused outright (a dropped trailing digit would verify).
   for (const std::string& s : {sig + "0", sig.substr(1), std::string("0")}) {
     Raised r = verify(text, s);
@@ -160,11 +160,11 @@ TEST_F(CryptoStore, TamperedDataAndSignaturesFail)
   }
   EXPECT_EQ(verify(text, sig.substr(0, 127) + "g").code, TBX_E_INVALID_KEY_BLOB);
   EXPECT_EQ(verify(text, std::string(8194, '0')).code, TBX_E_INVALID_KEY_BLOB);
-  EXPECT_EQ(verify(text, "").code, TBX_E_INVALID_SIGNATURE);
+  EXPECT_EQ(verify(text, "").code, TBX_E_INVALID_KEY_BLOB);
   // The signature of the other key, and the right signature under the other key.
-  EXPECT_EQ(verify(text, v["signature_key1024"].str).code, TBX_E_INVALID_SIGNATURE);
+  EXPECT_EQ(verify(text, v["signature_key1024"].str).code, TBX_E_INVALID_KEY_BLOB);
   EXPECT_EQ(Catch([&] { m_Context.VerifyData(Mv(text), MvString("v1024"), Mv(sig)); }).code,
-            TBX_E_INVALID_SIGNATURE);
+            TBX_E_INVALID_KEY_BLOB);
 }
 
 TEST_F(CryptoStore, KeyFileFailures)
@@ -195,7 +195,7 @@ TEST_F(CryptoStore, KeyFileFailures)
       {"empty", TBX_E_ITEM_NOT_FOUND, 403, TBX_E_ITEM_NOT_FOUND, 359},
       {"nothex", TBX_E_INVALID_KEY_BLOB, 421, TBX_E_INVALID_KEY_BLOB, 362},
       {"long", TBX_E_INVALID_KEY_BLOB, 421, TBX_E_INVALID_KEY_BLOB, 362},
-      {"notkey", TBX_E_CRYPTO, 426, TBX_E_INVALID_SIGNATURE, 384},
+      {"notkey", TBX_E_CRYPTO, 426, TBX_E_INVALID_KEY_BLOB, 362}, // n = 0: no sound key
       {"withnul", TBX_E_INVALID_KEY_BLOB, 421, TBX_E_ITEM_NOT_FOUND, 359},
       {"pubonly", TBX_E_CRYPTO, 426, TBX_E_ITEM_NOT_FOUND, 359},
   };

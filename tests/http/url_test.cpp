@@ -157,6 +157,20 @@ TEST(ParseHttpResponse, Table)
         {"HTTP/1.0 20 OK\r\n\r\n", bad, ""},
         {"HTTP/1.0  200 OK\r\n\r\n", bad, ""},
         {"HTTP/1.0 200", bad, ""},
+        // Only an HTTP/1 status line starts an answer.
+        {"garbage 200\r\n\r\nbody", bad, ""},
+        {"HTTP/2 200 OK\r\n\r\n", bad, ""},
+        {" HTTP/1.0 200 OK\r\n\r\n", bad, ""},
+        // Content-Length: a shorter body was cut off, a longer one ends at it.
+        {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nabc", bad, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", 0, "abc"},
+        {"HTTP/1.1 200 OK\r\nX: 1\r\ncontent-LENGTH:\t 3 \r\n\r\nabc", 0, "abc"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", 0, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 3x\r\n\r\nabc", bad, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length:\r\n\r\nabc", bad, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", bad, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc", bad, ""},
+        {"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nno", TBX_RESULT(0x80042194u), ""},
     };
     for (const ResponseCase& c : cases) {
         int status = -1;

@@ -369,6 +369,34 @@ TEST(SetupApi, UnboundObjectAndStoreWithoutEndpoint)
     DestroyConfigurationSetup(setup);
 }
 
+TEST(SetupApi, FileNamesStayInsideTheStore)
+{
+    TempDir dir;
+    const std::string outside = dir.path() + "/shop.xml";
+    WriteFile(outside, "<TBX A=\"1\"/>");
+    SetupHandle setup(dir.path() + "/s");
+    WriteFile(dir.path() + "/s/default.xml", "<TBX A=\"2\"/>");
+    for (const std::string& name : {std::string("../shop.xml"), outside, std::string("keys/../../shop.xml"),
+                                     std::string(".."), std::string("x/.."), std::string("")}) {
+        SCOPED_TRACE(name);
+        long length = 77;
+        char buffer[8];
+        EXPECT_EQ(TBX_E_INVALID_ARGUMENT,
+                  ConfigurationSetup_GetAttribute(setup.get(), name.c_str(), "A", &length, buffer));
+        EXPECT_EQ(77, length);
+        EXPECT_EQ(TBX_E_INVALID_ARGUMENT,
+                  ConfigurationSetup_SetAttribute(setup.get(), name.c_str(), "A", "3"));
+        EXPECT_NE(std::string::npos, LastErrorMessage().find("inside the store")) << LastErrorMessage();
+    }
+    EXPECT_EQ("<TBX A=\"1\"/>", FileText(outside));
+    // Names inside the store, "." included, still reach their file.
+    EXPECT_EQ(TBX_OK, ConfigurationSetup_SetAttribute(setup.get(), "./default.xml", "A", "4"));
+    long length = 8;
+    char buffer[8];
+    EXPECT_EQ(TBX_OK, ConfigurationSetup_GetAttribute(setup.get(), "default.xml", "A", &length, buffer));
+    EXPECT_STREQ("4", buffer);
+}
+
 // "code tbxctx:line" of the failure `body` raises, "ok" when it returns.
 template <class F>
 std::string Raised(F body)
