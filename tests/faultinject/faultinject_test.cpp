@@ -20,6 +20,7 @@
 
 #include <openssl/crypto.h>
 
+#include "KrptCache.h"
 #include "KrptSign.h"
 #include "mvobject.h"
 #include "sandbox_launcher.h"
@@ -527,7 +528,9 @@ bool FaultInjection::s_Ready = false;
 
 TEST_F(FaultInjection, Offer)
 {
-  EXPECT_GT(EveryAllocationFails("offer", TBX_E_CRYPTO, [] {}, [] { return Offer(); },
+  // Each run starts without decoded keys, so that decoding is among the failure points.
+  EXPECT_GT(EveryAllocationFails("offer", TBX_E_CRYPTO, [] { KRPT_FlushKeyCache(); },
+                                 [] { return Offer(); },
                                  [] { return OfferSigned(); }),
             100);
 }
@@ -543,7 +546,7 @@ TEST_F(FaultInjection, Confirmation)
     ~Trace() { ::unsetenv("TBXTRACE"); }
   } trace(s_State + "/trace.log");
   EXPECT_GT(EveryAllocationFails(
-              "confirmation", TBX_E_INVALID_SIGNATURE, [] {},
+              "confirmation", TBX_E_INVALID_SIGNATURE, [] { KRPT_FlushKeyCache(); },
               [&] { return Confirmation(data, signature); }, [&] { return id == g_out; }),
             100);
 }
@@ -555,7 +558,10 @@ TEST_F(FaultInjection, Capture)
   std::string id, token, data, signature;
   EXPECT_GT(EveryAllocationFails(
               "capture", TBX_E_CRYPTO,
-              [&] { ASSERT_TRUE(Authorised(id, token, data, signature)); },
+              [&] {
+                ASSERT_TRUE(Authorised(id, token, data, signature));
+                KRPT_FlushKeyCache();
+              },
               [&] { return Capture(id, token); }, [] { return true; }),
             100);
 }
