@@ -22,11 +22,7 @@ namespace {
 // the parser had read it one byte at a time.
 void moveTo(MvStringStream& in, unsigned pos)
 {
-    char c;
-    while (in.tellg() < pos && in.get(c)) {
-    }
-    if (pos >= in.str().size())
-        in.get(c);
+    in.skipTo(pos);
 }
 
 bool needsRecoding(const char* s, unsigned n)

@@ -311,4 +311,25 @@ TEST(MvStringStream, ReadWriteAndPutBack)
   EXPECT_EQ('c', c);
 }
 
+TEST(MvStringStream, SkipToReadsOnAsGetWould)
+{
+  const struct {
+    unsigned from, to;  // read position before, target
+    unsigned at;        // read position after
+    bool end;           // end flag after
+  } cases[] = {
+    {0, 2, 2, false}, {0, 4, 4, true}, {0, 9, 4, true}, {3, 1, 3, false}, {2, 2, 2, false},
+  };
+  for (const auto& c : cases) {
+    MvStringStream ss;
+    ss << "abcd";
+    char ch;
+    for (unsigned i = 0; i < c.from; ++i)
+      ss.get(ch);
+    ss.skipTo(c.to);
+    EXPECT_EQ(c.at, ss.tellg()) << c.from << " to " << c.to;
+    EXPECT_EQ(c.end, ss.eof()) << c.from << " to " << c.to;
+  }
+}
+
 } // namespace
