@@ -17,7 +17,7 @@ enum : long {
 // with ".." would read or rewrite any file the process may touch.
 void CheckStoreFileName(const MvString& file)
 {
-  bool inside = !file.empty() && file[0] != '/';
+  bool inside = file.empty() || file[0] != '/';
   for (unsigned start = 0; inside && start <= file.size();) {
     unsigned end = start;
     while (end < file.size() && file[end] != '/')

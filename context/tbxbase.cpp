@@ -2,6 +2,7 @@
 // the atomic replacement of store files.
 #include "tbxbase.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -128,6 +130,55 @@ void RandomSuffix(char out[13])
   out[12] = '\0';
 }
 
+// The names MakeTempName gives: "." + stem + ".tmp-" + 12 hex digits.
+bool IsTempName(const char* name)
+{
+  const size_t n = std::strlen(name);
+  const size_t tail = sizeof(".tmp-") - 1 + 12;
+  if (n < 1 + tail || name[0] != '.' || std::memcmp(name + n - tail, ".tmp-", 5) != 0)
+    return false;
+  for (size_t i = n - 12; i < n; ++i) {
+    if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+      return false;
+  }
+  return true;
+}
+
+// A writer holds an exclusive lock on its temporary file from creation until the file has its
+// final name, so a temporary file whose lock can be had was left by a writer that died (killed
+// between creation and rename): it is removed, whichever file it was for. Temporary files of
+// other users cannot be opened and stay.
+void RemoveDeadTemps(const MvString& dir)
+{
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr)
+    return;
+  const int dfd = dirfd(d);
+  while (const struct dirent* entry = readdir(d)) {
+    if (!IsTempName(entry->d_name))
+      continue;
+    const int fd = openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    struct stat held, named;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+        fstatat(dfd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev)
+      unlinkat(dfd, entry->d_name, 0);
+    close(fd);
+  }
+  closedir(d);
+}
+
+// True when `name` still names the file open as `fd`: a cleaner may have taken a temporary file
+// for a dead writer's in the instant between its creation and its lock.
+bool StillNamed(int fd, const MvString& name)
+{
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && lstat(name.c_str(), &named) == 0 &&
+         held.st_ino == named.st_ino && held.st_dev == named.st_dev;
+}
+
 bool WriteAll(int fd, const unsigned char* p, size_t left)
 {
   while (left > 0) {
@@ -206,6 +257,7 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
   if (stem.size() > kTempNameStem)
     stem = stem.substr(0, kTempNameStem);
 
+  RemoveDeadTemps(dir);
   MvString temp;
   int fd = -1;
   for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
@@ -215,6 +267,10 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
     if (fd < 0 && errno != EEXIST)
       return Fail(TBX_E_FILE_NOT_FOUND, sysError);
+    if (fd >= 0 && (flock(fd, LOCK_EX) != 0 || !StillNamed(fd, temp))) {
+      close(fd);
+      fd = -1;
+    }
   }
   if (fd < 0)
     return Fail(TBX_E_FILE_NOT_FOUND, sysError);
@@ -240,12 +296,16 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
     errno = e;
     return Fail(TBX_E_FILE_IO, sysError);
   }
-  if (close(fd) != 0 || rename(temp.c_str(), target.c_str()) != 0) {
+  // Renamed before it is closed, so the lock covers the file until it has its final name. The
+  // bytes are synced: a late error of close changes nothing of them.
+  if (rename(temp.c_str(), target.c_str()) != 0) {
     const int e = errno;
     unlink(temp.c_str());
+    close(fd);
     errno = e;
     return Fail(TBX_E_FILE_IO, sysError);
   }
+  close(fd);
 
   // Make the rename itself durable. The new content is in place either way, so a directory
   // that cannot be synced (some file systems refuse) does not turn success into failure.

@@ -34,6 +34,9 @@
  * existing target may not be written by this process (a read-only file stays as it is);
  * TBX_E_FILE_IO when writing, syncing or renaming fails. On failure the temporary file is
  * removed and the target is untouched; `*sysError` (when not null) receives the errno value.
+ * A writer killed before the rename leaves its temporary file behind, locked only while it
+ * lived: every write removes such files from the directory it writes to, so several processes
+ * may write to one store at once and nothing stays behind for long.
  */
 long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool privateFile,
                      int* sysError);

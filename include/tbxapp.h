@@ -197,9 +197,14 @@ TBX_EXTERN(long) MessageFactory_Open(void* factory, const char* configPath);
 TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message);
 
 /* Verifies a confirmation received from the host (XML text `data`, hexadecimal `signature`) with
- * the host's public key named by its KEYID and returns it in *message (caller-owned). A KEYID that
- * names one of the merchant's own keys is refused with TBX_E_INVALID_SIGNATURE: confirmations are
- * signed by the host only. */
+ * the host's public key named by its KEYID and returns it in *message (caller-owned). Only a
+ * message whose MSGTYPE is "PayConfirm", signed under the host key that config.xml names
+ * (VTKEYID), verifies: another type, the store's current key or a KEYID with an entry in
+ * keys/private/ (the merchant's own keys, whose signatures every shopper sees on offers) is
+ * refused with TBX_E_INVALID_SIGNATURE, the reason in TBX_GetLastErrorMessage. A signature text
+ * of another length than twice the key's size in bytes, or a stored key that anyone could sign
+ * for (public exponent 1 or even, an even modulus, outside 512 to 4096 bits), gives
+ * TBX_E_INVALID_KEY_BLOB. */
 TBX_EXTERN(long) MessageFactory_VerifyPayConfirm(void* factory, const char* data,
                                                  const char* signature, void** message);
 

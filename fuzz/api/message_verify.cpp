@@ -82,7 +82,8 @@ std::string Sign(EVP_PKEY* key, const std::string& data)
 
 // The KEYID of the data's TBX element, read with the parser alone; false when the data holds no
 // TBX element.
-bool KeyIdOf(const std::string& data, std::string& keyId)
+// KEYID and whether MSGTYPE is exactly "PayConfirm", of a text that parses.
+bool KeyIdOf(const std::string& data, std::string& keyId, bool& confirmation)
 {
   MvStringStream in;
   in.write(data.data(), static_cast<unsigned>(data.size()));
@@ -95,6 +96,8 @@ bool KeyIdOf(const std::string& data, std::string& keyId)
   MvString value;
   top->getAttribute(MvString("KEYID"), value);
   keyId.assign(value.c_str(), value.size());
+  MvString type;
+  confirmation = top->getAttribute(MvString("MSGTYPE"), type) && type == "PayConfirm";
   return true;
 }
 
@@ -186,15 +189,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
 
   // The parse oracle runs only where it decides something: it costs as much as the call.
   std::string keyId;
+  bool confirmation = false;
   const bool oracle = mode == 1 || r == TBX_OK;
-  const bool parsed = oracle && KeyIdOf(data, keyId);
+  const bool parsed = oracle && KeyIdOf(data, keyId, confirmation);
   if (oracle) {
     bool expected = false;
     if (mode == 0)
-      expected = parsed && keyId == kHostKeyId && !signature.empty() &&
+      expected = parsed && confirmation && keyId == kHostKeyId && !signature.empty() &&
                  Lower(signature) == Sign(g_HostPrivate, data);
     else if (mode == 1)
-      expected = parsed && keyId == kHostKeyId;
+      expected = parsed && confirmation && keyId == kHostKeyId;
     if ((r == TBX_OK) != expected)
       std::abort();
   }
@@ -224,8 +228,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
   std::string value, type;
   if (!tbxfuzz::Attribute(out, "KEYID", value) || value != kHostKeyId)
     std::abort();
-  if (tbxfuzz::Attribute(out, "MSGTYPE", type) && type == "PayConfirm" &&
-      (!tbxfuzz::Attribute(out, "CONFIGPATH", value) || value != g_Store->Path()))
+  if (!tbxfuzz::Attribute(out, "MSGTYPE", type) || type != "PayConfirm" ||
+      !tbxfuzz::Attribute(out, "CONFIGPATH", value) || value != g_Store->Path())
     std::abort();
   long length = 0;
   if (MessageObject_GetURL(out, &length, nullptr) != TBX_E_UNEXPECTED)

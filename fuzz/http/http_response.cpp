@@ -1,4 +1,4 @@
-// Runs the response checks (status line, blank line, body) and the proxy-answer checks on
+// Runs the response checks (status line, blank line, Content-Length, body) and the proxy-answer checks on
 // arbitrary bytes.
 #include <cstdint>
 #include <cstdlib>
@@ -15,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     long rc = ParseHttpResponse(text, size, &status, &offset, &length);
     const size_t n = strnlen(text, size);
     if (rc == 0) {
-        if (status != 200 || offset > n || length != n - offset || length > kHttpMaxBody)
+        // A Content-Length may end the body early, never late; only HTTP/1 answers pass.
+        if (status != 200 || offset > n || length > n - offset || length > kHttpMaxBody ||
+            n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0)
             abort();
         if (offset < 4 || std::memcmp(text + offset - 4, "\r\n\r\n", 4) != 0)
             abort();

@@ -537,6 +537,129 @@ TEST_F(Messages, ConfirmationRefusals)
              MessageFactory_VerifyPayConfirm(factory.handle, nullptr, "00", &out));
 }
 
+// What a shopper or anyone on the path could hand in as a confirmation, each on a store of its
+// own: messages the host signed that are not confirmations, keys that let anyone sign, texts of
+// another length than the key, and the merchant's own offers under every state of its keys.
+TEST_F(Messages, OnlyHostSignedConfirmationsUnderSoundKeysVerify)
+{
+  struct Signed
+  {
+    std::string data, signature;
+  };
+  using Make = std::function<Signed(TestStore&, Factory&)>;
+  using Change = std::function<void(TestStore&)>;
+  auto asHost = [](const std::string& data) {
+    return Make([data](TestStore& s, Factory&) { return Signed{data, s.SignAsHost(data)}; });
+  };
+  auto typed = [](const std::string& type) {
+    return "<TBX " + type + "KEYID=\"VT-1\" ID=\"7a1b9c\" AMOUNT=\"1560\"/>";
+  };
+  // What the merchant's key signs, as the shopper's browser shows it: an offer, and (the worst a
+  // shop could do) an offer whose MSGTYPE was set to "PayConfirm".
+  auto ownSigned = [](const char* type) {
+    return Make([type](TestStore&, Factory& f) {
+      Message m;
+      EXPECT_EQ(MessageFactory_CreatePayInit(f.handle, &m.handle), TBX_OK);
+      EXPECT_EQ(MessageObject_SetAttribute(m.handle, "MSGTYPE", type), TBX_OK);
+      const std::string url = Url(m.handle);
+      Signed o;
+      EXPECT_TRUE(tbxtest::SplitRequest(url.substr(url.find('?')), o.data, o.signature));
+      return o;
+    });
+  };
+  const Change none = [](TestStore&) {};
+  const Change removeOwnPrivateKey = [](TestStore& s) {
+    std::remove((s.Path() + "/keys/private/" + s.MerchantKeyId()).c_str());
+  };
+  const std::string good = Confirmation("VT-1");
+  struct Case
+  {
+    std::string name;
+    Change before; // before the message is made
+    Make make;
+    Change after; // after it was made, before it is verified
+    long code;
+    std::string reason;
+  };
+  std::vector<Case> cases = {
+    {"genuine", none, asHost(good), none, TBX_OK, ""},
+    {"genuine, signature in capitals", none,
+     [&](TestStore& s, Factory&) {
+       std::string sig = s.SignAsHost(good);
+       for (char& c : sig)
+         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+       return Signed{good, sig};
+     },
+     none, TBX_OK, ""},
+    {"host-signed offer", none, asHost(typed("MSGTYPE=\"PayInit\" ")), none,
+     TBX_E_INVALID_SIGNATURE, "MSGTYPE is 'PayInit'"},
+    {"host-signed error", none, asHost(typed("MSGTYPE=\"Error\" ")), none,
+     TBX_E_INVALID_SIGNATURE, "MSGTYPE is 'Error'"},
+    {"host-signed refund", none, asHost(typed("MSGTYPE=\"PayRefund\" ")), none,
+     TBX_E_INVALID_SIGNATURE, "not a confirmation"},
+    {"type in other case", none, asHost(typed("MSGTYPE=\"payconfirm\" ")), none,
+     TBX_E_INVALID_SIGNATURE, "not a confirmation"},
+    {"no MSGTYPE", none, asHost(typed("")), none, TBX_E_INVALID_SIGNATURE, "no MSGTYPE"},
+    {"signature a byte short", none,
+     [&](TestStore& s, Factory&) { return Signed{good, s.SignAsHost(good).substr(2)}; }, none,
+     TBX_E_INVALID_KEY_BLOB, "twice"},
+    {"signature with a leading zero byte", none,
+     [&](TestStore& s, Factory&) { return Signed{good, "00" + s.SignAsHost(good)}; }, none,
+     TBX_E_INVALID_KEY_BLOB, "twice"},
+    {"offer handed back", none, ownSigned("PayInit"), none, TBX_E_INVALID_SIGNATURE,
+     "not a confirmation"},
+    {"own key signed a PayConfirm", none, ownSigned("PayConfirm"), none, TBX_E_INVALID_SIGNATURE,
+     "own current key"},
+    {"own current key, private key removed", none, ownSigned("PayConfirm"), removeOwnPrivateKey,
+     TBX_E_INVALID_SIGNATURE, "own current key"},
+    {"old own key, private key removed", none, ownSigned("PayConfirm"),
+     [&](TestStore& s) {
+       removeOwnPrivateKey(s);
+       s.Write("keys/current", "0-4711-newer");
+     },
+     TBX_E_INVALID_SIGNATURE, "not the host's key 'VT-1'"},
+    {"old own key, private key kept", none, ownSigned("PayConfirm"),
+     [](TestStore& s) { s.Write("keys/current", "0-4711-newer"); }, TBX_E_INVALID_SIGNATURE,
+     "keys/private/"},
+    {"a host key under a name that is not the host's",
+     [](TestStore& s) { s.Write("keys/public/VT-2", s.Read("keys/public/VT-1")); },
+     asHost(Confirmation("VT-2")), none, TBX_E_INVALID_SIGNATURE, "not the host's key 'VT-1'"},
+    {"store that names no host key",
+     [](TestStore& s) { s.Write("config.xml", "<TBX VTURL=\"https://x/\"/>"); }, asHost(good),
+     none, TBX_E_INVALID_SIGNATURE, "names no host key"},
+    {"host key named in keys/private/ (a dangling link counts)",
+     [](TestStore& s) {
+       EXPECT_EQ(::symlink("nowhere", (s.Path() + "/keys/private/VT-1").c_str()), 0);
+     },
+     asHost(good), none, TBX_E_INVALID_SIGNATURE, "keys/private/"},
+  };
+  // Keys anyone can sign with (e = 1: the padded digest is its own signature) or no RSA key.
+  for (const auto& unsound : tbxtest::UnsoundPublicKeys(TestStore().Read("keys/public/VT-1"))) {
+    const std::string key = unsound.second;
+    cases.push_back({"planted key: " + unsound.first,
+                     [key](TestStore& s) { s.Write("keys/public/VT-1", key); },
+                     [&](TestStore&, Factory&) {
+                       return Signed{good, tbxtest::SignatureForExponentOne(good, 64)};
+                     },
+                     none, TBX_E_INVALID_KEY_BLOB, "not a sound RSA key"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestStore store;
+    Factory factory(store.Path());
+    c.before(store);
+    const Signed m = c.make(store, factory);
+    c.after(store);
+    Message confirmed;
+    CHECK_CODE(c.code, MessageFactory_VerifyPayConfirm(factory.handle, m.data.c_str(),
+                                                       m.signature.c_str(), &confirmed.handle));
+    EXPECT_NE(LastError().find(c.reason), std::string::npos) << LastError();
+    if (c.code != TBX_OK) {
+      EXPECT_EQ(confirmed.handle, nullptr);
+    }
+  }
+}
+
 // ---- Save and restore ---------------------------------------------------------------------
 
 TEST_F(Messages, SaveAndRestoreOnAnotherObject)

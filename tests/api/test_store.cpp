@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -13,6 +14,8 @@
 #include <unistd.h>
 
 #include "KrptSign.h"
+
+#include <openssl/evp.h>
 
 namespace tbxtest {
 
@@ -61,7 +64,80 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
   return ::remove(path);
 }
 
+// DER: one element's tag, content and the position after it; false when it does not fit.
+bool ReadDer(const std::vector<unsigned char>& der, size_t& at, unsigned char& tag,
+             std::vector<unsigned char>& content)
+{
+  if (at + 2 > der.size())
+    return false;
+  tag = der[at++];
+  size_t length = der[at++];
+  if (length & 0x80) {
+    const size_t count = length & 0x7F;
+    length = 0;
+    for (size_t i = 0; i < count && at < der.size(); ++i)
+      length = length << 8 | der[at++];
+  }
+  if (at + length > der.size())
+    return false;
+  content.assign(der.begin() + static_cast<long>(at), der.begin() + static_cast<long>(at + length));
+  at += length;
+  return true;
+}
+
+std::vector<unsigned char> WriteDer(unsigned char tag, const std::vector<unsigned char>& content)
+{
+  std::vector<unsigned char> out{tag};
+  const size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<unsigned char>(n));
+  } else if (n < 0x100) {
+    out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
+  } else {
+    out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+std::string PublicKeyText(const std::vector<unsigned char>& n, const std::vector<unsigned char>& e)
+{
+  std::vector<unsigned char> body = WriteDer(0x02, n);
+  const std::vector<unsigned char> exponent = WriteDer(0x02, e);
+  body.insert(body.end(), exponent.begin(), exponent.end());
+  return ToHex(WriteDer(0x30, body));
+}
+
 } // namespace
+
+std::vector<std::pair<std::string, std::string>> UnsoundPublicKeys(const std::string& publicHex)
+{
+  std::vector<unsigned char> der, sequence, n, e;
+  size_t at = 0, inner = 0;
+  unsigned char tag = 0;
+  if (!FromHex(publicHex, der) || !ReadDer(der, at, tag, sequence) ||
+      !ReadDer(sequence, inner, tag, n) || !ReadDer(sequence, inner, tag, e))
+    throw std::runtime_error("not an RSA public key text");
+  std::vector<unsigned char> evenN = n;
+  evenN.back() &= 0xFE;
+  return {{"exponent 1", PublicKeyText(n, {0x01})},
+          {"even exponent", PublicKeyText(n, {0x01, 0x00, 0x00})},
+          {"even modulus", PublicKeyText(evenN, e)}};
+}
+
+std::string SignatureForExponentOne(const std::string& text, size_t bytes)
+{
+  const std::vector<unsigned char> wide = Widen(text);
+  unsigned char digest[20];
+  unsigned int digestLength = 0;
+  EVP_Digest(wide.data(), wide.size(), digest, &digestLength, EVP_sha1(), nullptr);
+  std::vector<unsigned char> block(bytes, 0xFF);
+  block[0] = 0x00;
+  block[1] = 0x01;
+  block[bytes - 21] = 0x00;
+  std::copy(digest, digest + 20, block.end() - 20);
+  return ToHex(block);
+}
 
 std::vector<unsigned char> Widen(const std::string& text)
 {

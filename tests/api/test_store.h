@@ -8,6 +8,7 @@
 #define TEST_STORE_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tbxtest {
@@ -66,6 +67,14 @@ bool PercentDecode(const std::string& in, std::string& out);
 // The parts of a request or offer target ("...?DATA=...&SIGNATURE=..."): DATA decoded, SIGNATURE as
 // sent. False when DATA is missing or malformed.
 bool SplitRequest(const std::string& target, std::string& data, std::string& signature);
+// Public key texts (hex of DER RSAPublicKey) made from the sound one given, each of which would
+// let anyone forge signatures or is no RSA key at all: exponent 1, an even exponent, an even
+// modulus. Pairs of a name and the key text.
+std::vector<std::pair<std::string, std::string>> UnsoundPublicKeys(const std::string& publicHex);
+// The signature text that verifies `text` under a key with exponent 1 and a modulus of `bytes`
+// bytes, made without any secret: the padded digest itself.
+std::string SignatureForExponentOne(const std::string& text, size_t bytes);
+
 // A new empty directory under TMPDIR (or /tmp).
 std::string MakeTempDir(const char* tag);
 void RemoveTree(const std::string& path);

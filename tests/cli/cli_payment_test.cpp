@@ -2,7 +2,12 @@
 // captures, general requests, and the error report in its long and short forms.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <pwd.h>
+#include <random>
 #include <ftw.h>
 #include <string>
 #include <sys/stat.h>
@@ -75,6 +80,17 @@ protected:
     signature = PageLine("\n" + page.body, "SIGNATURE");
     ASSERT_FALSE(data.empty()) << page.body;
     ASSERT_FALSE(signature.empty()) << page.body;
+  }
+
+  // The DATA and SIGNATURE of an offer made with -payinit, MSGTYPE set to `type`.
+  void Offer(std::string& data, std::string& signature, const std::string& type)
+  {
+    const Outcome r = RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", "1", "-a", "MSGTYPE", type});
+    ASSERT_EQ(0, r.status) << r.err;
+    const size_t at = r.out.find("DATA="), sig = r.out.find("&SIGNATURE=");
+    ASSERT_NE(std::string::npos, sig) << r.out;
+    data = PercentDecode(r.out.substr(at + 5, sig - at - 5));
+    signature = r.out.substr(sig + 11);
   }
 
   void Fault(const std::string& query)
@@ -235,6 +251,172 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
   EXPECT_EQ("[kestrum] ERROR: 0x80040213 (the request failed)\n"
             "[kestrum] the request failed (maintenance window)\n", r.err);
   EXPECT_EQ(0x13, r.status);
+}
+
+// Python's web server on 127.0.0.1, publishing a directory as a shop may publish its store.
+class FileServer
+{
+public:
+  ~FileServer()
+  {
+    if (m_Pid > 0) {
+      ::kill(m_Pid, SIGTERM);
+      ::waitpid(m_Pid, nullptr, 0);
+    }
+  }
+  bool Start(const std::string& dir)
+  {
+    int out[2];
+    if (::pipe(out) != 0)
+      return false;
+    m_Pid = ::fork();
+    if (m_Pid == 0) {
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 0);
+      ::dup2(out[1], 1);
+      ::dup2(null, 2);
+      ::execlp("python3", "python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
+               "--directory", dir.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string line;
+    struct pollfd p = {out[0], POLLIN, 0};
+    char c = 0;
+    while (line.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0 &&
+           ::read(out[0], &c, 1) == 1)
+      line += c;
+    ::close(out[0]);
+    const size_t at = line.find(" port ");
+    port = at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 6);
+    return port > 0;
+  }
+  int port = 0;
+
+private:
+  pid_t m_Pid = -1;
+};
+
+// The merchant's own offers, as every shopper sees them, never pass for confirmations: in the
+// set-up's user, in another user that may not look into keys/private, on a store read over http,
+// and after a key change that removed the old private key. A genuine confirmation passes in each.
+TEST_F(KestrumHostTest, OwnOffersNeverConfirmWhereverTheStoreIsRead)
+{
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  std::string offer, offerSignature, typed, typedSignature, data, signature;
+  ASSERT_NO_FATAL_FAILURE(Offer(offer, offerSignature, "PayInit"));
+  ASSERT_NO_FATAL_FAILURE(Offer(typed, typedSignature, "PayConfirm"));
+  ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
+
+  struct Setting
+  {
+    std::string name, store;
+    const RunAs* user;
+  };
+  std::vector<Setting> settings = {{"the set-up's user", m_Store, nullptr}};
+  const struct passwd* nobody = ::getpwnam("nobody");
+  RunAs other{nobody != nullptr ? nobody->pw_uid : 0, nobody != nullptr ? nobody->pw_gid : 0};
+  if (::geteuid() == 0 && nobody != nullptr) {
+    ASSERT_EQ(0, ::chmod(m_Dir.c_str(), 0755));
+    settings.push_back({"another user", m_Store, &other});
+  } else {
+    std::printf("another user: skipped (needs root and a user nobody)\n");
+  }
+  // Published without its private keys, as a web server should hold it.
+  const std::string published = m_Dir + "/published";
+  std::filesystem::copy(m_Store, published, std::filesystem::copy_options::recursive);
+  std::filesystem::remove_all(published + "/keys/private");
+  FileServer web;
+  ASSERT_TRUE(web.Start(published));
+  settings.push_back({"over http", "http://127.0.0.1:" + std::to_string(web.port), nullptr});
+
+  for (const Setting& s : settings) {
+    SCOPED_TRACE(s.name);
+    Outcome r = RunKestrum({"-payconfirm", "-p", s.store, "-d", offer, "-s", offerSignature}, {}, s.user);
+    EXPECT_EQ(0x14, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("not a confirmation")) << r.err;
+    r = RunKestrum({"-payconfirm", "-p", s.store, "-d", typed, "-s", typedSignature}, {}, s.user);
+    EXPECT_EQ(0x14, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("own current key")) << r.err;
+    r = RunKestrum({"-payconfirm", "-p", s.store, "-d", data, "-s", signature}, {}, s.user);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("PayConfirm", Attribute(r.out, "MSGTYPE"));
+  }
+
+  // A key change, and the old private key removed: the old key is no longer "own" by any file.
+  const std::string oldKey = ReadFile(m_Store + "/keys/current");
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  ASSERT_EQ(0, ::remove((m_Store + "/keys/private/" + oldKey).c_str()));
+  Outcome r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", typed, "-s", typedSignature});
+  EXPECT_EQ(0x14, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("not the host's key")) << r.err;
+  ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
+  r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature});
+  EXPECT_EQ(0, r.status) << r.err;
+}
+
+bool IsHexText(const std::string& text)
+{
+  return !text.empty() && text.size() % 2 == 0 &&
+         text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// Set-ups killed at random moments leave every store file whole (XML files one element to its
+// end, key files hex) and, once a set-up ran to its end, no temporary file; the store still pays.
+TEST_F(KestrumHostTest, SetUpsKilledAtRandomLeaveNoTornOrStrayFile)
+{
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  const long full = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count());
+  auto checkWhole = [&](const char* when) {
+    SCOPED_TRACE(when);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_Store)) {
+      if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.')
+        continue;
+      const std::string name = entry.path().string(), text = ReadFile(name);
+      const bool xml = name.size() > 4 && name.compare(name.size() - 4, 4, ".xml") == 0;
+      const bool key = name.find("/keys/public/") != std::string::npos ||
+                       name.find("/keys/private/") != std::string::npos;
+      if (xml) {
+        EXPECT_TRUE(text.rfind("<TBX ", 0) == 0 && text.back() == '>') << name << ": " << text;
+      } else if (key) {
+        EXPECT_TRUE(IsHexText(text)) << name;
+      }
+    }
+    const std::string current = ReadFile(m_Store + "/keys/current");
+    EXPECT_TRUE(Exists(m_Store + "/keys/private/" + current)) << current;
+  };
+
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<long> moment(0, full + full / 4);
+  for (int i = 0; i < 200; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int null = ::open("/dev/null", O_RDWR);
+      for (int fd = 0; fd < 3; ++fd)
+        ::dup2(null, fd);
+      ::setenv("KESTRUM_PASSWORD", kPassword, 1);
+      ::execl(KESTRUM_BIN, KESTRUM_BIN, "-conf", "-p", m_Store.c_str(), "-r", SetupUrl().c_str(),
+              "-u", kUser, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    ::usleep(static_cast<useconds_t>(moment(random)));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  checkWhole("after the kills");
+
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  checkWhole("after a whole set-up");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(m_Store))
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp-")) << entry.path();
+  std::string data, signature;
+  ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
+  const Outcome r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature});
+  EXPECT_EQ(0, r.status) << r.err;
 }
 
 } // namespace

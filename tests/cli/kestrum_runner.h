@@ -3,6 +3,7 @@
 #define KESTRUM_RUNNER_H
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -29,7 +30,15 @@ struct Outcome
 // Changes to the program's environment: a value sets the variable, a null value removes it.
 using EnvChanges = std::vector<std::pair<std::string, const char*>>;
 
-inline Outcome RunKestrum(const std::vector<std::string>& args, const EnvChanges& env = {})
+// Another user to run the program as (the test must run as root to use it).
+struct RunAs
+{
+  uid_t uid;
+  gid_t gid;
+};
+
+inline Outcome RunKestrum(const std::vector<std::string>& args, const EnvChanges& env = {},
+                          const RunAs* user = nullptr)
 {
   Outcome result;
   int outPipe[2], errPipe[2];
@@ -44,6 +53,9 @@ inline Outcome RunKestrum(const std::vector<std::string>& args, const EnvChanges
     // No password of the test machine's user leaks into a case that checks its absence.
     ::unsetenv("KESTRUM_PASSWORD");
     ::unsetenv("TBXDEBUG");
+    if (user != nullptr &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(user->gid) != 0 || ::setuid(user->uid) != 0))
+      ::_exit(126);
     for (const auto& change : env) {
       if (change.second != nullptr)
         ::setenv(change.first.c_str(), change.second, 1);

@@ -1,5 +1,7 @@
 // The configuration store on real directories: opening, values, files and their atomic
 // replacement, and the XML helpers.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -269,6 +271,32 @@ TEST_F(StoreTest, UpdateFileFailuresLeaveTheOldFile)
     EXPECT_EQ(ReadAll(File("keep")), "old");
   }
   EXPECT_EQ(ListDir(m_Dir.path()).size(), 2u);
+}
+
+// Temporary files of writers that died are removed by the next write in their directory; those of
+// live writers (they hold the lock) and files that merely look alike stay.
+TEST_F(StoreTest, WritesRemoveWhatDeadWritersLeft)
+{
+  const char* dead[] = {".config.xml.tmp-0123456789ab", ".0-7-feed.tmp-aaaaaaaaaaaa"};
+  const char* kept[] = {".default.xml.tmp-bbbbbbbbbbbb", ".x.tmp-zz", "x.tmp-0123456789ab",
+                        ".y.tmp-0123456789abc"};
+  for (const char* name : dead)
+    WriteAll(File(name), "half");
+  for (const char* name : kept)
+    WriteAll(File(name), "half");
+  const int live = open(File(kept[0]).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(live, 0);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);
+
+  ASSERT_PASSES(m_Ctx.UpdateFile(MvString("config.xml"), MvString("<TBX/>")));
+  const std::vector<std::string> listed = ListDir(m_Dir.path());
+  const std::set<std::string> names(listed.begin(), listed.end());
+  for (const char* name : dead)
+    EXPECT_EQ(names.count(name), 0u) << name;
+  for (const char* name : kept)
+    EXPECT_EQ(names.count(name), 1u) << name;
+  EXPECT_EQ(names.size(), 5u);
+  close(live);
 }
 
 TEST_F(StoreTest, ReplacedFilesKeepTheirModeAndNewOnesFollowTheUmask)
