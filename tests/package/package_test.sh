@@ -6,7 +6,8 @@
 #
 # Set by the test's registration: TBX_BUILD_DIR TBX_SOURCE_DIR TBX_CONSUMER_DIR TBX_CC
 # TBX_SANITIZE_FLAGS TBX_WITH_JAVA TBX_JAVA TBX_VERSION TBX_SOVERSION and the install directories
-# TBX_BINDIR TBX_LIBDIR TBX_INCLUDEDIR TBX_DATADIR TBX_MANDIR (relative to the prefix).
+# TBX_BINDIR TBX_LIBDIR TBX_INCLUDEDIR TBX_DATADIR TBX_MANDIR TBX_PYDIR (relative to the prefix),
+# and TBX_PYTHON, a python3 to import the installed package with.
 set -euo pipefail
 
 fail() { echo "package: FAILED: $*" >&2; exit 1; }
@@ -41,6 +42,9 @@ manifest() {
     echo "$usr$TBX_LIBDIR/cmake/tbxapp/tbxappTargets.cmake"
     echo "$usr$TBX_LIBDIR/cmake/tbxapp/tbxappTargets-CONFIG.cmake"
     echo "$usr$TBX_MANDIR/man1/kestrum.1"
+    for f in __init__.py _api.py _errors.py _installed.py _native.py py.typed; do
+      echo "$usr$TBX_PYDIR/kestrum/$f"
+    done
     if [ "$TBX_WITH_JAVA" = ON ]; then echo "$usr$TBX_DATADIR/java/kestrum.jar"; fi
   } | sort
 }
@@ -90,6 +94,22 @@ step "installed kestrum and kestrum-sandbox run"
 grep -q -- "-payinit" "$tmp/usage.txt" || { cat "$tmp/usage.txt" >&2; fail "kestrum -h"; }
 "$prefix/$TBX_BINDIR/kestrum-sandbox" --help >"$tmp/usage.txt" 2>&1 \
   && grep -q -- "--state" "$tmp/usage.txt" || { cat "$tmp/usage.txt" >&2; fail "kestrum-sandbox --help"; }
+
+# ---- the Python package imports and finds the library installed with it ------------------------
+# $1: the directory holding the package, $2: the library it must load.
+python_package() {
+  local found
+  if [ -z "$TBX_PYTHON" ] || [ -n "$TBX_SANITIZE_FLAGS" ]; then
+    step "skipped the Python package: no python3, or an instrumented library"
+    return
+  fi
+  found=$(env -u KESTRUM_LIBRARY PYTHONPATH="$1" PYTHONDONTWRITEBYTECODE=1 "$TBX_PYTHON" -c \
+    'import kestrum; print(kestrum.__version__); print(kestrum.library_path())') \
+    || fail "python: import kestrum from $1"
+  [ "$found" = "$TBX_VERSION"$'\n'"$2" ] || fail "python: kestrum from $1 gave: $found"
+}
+step "Python package imports and finds the installed library"
+python_package "$prefix/$TBX_PYDIR" "$installed_lib"
 
 # ---- a consumer through pkg-config ----------------------------------------------------------------
 # Builds and runs the consumer against the tree whose pkg-config directory is $1, named $2.
@@ -180,5 +200,7 @@ dpkg-deb -x "$deb" "$tmp/unpacked"
 "$tmp/unpacked/usr/$TBX_BINDIR/kestrum" -h >"$tmp/usage.txt" 2>&1 || true
 grep -q -- "-payinit" "$tmp/usage.txt" || { cat "$tmp/usage.txt" >&2; fail "packaged kestrum -h"; }
 pkgconfig_consumer "$tmp/unpacked/usr/$TBX_LIBDIR/pkgconfig" packaged
+python_package "$tmp/unpacked/usr/$TBX_PYDIR" \
+  "$(readlink -f "$tmp/unpacked/usr/$TBX_LIBDIR/libtbxapp.so.$TBX_VERSION")"
 
 echo "package: passed"

@@ -1,0 +1,295 @@
+"""The merchant's side of a payment: set-up, offers, confirmations, captures and requests."""
+
+from __future__ import annotations
+
+import os
+import re
+import urllib.parse
+from typing import Dict, Iterator, Mapping, Optional, Union
+
+from . import _native
+from ._errors import (E_INVALID_FORMAT, E_INVALID_SIGNATURE, ConfirmationMismatch, KestrumError)
+from ._native import Handles, Value, check, encode, encode_path
+
+PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+# The text form of a message is one element written by the library itself: "<TBX", then
+# ' NAME="VALUE"' per attribute (values with &, <, >, " and ' as entity references), then "/>" or
+# ">" and content.
+_START = re.compile(r'<([^\s/>]+)')
+_ATTRIBUTE = re.compile(r'\s+([^\s="/>]+)="([^"]*)"')
+_ENTITIES = {"&amp": "&", "&lt": "<", "&gt": ">", "&quot": '"', "&apos": "'"}
+
+
+def _xml_decode(value: str) -> str:
+    """An attribute value as the library decodes it: the five named references become their
+    characters, any other reference disappears."""
+    if "&" not in value:
+        return value
+    out = []
+    i, n = 0, len(value)
+    while i < n:
+        if value[i] != "&":
+            j = value.find("&", i)
+            j = n if j < 0 else j
+            out.append(value[i:j])
+            i = j
+            continue
+        j = i
+        while j < n and value[j] != ";" and j - i < 5:
+            j += 1
+        out.append(_ENTITIES.get(value[i:j], ""))
+        i = j + 1 if j < n else j
+    return "".join(out)
+
+
+def _attributes(text: str) -> Dict[str, str]:
+    """The attributes of a message's text form, in order."""
+    start = _START.match(text)
+    if start is None:
+        raise KestrumError(E_INVALID_FORMAT, "invalid file format",
+                           "not the text of a message: %.60r" % text, "parse")
+    out: Dict[str, str] = {}
+    position = start.end()
+    while True:
+        match = _ATTRIBUTE.match(text, position)
+        if match is None:
+            break
+        out.setdefault(match.group(1), _xml_decode(match.group(2)))
+        position = match.end()
+    return out
+
+
+def _password(password: Optional[str]) -> str:
+    if password is None:
+        password = os.environ.get("KESTRUM_PASSWORD") or None
+    if password is None:
+        raise ValueError("no password: pass password= or set KESTRUM_PASSWORD")
+    return password
+
+
+def setup(store: PathArg, url: Optional[str], user: str, password: Optional[str] = None) -> "Store":
+    """Sets the configuration store up against the host, or refreshes it (as ``kestrum -conf``).
+
+    Sends to the host's set-up endpoint `url` (None: the one the store already holds), with `user`
+    and `password` as Basic credentials: SetupRequest (the account's configuration, written to
+    config.xml), LoadDefaultsRequest (default offer attributes, once), KeyQueryRequest (the host's
+    public key) and KeyExportRequest (a new merchant key, registered with the host). The store's
+    directory is created when missing (its parent must exist). `password` None takes
+    KESTRUM_PASSWORD from the environment; it never appears in an exception.
+
+    Returns the Store. Raises HostError when the host refuses (wrong credentials: HTTP 401),
+    NetworkError when it cannot be reached, StoreError when the store cannot be written.
+    """
+    secret = _password(password)
+    result = Store(store)
+    secrets = (secret, urllib.parse.quote(secret, safe=""), urllib.parse.quote_plus(secret))
+    with Handles() as h:
+        handle = h.setup()
+        check(h.lib.ConfigurationSetup_SetConfiguration(handle, result._path), "setup",
+              secrets=secrets)
+        check(h.lib.ConfigurationSetup_Reconfigure(handle, encode(url or "", "url"),
+                                                   encode(user, "user"),
+                                                   encode(secret, "password")),
+              "setup", secrets=secrets)
+    return result
+
+
+class Offer:
+    """A signed payment offer: send the shopper's browser to ``url`` and keep ``token`` with the
+    order, to check the confirmation against it."""
+
+    __slots__ = ("_url", "_attributes")
+
+    def __init__(self, url: str, attributes: Dict[str, str]) -> None:
+        self._url = url
+        self._attributes = attributes
+
+    @property
+    def url(self) -> str:
+        """The signed offer URL on the host (DATA and SIGNATURE in its query)."""
+        return self._url
+
+    @property
+    def token(self) -> str:
+        """The offer's TOKEN, new for every offer."""
+        return self._attributes["TOKEN"]
+
+    @property
+    def attributes(self) -> Dict[str, str]:
+        """The offer's attributes in order (a copy)."""
+        return dict(self._attributes)
+
+    def __repr__(self) -> str:
+        return "Offer(token=%r, url=%r)" % (self.token, self._url)
+
+
+class Confirmation(Mapping[str, str]):
+    """A confirmation of the host, verified: a read-only mapping of its attributes.
+
+    ``text`` is its saved form: keep it with the order and restore it with ``from_text`` to
+    capture later.
+    """
+
+    __slots__ = ("_attributes", "_text")
+
+    def __init__(self, text: str, attributes: Dict[str, str]) -> None:
+        self._text = text
+        self._attributes = attributes
+
+    @classmethod
+    def from_text(cls, store: Union["Store", PathArg], text: Union[str, bytes]) -> "Confirmation":
+        """Restores a confirmation saved as ``text``. Nothing is verified again and nothing is sent:
+        pass only text this shop saved itself after ``verify_confirmation``."""
+        store = store if isinstance(store, Store) else Store(store)
+        with Handles() as h:
+            message = h.message()
+            check(h.lib.MessageObject_Open(message, store._path), "Confirmation.from_text")
+            check(h.lib.MessageObject_FromString(message, encode(text, "text")),
+                  "Confirmation.from_text")
+            saved = h.text(message)
+        return cls(saved, _attributes(saved))
+
+    @property
+    def id(self) -> str:
+        """The transaction ID the host gave the payment."""
+        return self._attributes["ID"]
+
+    @property
+    def token(self) -> str:
+        """The TOKEN of the offer this confirmation pays."""
+        return self._attributes["TOKEN"]
+
+    @property
+    def text(self) -> str:
+        """The saved form, for ``Confirmation.from_text``."""
+        return self._text
+
+    def __getitem__(self, name: str) -> str:
+        return self._attributes[name]
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._attributes)
+
+    def __len__(self) -> int:
+        return len(self._attributes)
+
+    def __repr__(self) -> str:
+        return "Confirmation(%r)" % self._attributes
+
+
+class Store:
+    """A merchant's configuration store (a directory set up with ``kestrum.setup``).
+
+    A Store holds only its path: every call opens the store, does its work and releases what it
+    used, so one Store may be shared by any number of threads.
+    """
+
+    __slots__ = ("_path", "_name")
+
+    def __init__(self, path: PathArg) -> None:
+        name = os.path.abspath(os.fsdecode(path))
+        self._name = name
+        self._path = encode_path(name)
+
+    @property
+    def path(self) -> str:
+        """The store's directory, absolute."""
+        return self._name
+
+    def __repr__(self) -> str:
+        return "Store(%r)" % self._name
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, Store) and other._path == self._path
+
+    def __hash__(self) -> int:
+        return hash(self._path)
+
+    def create_offer(self, **attributes: Value) -> Offer:
+        """Builds and signs a PayInit offer; sends nothing (the shopper's browser takes the URL
+        to the host).
+
+        The offer has MSGTYPE, KEYID, a new TOKEN, the store's default attributes and EXPIRATION,
+        then `attributes` in order (AMOUNT in minor units, CURRENCY, DESCRIPTION, links...),
+        which may replace any of them. Values are str, or int for whole numbers.
+        """
+        with Handles() as h:
+            factory = h.factory(self._path)
+            offer = h.made(h.lib.MessageFactory_CreatePayInit, "create_offer", factory)
+            h.set_attributes(offer, iter(attributes.items()))
+            url = _native.fetch(h.lib.MessageObject_GetURL, "create_offer", offer, size=8192)
+            text = h.text(offer)
+        return Offer(_native.decode(url), _attributes(text))
+
+    def verify_confirmation(self, data: Union[str, bytes], signature: Union[str, bytes], *,
+                            token: Optional[str] = None, amount: Optional[Value] = None,
+                            currency: Optional[str] = None) -> Confirmation:
+        """Verifies a confirmation from the host (the DATA and SIGNATURE the shopper's browser
+        brings to the SUCCESSLINK, decoded from the URL) with the host's key; sends nothing.
+
+        Give the order's `token`, `amount` and `currency`: a genuine confirmation that carries
+        other values (another order's, a cheaper one) raises ConfirmationMismatch. Without them,
+        only the signature is checked. Raises SignatureError for anything not signed by the host.
+        """
+        with Handles() as h:
+            factory = h.factory(self._path)
+            message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
+                             factory, encode(data, "data"), encode(signature, "signature"),
+                             refusal=True)
+            text = h.text(message)
+        confirmation = Confirmation(text, _attributes(text))
+        for name, expected in (("TOKEN", token), ("AMOUNT", amount), ("CURRENCY", currency)):
+            if expected is None:
+                continue
+            wanted = _native.decode(encode(expected, name.lower()))
+            actual = confirmation.get(name)
+            if actual != wanted:
+                raise ConfirmationMismatch(name, wanted, actual, E_INVALID_SIGNATURE,
+                                           _native.error_text(E_INVALID_SIGNATURE))
+        return confirmation
+
+    def capture(self, confirmation: Confirmation, **attributes: Value) -> None:
+        """Captures a confirmed payment: sends PayComplete (ID and TOKEN of `confirmation`, then
+        `attributes`) to the host's capture URL and checks that the host answers PayConfirm.
+
+        Raises HostError when the host refuses (already captured, unknown payment) and
+        NetworkError when the answer is lost: then the payment may be captured or not.
+        """
+        if not isinstance(confirmation, Confirmation):
+            raise TypeError("capture needs a Confirmation, not %s" % type(confirmation).__name__)
+        with Handles() as h:
+            factory = h.factory(self._path)
+            message = h.made(h.lib.MessageFactory_CreatePayComplete, "capture", factory,
+                             encode(confirmation.id, "ID"), encode(confirmation.token, "TOKEN"))
+            h.set_attributes(message, iter(attributes.items()))
+            check(h.lib.MessageObject_Capture(message), "capture")
+
+    def request(self, msgtype: str, **attributes: Value) -> Dict[str, str]:
+        """A general request (as ``kestrum -exec``): sends ``msgtype + "Request"`` with
+        `attributes` to the host's capture URL and returns the host's answer
+        (``msgtype + "Response"``) as a dict of its attributes, MSGTYPE included.
+        """
+        with Handles() as h:
+            factory = h.factory(self._path)
+            message = h.made(h.lib.MessageFactory_CreateRequest, "request(%s)" % msgtype,
+                             factory, encode(msgtype, "msgtype"))
+            h.set_attributes(message, iter(attributes.items()))
+            response = h.made(h.lib.MessageObject_Execute, "request(%s)" % msgtype, message)
+            text = h.text(response)
+        return _attributes(text)
+
+    def set_defaults(self, **attributes: Value) -> None:
+        """Writes default offer attributes into the store's default.xml (as ``kestrum -attr``);
+        sends nothing. Offers take ALLOWCOLLECT, DELIVERY, LANGID, SUCCESSLINK, NOTIFYADDRESS,
+        DEFAULTVALIDITY, BACKLINK and FAILLINK from there; PAYINITTTL is an offer's lifetime in
+        seconds. An empty value leaves the attribute as it was.
+        """
+        with Handles() as h:
+            handle = h.setup()
+            check(h.lib.ConfigurationSetup_SetConfiguration(handle, self._path), "set_defaults")
+            for name, value in attributes.items():
+                check(h.lib.ConfigurationSetup_SetAttribute(handle, b"default.xml",
+                                                            encode(name, "attribute name"),
+                                                            encode(value, name)),
+                      "set_defaults(%s)" % name)

@@ -1,0 +1,138 @@
+"""The exceptions of the package and the result codes each one stands for."""
+
+from __future__ import annotations
+
+from typing import Optional, Type
+
+E_INVALID_FORMAT = 0x80040204
+E_INVALID_KEY_BLOB = 0x8004020B
+E_ITEM_NOT_FOUND = 0x8004020D
+E_NO_KEY_ID = 0x8004020E
+E_CRYPTO = 0x80040209
+E_HOST_ERROR = 0x80040213
+E_REQUEST_FAILED = 0x80040208
+E_INVALID_SIGNATURE = 0x80040214
+E_MISSING_SIGNATURE = 0x8004021A
+
+
+class LibraryNotFoundError(OSError):
+    """libtbxapp could not be loaded; the message lists every place that was tried."""
+
+
+# The classes show as kestrum.X in tracebacks and pickles: that is where callers import them from.
+_MODULE = "kestrum"
+
+
+class KestrumError(Exception):
+    """A call into libtbxapp failed.
+
+    ``code`` is the unsigned 32-bit result code (for example ``0x80040214``), ``text`` the code's
+    text ("" for codes without one), ``message`` the message the library composed (the host's
+    reason for a refusal, the transport's detail), and ``operation`` the call that failed.
+    """
+
+    def __init__(self, code: int, text: str, message: str, operation: str = "") -> None:
+        super().__init__(code, text, message, operation)
+        self.code = code
+        self.text = text
+        self.message = message
+        self.operation = operation
+
+    def __str__(self) -> str:
+        prefix = self.operation + ": " if self.operation else ""
+        return "%s0x%08X %s" % (prefix, self.code, self.message)
+
+    def __repr__(self) -> str:
+        return "%s(0x%08X, %r)" % (type(self).__name__, self.code, self.message)
+
+
+class SignatureError(KestrumError):
+    """A confirmation was refused: its signature does not verify, it is not signed by the host,
+    or it cannot be read."""
+
+
+class HostError(KestrumError):
+    """The host answered, and refused (its reason is in ``message``) or answered an HTTP error."""
+
+
+class NetworkError(KestrumError):
+    """The host could not be reached or its answer was lost: socket, name lookup, time-out or TLS.
+
+    After a capture that failed this way the payment may or may not be captured: ask the host
+    (``Store.request("Status", ID=...)``) before capturing again.
+    """
+
+
+class StoreError(KestrumError):
+    """The configuration store is missing, not set up, unreadable or not well-formed."""
+
+
+class ConfirmationMismatch(SignatureError):
+    """A genuine confirmation that does not belong to the order it was checked against: its
+    ``attribute`` carries ``actual`` (None: absent) where the order has ``expected``."""
+
+    def __init__(self, attribute: str, expected: str, actual: Optional[str], code: int,
+                 text: str) -> None:
+        shown = "no %s" % attribute if actual is None else "%s %r" % (attribute, actual)
+        message = "the confirmation carries %s, the order has %s %r" % (shown, attribute, expected)
+        super().__init__(code, text, message, "verify_confirmation")
+        self.attribute = attribute
+        self.expected = expected
+        self.actual = actual
+
+    def __reduce__(self) -> tuple:
+        return (type(self), (self.attribute, self.expected, self.actual, self.code, self.text))
+
+
+# Codes that, when verifying a confirmation, mean it cannot be trusted: data that is not a
+# message, no or a malformed KEYID, a key the store does not hold, a signature that is not hex.
+_REFUSALS = frozenset({E_INVALID_FORMAT, E_INVALID_KEY_BLOB, E_ITEM_NOT_FOUND, E_NO_KEY_ID,
+                       E_CRYPTO, E_INVALID_SIGNATURE, E_MISSING_SIGNATURE})
+
+_STORE = frozenset({
+    0x80040201,  # no context present
+    0x80040202,  # file not found
+    0x80040203,  # file I/O error
+    E_INVALID_FORMAT,
+    0x8004020A,  # no endpoint
+    E_INVALID_KEY_BLOB,
+    E_NO_KEY_ID,  # the store has no current key: never set up
+    0x8004020F,  # no configuration found
+    0x80040210,  # the requested key was not found
+    0x80040212,  # no default path was supplied
+    0x80040219,  # a local source file could not be opened
+})
+
+_HTTP_STATUS_BASE = 0x80042000
+_SOCKET_BASE = 0x80043000
+_TLS_BASE = 0x80044000
+_DNS_LOOKUP = 0x80042021
+_BAD_RESPONSE = 0x80042022
+
+
+for _class in (LibraryNotFoundError, KestrumError, SignatureError, HostError, NetworkError,
+               StoreError, ConfirmationMismatch):
+    _class.__module__ = _MODULE
+
+
+def error_class(code: int, refusal: bool = False) -> Type[KestrumError]:
+    """The exception class for an unsigned result code. `refusal`: the call verified a
+    confirmation, so reading failures are refusals of it."""
+    if code in (E_INVALID_SIGNATURE, E_MISSING_SIGNATURE) or (refusal and code in _REFUSALS):
+        return SignatureError
+    if code in (E_HOST_ERROR, E_REQUEST_FAILED):
+        return HostError
+    if _HTTP_STATUS_BASE + 100 <= code <= _HTTP_STATUS_BASE + 599:
+        return HostError
+    if _SOCKET_BASE <= code <= _SOCKET_BASE + 0xFFF or _TLS_BASE <= code <= _TLS_BASE + 0xFFF:
+        return NetworkError
+    if code in (_DNS_LOOKUP, _BAD_RESPONSE):
+        return NetworkError
+    if code in _STORE or 0 < code < 0x10000:
+        return StoreError
+    return KestrumError
+
+
+def error_for(code: int, text: str, message: str, operation: str,
+              refusal: bool = False) -> KestrumError:
+    return error_class(code, refusal)(code, text, message, operation)
