@@ -2,7 +2,7 @@
 """The Python baseline of scripts/bench: what a merchant's script does with the `cryptography`
 package and ElementTree, measured on this machine in the same run as the library.
 
-  baseline.py --doc PATH [--min-time SECONDS]
+  crypto_baseline.py --doc PATH [--min-time SECONDS]
 
 Prints one JSON object: offers and confirmations per second of CPU time (each reads its key file, decodes the
 hex and the DER key, hashes the text widened to 16-bit units with SHA-1 and signs the bare digest
