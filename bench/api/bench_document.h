@@ -1,6 +1,6 @@
 // The large document of the parse benchmarks: one TBX element holding 20,000 elements with three
-// attributes and a text each, 1.40 MB. bench/python/crypto_baseline.py reads the same bytes from the
-// file xml_peak writes, so both sides parse one document.
+// attributes and a text each, 1.40 MB. bench/python/crypto_baseline.py reads the same bytes from
+// the file xml_peak writes, so both sides parse one document.
 #ifndef BENCH_DOCUMENT_H
 #define BENCH_DOCUMENT_H
 

@@ -135,7 +135,7 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as directory:
         private_file, public_file, signature = key_files(directory)
         if not confirm(public_file, signature):
-            raise SystemExit("baseline.py: the confirmation does not verify")
+            raise SystemExit("crypto_baseline.py: the confirmation does not verify")
         offers = rate(lambda: offer(private_file), args.min_time)
         confirmations = rate(lambda: confirm(public_file, signature), args.min_time)
 
