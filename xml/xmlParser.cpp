@@ -107,7 +107,7 @@ public:
             return;
         if (m_Bytes > 0xFFFFFFF0u)
             throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
-        char* p = arena->allocate(sizeof(xmlBlock) + m_Bytes);
+        char* p = arena->allocate(sizeof(xmlBlock) + m_Bytes, alignof(xmlBlock));
         if (!p)
             throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
         xmlBlock* block = reinterpret_cast<xmlBlock*>(p);

@@ -18,16 +18,18 @@ public:
     /* A new arena with one reference, whose chunks hold about `chunkSize` bytes; null when
      * there is no memory for it. */
     static xmlArena* create(size_t chunkSize) noexcept;
-    /* `n` bytes (no alignment: the stores use memcpy), or null when there is no memory. */
-    char* allocate(size_t n) noexcept
+    /* `n` bytes aligned to `align` (a power of two, at most a pointer's alignment), or null when
+     * there is no memory. */
+    char* allocate(size_t n, size_t align = 1) noexcept
     {
-        if (n <= m_Left) {
-            char* p = m_Next;
-            m_Next += n;
-            m_Left -= n;
+        const size_t pad = (0 - reinterpret_cast<uintptr_t>(m_Next)) & (align - 1);
+        if (n + pad <= m_Left) {
+            char* p = m_Next + pad;
+            m_Next = p + n;
+            m_Left -= n + pad;
             return p;
         }
-        return allocateSlow(n);
+        return allocateSlow(n);  // a chunk's data starts aligned as a pointer
     }
     void addRef() noexcept { ++m_Refs; }
     void release() noexcept;
