@@ -56,6 +56,18 @@ private:
   };
 
   KrptKeyCache() = default;
+  // The slot holding the key of these bytes, or null; the shard is locked.
+  static Slot* Find(Shard& shard, KrptKeyKind kind, size_t hash, const unsigned char* der,
+                    size_t size)
+  {
+    for (Slot& slot : shard.slots) {
+      const KrptKeyEntry* e = slot.entry.get();
+      if (e != nullptr && e->m_Hash == hash && e->m_Kind == kind && e->m_Length == size &&
+          std::memcmp(e->m_Der, der, size) == 0)
+        return &slot;
+    }
+    return nullptr;
+  }
   static std::shared_ptr<const KrptKeyEntry> NewEntry(KrptKeyKind kind, size_t hash,
                                                       const unsigned char* der, size_t length,
                                                       EVP_PKEY* key, int modulusBytes);
@@ -130,14 +142,10 @@ int KrptKeyCache::Acquire(KrptKeyKind kind, const unsigned char* der, int length
   Shard& shard = m_Shards[hash % KRPT_CACHE_SHARDS];
   {
     std::lock_guard<std::mutex> hold(shard.lock);
-    for (Slot& slot : shard.slots) {
-      const KrptKeyEntry* e = slot.entry.get();
-      if (e != nullptr && e->m_Hash == hash && e->m_Kind == kind && e->m_Length == size &&
-          std::memcmp(e->m_Der, der, size) == 0) {
-        slot.lastUse = ++shard.clock;
-        out = slot.entry;
-        return 0;
-      }
+    if (Slot* slot = Find(shard, kind, hash, der, size)) {
+      slot->lastUse = ++shard.clock;
+      out = slot->entry;
+      return 0;
     }
   }
 
@@ -155,16 +163,15 @@ int KrptKeyCache::Acquire(KrptKeyKind kind, const unsigned char* der, int length
   std::shared_ptr<const KrptKeyEntry> evicted;  // let go after the lock
   {
     std::lock_guard<std::mutex> hold(shard.lock);
+    if (Slot* slot = Find(shard, kind, hash, der, size)) {
+      slot->lastUse = ++shard.clock;
+      out = slot->entry;
+      return 0;
+    }
+    // An empty slot, else the least recently used.
     Slot* victim = &shard.slots[0];
     for (Slot& slot : shard.slots) {
-      const KrptKeyEntry* e = slot.entry.get();
-      if (e != nullptr && e->m_Hash == hash && e->m_Kind == kind && e->m_Length == size &&
-          std::memcmp(e->m_Der, der, size) == 0) {
-        slot.lastUse = ++shard.clock;
-        out = slot.entry;
-        return 0;
-      }
-      if (e == nullptr || (victim->entry != nullptr && slot.lastUse < victim->lastUse))
+      if (slot.entry == nullptr || (victim->entry != nullptr && slot.lastUse < victim->lastUse))
         victim = &slot;
     }
     evicted.swap(victim->entry);
