@@ -559,8 +559,11 @@ void xmlElement::setStoredAttribute(const char* name, unsigned nameLength, const
     if (needed > 0xFFFFFFF0u)
         throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
     if (!own || xmlOwnBlock::of(m_Block)->capacity < needed) {
-        const uint64_t grown = needed + needed / 2 + 64;
-        xmlOwnBlock* fresh = newOwnBlock(static_cast<uint32_t>(grown > 0xFFFFFFF0u ? needed : grown), m_Block);
+        // Room for the block as it is too: a shorter value is copied before it is put in.
+        const uint64_t size = needed > m_Block->used ? needed : m_Block->used;
+        const uint64_t grown = size + size / 2 + 64;
+        xmlOwnBlock* fresh =
+            newOwnBlock(static_cast<uint32_t>(grown > 0xFFFFFFF0u ? size : grown), m_Block);
         if (own) {
             xmlOwnBlock* previous = xmlOwnBlock::of(m_Block);
             fresh->index = previous->index;  // the offsets stay: the index moves along

@@ -299,6 +299,15 @@ TEST_F(Element, ParsedElementsOutliveTheirDocumentAndMove)
         other->insertChild(second.get());  // again: it stays once, at the end
     }
     EXPECT_EQ(written(item.get()), "<ITEM N=\"x\">text</ITEM>");
+
+    // A long parsed value replaced by a short one: the element takes a block of its own that
+    // must hold the old block while it is rewritten.
+    xmlElementPtr doc, big;
+    const std::string value(600, 'v');
+    ASSERT_EQ(parse("<B L='" + value + "' M='1'/>", doc), 0);
+    ASSERT_TRUE(doc->getChild("B", 0, big.receive()));
+    big->setAttribute("L", "s");
+    EXPECT_EQ(written(big.get()), "<B L=\"s\" M=\"1\"/>");
     item->setText("changed");
     item->setAttribute("N", "longer");
     EXPECT_EQ(written(item.get()), "<ITEM N=\"longer\">changed</ITEM>");
