@@ -281,6 +281,58 @@ TEST_F(Element, ManyAttributesKeepOrderThroughReplacement)
     }
 }
 
+// Random sets (names from a pool larger than the index threshold, values of any length) on a
+// parsed and on a built element, each checked against a list of pairs after every step.
+TEST_F(Element, AttributeSetsMatchAPlainList)
+{
+    for (const bool parsed : {false, true}) {
+        uint32_t seed = parsed ? 7u : 11u;
+        auto next = [&seed](uint32_t bound) {
+            seed = seed * 1103515245u + 12345u;
+            return (seed >> 8) % bound;
+        };
+        std::vector<std::pair<std::string, std::string>> model;
+        auto set = [&model](const std::string& name, const std::string& value) {
+            for (auto& p : model)
+                if (p.first == name) {
+                    p.second = value;
+                    return;
+                }
+            model.emplace_back(name, value);
+        };
+        xmlElementPtr e;
+        if (parsed) {
+            std::string text = "<E";
+            for (int i = 0; i < 12; ++i) {
+                const std::string name = "n" + std::to_string(next(40));
+                const std::string value(next(300), static_cast<char>('a' + i));
+                text += " " + name + "='" + value + "'";
+                set(name, value);
+            }
+            xmlElementPtr doc;
+            ASSERT_EQ(parse(text + "/>", doc), 0);
+            ASSERT_TRUE(doc->getChild("E", 0, e.receive()));
+        } else {
+            e = make("E");
+        }
+        for (int step = 0; step < 400; ++step) {
+            const std::string name = "n" + std::to_string(next(40));
+            const std::string value(next(step % 50 == 0 ? 2000 : 40),
+                                    static_cast<char>('a' + step % 26));
+            e->setAttribute(mv(name), mv(value));
+            set(name, value);
+            std::string expected = "<E";
+            for (const auto& p : model)
+                expected += " " + p.first + "=\"" + p.second + "\"";
+            ASSERT_EQ(written(e.get()), expected + "/>")
+                << (parsed ? "parsed" : "built") << ", step " << step;
+            MvString v;
+            ASSERT_TRUE(e->getAttribute(mv(name), v));
+            ASSERT_EQ(str(v), value);
+        }
+    }
+}
+
 // Elements taken out of a parsed document stay whole after the document is gone (they share
 // its storage), and a child inserted elsewhere moves there.
 TEST_F(Element, ParsedElementsOutliveTheirDocumentAndMove)
