@@ -4,6 +4,7 @@
 #ifndef SBHOST_H
 #define SBHOST_H
 
+#include "sbcheckout.h"
 #include "sbhttp.h"
 #include "sbstate.h"
 #include "sbxml.h"
@@ -48,6 +49,8 @@ private:
 
   HttpResponse SetupEndpoint(const HttpRequest& req);
   HttpResponse OfferEndpoint(const HttpRequest& req);
+  HttpResponse CheckoutGet(const std::string& data, const Message& offer, const std::string& signature);
+  HttpResponse CheckoutPost(const HttpRequest& req);
   HttpResponse CaptureEndpoint(const HttpRequest& req);
   HttpResponse ShopPage(const HttpRequest& req);
   HttpResponse AdminFault(const HttpRequest& req);
@@ -56,8 +59,19 @@ private:
 
   Message SetupAnswer(const Message& request, const Message& account);
   Message CaptureAnswer(const Message& request, const Message& key);
+  HttpResponse AuthoriseUnlessFaulted(const std::string& data, const Message& offer,
+                                      const std::string& signature, const std::string& card);
   HttpResponse Authorise(const std::string& data, const Message& offer, const std::string& signature,
-                         const std::string& refusal, const std::string& confirmType);
+                         const std::string& refusal, const std::string& confirmType,
+                         const std::string& card = "");
+  std::string VerifyOffer(const std::string& data, const Message& offer, const std::string& signature,
+                          Message& key) const;
+  bool RecordPayment(const std::string& data, const Message& offer, const Message& key,
+                     const std::string& confirmType, const std::string& card, Message& payment,
+                     std::string& refusal);
+  std::string FormToken(const std::string& data) const;
+  CheckoutView OfferView(const std::string& data, const Message& offer, const std::string& signature,
+                         const Message& key) const;
 
   bool Authenticate(const HttpRequest& req, Message& account) const;
   bool TakeFault(const std::string& endpoint, const std::string& type, Fault& fault);

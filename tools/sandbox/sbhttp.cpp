@@ -193,6 +193,8 @@ const char* StatusText(int status)
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
+    case 411: return "Length Required";
+    case 413: return "Payload Too Large";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     case 502: return "Bad Gateway";
@@ -211,20 +213,54 @@ std::string HttpRequest::Header(const std::string& name) const
   return std::string();
 }
 
-bool HttpRequest::Param(const std::string& name, std::string& value) const
+namespace {
+
+// The decoded value of the first field `name` of "a=1&b=2".
+bool EncodedField(const std::string& fields, const std::string& name, std::string& value)
 {
   size_t pos = 0;
-  while (pos <= query.size()) {
-    size_t end = query.find('&', pos);
+  while (pos <= fields.size()) {
+    size_t end = fields.find('&', pos);
     if (end == std::string::npos)
-      end = query.size();
-    std::string part = query.substr(pos, end - pos);
+      end = fields.size();
+    std::string part = fields.substr(pos, end - pos);
     size_t eq = part.find('=');
     if (part.substr(0, eq) == name)
       return UrlDecode(eq == std::string::npos ? std::string() : part.substr(eq + 1), value);
     pos = end + 1;
   }
   return false;
+}
+
+}  // namespace
+
+bool HttpRequest::Param(const std::string& name, std::string& value) const
+{
+  return EncodedField(query, name, value);
+}
+
+bool HttpRequest::FormParam(const std::string& name, std::string& value) const
+{
+  return EncodedField(body, name, value);
+}
+
+int RequestBodyLength(const HttpRequest& req, size_t& length)
+{
+  length = 0;  // no Content-Length: no body
+  bool hasLength = false;
+  for (const auto& h : req.headers) {
+    if (h.first == "transfer-encoding")
+      return 411;
+    if (h.first != "content-length")
+      continue;
+    // Two lengths, even equal ones, are how requests get smuggled past a proxy.
+    if (hasLength || h.second.empty() || h.second.size() > 18 ||
+        h.second.find_first_not_of("0123456789") != std::string::npos)
+      return 400;
+    hasLength = true;
+    length = std::stoull(h.second);
+  }
+  return length > kMaxRequestBody ? 413 : 0;
 }
 
 HttpServer::~HttpServer()
@@ -379,15 +415,19 @@ void HttpServer::Serve(int fd, const HttpHandler& handler)
       HttpResponse resp;
       bool complete = false;
       char buf[4096];
+      std::string body;  // what arrived after the head
       while (head.size() <= kMaxRequestHead) {
         long n = conn.Read(buf, sizeof buf);
         if (n <= 0)
           break;
         head.append(buf, static_cast<size_t>(n));
-        size_t end = head.find("\r\n\r\n");
-        if (end == std::string::npos)
+        size_t end = head.find("\r\n\r\n"), gap = 4;
+        if (end == std::string::npos) {
           end = head.find("\n\n");
+          gap = 2;
+        }
         if (end != std::string::npos) {
+          body = head.substr(end + gap);
           head.resize(end);
           complete = true;
           break;
@@ -396,13 +436,30 @@ void HttpServer::Serve(int fd, const HttpHandler& handler)
       bool respond = true;
       if (complete) {
         HttpRequest req;
+        size_t length = 0;
+        int refusal = 0;
         if (!ParseRequestHead(head, req)) {
           resp = PlainError(400, "malformed request");
+        } else if ((refusal = RequestBodyLength(req, length)) != 0) {
+          resp = PlainError(refusal, refusal == 413 ? "request body too large"
+                                                    : "a request body needs one Content-Length");
         } else {
-          try {
-            resp = handler(req);
-          } catch (const std::exception& e) {
-            resp = PlainError(500, std::string("internal error: ") + e.what());
+          while (body.size() < length) {
+            long n = conn.Read(buf, sizeof buf);
+            if (n <= 0)
+              break;
+            body.append(buf, static_cast<size_t>(n));
+          }
+          // Short of its Content-Length: the peer went away or stayed silent.
+          respond = body.size() >= length;
+          if (respond) {
+            body.resize(length);
+            req.body = body;
+            try {
+              resp = handler(req);
+            } catch (const std::exception& e) {
+              resp = PlainError(500, std::string("internal error: ") + e.what());
+            }
           }
         }
       } else if (head.size() > kMaxRequestHead) {

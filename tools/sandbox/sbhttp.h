@@ -21,6 +21,7 @@ namespace sandbox {
 
 // Bounds of one exchange.
 constexpr size_t kMaxRequestHead = 64 * 1024;  // request line and headers together
+constexpr size_t kMaxRequestBody = 64 * 1024;  // a form's body (Content-Length); 413 beyond
 constexpr int kIoTimeoutSeconds = 10;          // a peer silent this long is dropped
 constexpr size_t kMaxConnections = 32;         // connections served at once; more get 503
 
@@ -30,11 +31,14 @@ struct HttpRequest
   std::string path;   // without the query, e.g. "/user/setup.asp"
   std::string query;  // after '?', still encoded
   std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
+  std::string body;   // as received (Content-Length bytes)
 
   // The value of the first header `name` (lower case), or "".
   std::string Header(const std::string& name) const;
   // The decoded value of the first query parameter `name`; false when absent or badly encoded.
   bool Param(const std::string& name, std::string& value) const;
+  // The same for a field of a form's body (application/x-www-form-urlencoded).
+  bool FormParam(const std::string& name, std::string& value) const;
 };
 
 struct HttpResponse
@@ -97,6 +101,11 @@ private:
 // Reads a request line and headers (without the blank line that ends them). False for anything
 // that is not "METHOD /target HTTP/1.x" with "Name: value" headers; `req` may be partly filled.
 bool ParseRequestHead(const std::string& head, HttpRequest& req);
+
+// How many body bytes follow a parsed head (0 without Content-Length) and 0, or a status for the
+// request: 411 with a Transfer-Encoding (bodies are read by length only), 400 for a malformed or
+// repeated length, 413 beyond kMaxRequestBody.
+int RequestBodyLength(const HttpRequest& req, size_t& length);
 
 // "Bad Request" and friends.
 const char* StatusText(int status);

@@ -1,0 +1,150 @@
+"""The example shop over HTTP against the sandbox host, without a browser: the shopper's visit to
+the offer URL is a client's (authorised at once), and the way back is fetched like a browser would.
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import signal
+import sqlite3
+import subprocess
+import urllib.request
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import pytest
+
+from conftest import REPO, Sandbox, Shop, fetch, order_of
+
+
+def authorise(offer_url: str) -> str:
+    """The host's way back to the shop for an offer: SUCCESSLINK or FAILLINK with their query."""
+    answer = fetch(offer_url)
+    assert answer.status == 302, answer.text
+    return answer.location
+
+
+def payment_of(shop: Shop, order_id: int) -> str:
+    db = sqlite3.connect(str(shop.database))
+    try:
+        return db.execute("SELECT payment_id FROM orders WHERE id = ?", (order_id,)).fetchone()[0]
+    finally:
+        db.close()
+
+
+def test_a_payment_is_captured_once_however_often_the_shopper_returns(
+        shop: Shop, sandbox: Sandbox) -> None:
+    offer_url = shop.buy("mug")
+    order_id = order_of(offer_url)
+    assert 'AMOUNT="1560"' in offer_url.replace("%22", '"').replace("%3d", "=")
+    assert shop.order_state(order_id) == "pending"
+    back = authorise(offer_url)
+    assert back.startswith(shop.url + "/paid?order=%d&DATA=" % order_id)
+
+    # Eight returns at once, then a reload.
+    with ThreadPoolExecutor(8) as pool:
+        answers = list(pool.map(fetch, [back] * 8))
+    assert [(a.status, a.location) for a in answers] == [(303, "/order/%d" % order_id)] * 8
+    assert fetch(back).status == 303
+    assert shop.order_state(order_id) == "paid"
+    payment_id = payment_of(shop, order_id)
+    assert sandbox.capture_requests(payment_id) == 1
+    assert 'STATE="captured"' in sandbox.payment(payment_id)
+    orders_page = fetch(shop.url + "/orders").text
+    assert payment_id in orders_page
+
+
+def test_a_confirmation_pays_only_its_own_order(shop: Shop, sandbox: Sandbox) -> None:
+    cheap, dear = shop.buy("towel"), shop.buy("salt")
+    back = authorise(cheap)
+    presented = back.replace("order=%d&" % order_of(cheap), "order=%d&" % order_of(dear))
+    tampered = back.replace("AMOUNT%3d%22890%22", "AMOUNT%3d%222450%22")
+    assert tampered != back
+    for url, reason in ((presented, "the confirmation carries TOKEN"),
+                        (tampered, "invalid signature")):
+        answer = fetch(url)
+        assert answer.status == 400, answer.text
+        assert "does not pay order" in answer.text and reason in answer.text
+    assert shop.order_state(order_of(dear)) == "pending"
+    assert shop.order_state(order_of(cheap)) == "pending"
+    assert fetch(back).status == 303
+    assert shop.order_state(order_of(cheap)) == "paid"
+
+
+def test_declined_and_cancelled_payments(shop: Shop, sandbox: Sandbox) -> None:
+    sandbox.admin("/admin/fault?MODE=decline&MATCH=offer")
+    declined = shop.buy("mug")
+    back = authorise(declined)
+    assert back.startswith(shop.url + "/failed?order=%d&REASON=" % order_of(declined))
+    assert fetch(back).status == 303
+    assert shop.order_state(order_of(declined)) == "declined"
+    assert "the card issuer declined the payment" in fetch(
+        "%s/order/%d" % (shop.url, order_of(declined))).text
+
+    cancelled = shop.buy("mug")
+    assert fetch("%s/cancelled?order=%d" % (shop.url, order_of(cancelled))).status == 303
+    assert shop.order_state(order_of(cancelled)) == "cancelled"
+
+    # A paid order stays paid whatever link is visited after.
+    paid = shop.buy("towel")
+    fetch(authorise(paid))
+    for link in ("failed", "cancelled"):
+        fetch("%s/%s?order=%d&REASON=late" % (shop.url, link, order_of(paid)))
+    assert shop.order_state(order_of(paid)) == "paid"
+    for bad in ("/paid?order=999999", "/failed?order=x", "/order/0", "/nowhere"):
+        assert fetch(shop.url + bad).status == 404, bad
+
+
+def test_a_refused_capture_is_retried_and_a_lost_answer_is_not_repeated(
+        shop: Shop, sandbox: Sandbox) -> None:
+    # The host refuses the capture once: the order stays authorised until the next return.
+    sandbox.admin("/admin/fault?MODE=error&MATCH=PayComplete&MESSAGE=try%20later")
+    offer_url = shop.buy("mug")
+    order_id = order_of(offer_url)
+    back = authorise(offer_url)
+    fetch(back)
+    assert shop.order_state(order_id) == "confirmed"
+    assert "try later" in fetch("%s/order/%d" % (shop.url, order_id)).text
+    fetch(back)
+    assert shop.order_state(order_id) == "paid"
+    assert sandbox.capture_requests(payment_of(shop, order_id)) == 2
+
+    # The capture happens but its answer is lost: the host says it is captured, so no retry.
+    sandbox.admin("/admin/fault?MODE=drop&MATCH=PayComplete")
+    offer_url = shop.buy("salt")
+    order_id = order_of(offer_url)
+    fetch(authorise(offer_url))
+    assert shop.order_state(order_id) == "paid"
+    assert sandbox.capture_requests(payment_of(shop, order_id)) == 1
+
+
+def test_scripts_shop_serves_until_ctrl_c() -> None:
+    build = Path(os.environ.get("KESTRUM_SANDBOX") or REPO / "build/tools/sandbox/x").parents[2]
+    # A session of its own, so that Ctrl-C can reach the whole group as a terminal sends it.
+    script = subprocess.Popen([str(REPO / "scripts" / "shop"), "--build-dir", str(build)],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        assert script.stdout is not None
+        output = ""
+        for line in script.stdout:
+            output += line.decode()
+            if "Ctrl-C stops" in line.decode():
+                break
+        match = re.search(r"Open the shop:  (http://127\.0\.0\.1:[0-9]+)/", output)
+        assert match, output
+        shop_url = match.group(1)
+        assert "Blue mug" in fetch(shop_url + "/").text
+        offer_url = fetch(shop_url + "/buy", b"product=mug").location
+        assert fetch(fetch(offer_url).location).location.startswith("/order/")
+        os.killpg(script.pid, signal.SIGINT)
+        assert script.wait(30) == 0
+    finally:
+        if script.poll() is None:
+            os.killpg(script.pid, signal.SIGKILL)
+            script.wait()
+        if script.stdout is not None:
+            script.stdout.close()
+    with pytest.raises(OSError):
+        urllib.request.urlopen(shop_url + "/", timeout=5)
