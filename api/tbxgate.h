@@ -134,6 +134,7 @@ long TBX_HandleCurrentException() noexcept;
 template <class F>
 long TBX_Guard(F&& body) noexcept
 {
+  MvCountScope counting;
   try {
     return body();
   } catch (...) {

@@ -5,6 +5,7 @@
 #include "mvtchar.h"
 
 std::atomic<int32_t> MvRefCounter::m_nTotalRef(0);
+__thread MvCountDeferral g_MvCountDeferral;
 
 MVFC_Exception::MVFC_Exception(long code) : m_Code(code)
 {

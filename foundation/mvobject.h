@@ -34,17 +34,24 @@ class MvObject;
 // Fills a slot with a new default-constructed object of one class, destroying what the slot held.
 typedef void (*MvAllocator)(MvObject** slot);
 
+// While an MvCountScope is open on a thread, that thread's changes to MvRefCounter::m_nTotalRef
+// are summed here and applied at once when the outermost scope closes: two threads counting
+// every string into one shared counter would each wait for the other's cache line.
+struct MvCountDeferral
+{
+  int32_t depth;
+  int32_t delta;
+};
+extern __thread MvCountDeferral g_MvCountDeferral;
+
 class MvRefCounter
 {
 public:
-  MvRefCounter() : m_nRefCount(0) { m_nTotalRef.fetch_add(1, std::memory_order_relaxed); }
+  MvRefCounter() : m_nRefCount(0) { Count(1); }
   // A copy is a new object: it starts with no references of its own.
-  MvRefCounter(const MvRefCounter&) : m_nRefCount(0)
-  {
-    m_nTotalRef.fetch_add(1, std::memory_order_relaxed);
-  }
+  MvRefCounter(const MvRefCounter&) : m_nRefCount(0) { Count(1); }
   MvRefCounter& operator=(const MvRefCounter&) { return *this; }
-  virtual ~MvRefCounter() { m_nTotalRef.fetch_sub(1, std::memory_order_relaxed); }
+  virtual ~MvRefCounter() { Count(-1); }
 
   // Used only by the reference-holding pointers (MvPtr and its kinds) and by operations that
   // hand out counted references. release() destroys the object when the count drops to 0 and
@@ -54,11 +61,38 @@ public:
   int32_t refCount() const { return m_nRefCount; }
 
   // Live library objects in the process. Atomic because separate handles run on separate
-  // threads; nothing in the library reads it.
+  // threads; nothing in the library reads it. Exact whenever no thread is inside an exported
+  // call (see MvCountScope).
   __attribute__((visibility("default"))) static std::atomic<int32_t> m_nTotalRef;
 
 private:
+  static void Count(int32_t n)
+  {
+    MvCountDeferral& d = g_MvCountDeferral;
+    if (d.depth != 0)
+      d.delta += n;
+    else
+      m_nTotalRef.fetch_add(n, std::memory_order_relaxed);
+  }
+
   int32_t m_nRefCount;
+};
+
+// Defers this thread's counting for its lifetime (the exported functions' guard opens one).
+class MvCountScope
+{
+public:
+  MvCountScope() { ++g_MvCountDeferral.depth; }
+  ~MvCountScope()
+  {
+    MvCountDeferral& d = g_MvCountDeferral;
+    if (--d.depth == 0 && d.delta != 0) {
+      MvRefCounter::m_nTotalRef.fetch_add(d.delta, std::memory_order_relaxed);
+      d.delta = 0;
+    }
+  }
+  MvCountScope(const MvCountScope&) = delete;
+  MvCountScope& operator=(const MvCountScope&) = delete;
 };
 
 class MvObject : public MvRefCounter
