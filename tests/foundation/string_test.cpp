@@ -282,6 +282,27 @@ TEST(MvObject, ProtocolAndLiveCounter)
   EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());
 }
 
+// Inside a counting scope (each exported call opens one) a thread's objects are summed and
+// counted when the outermost scope closes; outside, and once it closed, the count is exact.
+TEST(MvRefCounter, CountScopeDefersUntilItCloses)
+{
+  const int32_t before = MvRefCounter::m_nTotalRef.load();
+  MvString* kept = nullptr;
+  {
+    MvCountScope outer;
+    {
+      MvCountScope inner;
+      kept = new MvString("kept");
+      MvString passing("passing");
+      EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());
+    }
+    EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());  // still inside the outer one
+  }
+  EXPECT_EQ(before + 1, MvRefCounter::m_nTotalRef.load());
+  delete kept;
+  EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());
+}
+
 TEST(MvStringStream, ReadWriteAndPutBack)
 {
   MvStringStream ss;
