@@ -34,16 +34,6 @@ class MvObject;
 // Fills a slot with a new default-constructed object of one class, destroying what the slot held.
 typedef void (*MvAllocator)(MvObject** slot);
 
-// While an MvCountScope is open on a thread, that thread's changes to MvRefCounter::m_nTotalRef
-// are summed here and applied at once when the outermost scope closes: two threads counting
-// every string into one shared counter would each wait for the other's cache line.
-struct MvCountDeferral
-{
-  int32_t depth;
-  int32_t delta;
-};
-extern __thread MvCountDeferral g_MvCountDeferral;
-
 class MvRefCounter
 {
 public:
@@ -66,31 +56,21 @@ public:
   __attribute__((visibility("default"))) static std::atomic<int32_t> m_nTotalRef;
 
 private:
-  static void Count(int32_t n)
-  {
-    MvCountDeferral& d = g_MvCountDeferral;
-    if (d.depth != 0)
-      d.delta += n;
-    else
-      m_nTotalRef.fetch_add(n, std::memory_order_relaxed);
-  }
+  // Adds `n` to m_nTotalRef, or to this thread's sum while an MvCountScope is open.
+  static void Count(int32_t n);
 
   int32_t m_nRefCount;
 };
 
-// Defers this thread's counting for its lifetime (the exported functions' guard opens one).
+// While a scope is open on a thread (the exported functions' guard opens one), that thread's
+// changes to MvRefCounter::m_nTotalRef are summed and applied at once when the outermost scope
+// closes: two threads counting every string into one shared counter would each wait for the
+// other's cache line.
 class MvCountScope
 {
 public:
-  MvCountScope() { ++g_MvCountDeferral.depth; }
-  ~MvCountScope()
-  {
-    MvCountDeferral& d = g_MvCountDeferral;
-    if (--d.depth == 0 && d.delta != 0) {
-      MvRefCounter::m_nTotalRef.fetch_add(d.delta, std::memory_order_relaxed);
-      d.delta = 0;
-    }
-  }
+  MvCountScope();
+  ~MvCountScope();
   MvCountScope(const MvCountScope&) = delete;
   MvCountScope& operator=(const MvCountScope&) = delete;
 };
