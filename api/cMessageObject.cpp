@@ -121,8 +121,7 @@ extern "C" TBX_EXTERN(long) MessageObject_GetAttribute(void* message, const char
     TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
     MvString value;
     object.GetAttribute(In(name), value);
-    TBX_CopyOut(value, length, buffer, kUnit);
-    return TBX_OK;
+    return TBX_CopyOutResult(value, length, buffer, kUnit);
   });
 }
 
@@ -132,8 +131,7 @@ extern "C" TBX_EXTERN(long) MessageObject_GetURL(void* message, long* length, ch
     TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
     MvString url;
     object.GetURL(url);
-    TBX_CopyOut(url, length, buffer, kUnit);
-    return TBX_OK;
+    return TBX_CopyOutResult(url, length, buffer, kUnit);
   });
 }
 
@@ -169,7 +167,6 @@ extern "C" TBX_EXTERN(long) MessageObject_ToString(void* message, long* length, 
     TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
     MvString text;
     object.ToString(text);
-    TBX_CopyOut(text, length, buffer, kUnit);
-    return TBX_OK;
+    return TBX_CopyOutResult(text, length, buffer, kUnit);
   });
 }

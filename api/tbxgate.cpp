@@ -167,6 +167,17 @@ void TBX_CopyOut(const MvString& text, long* length, char* buffer, const char* u
     TBX_THROW(TBX_E_BUFFER_TOO_SMALL, "", unit, TBX_GATE_LINE_BUFFER);
 }
 
+long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit)
+{
+  const char* data = text.c_str() != nullptr ? text.c_str() : "";
+  const long rc = CopyOut(data, ::strnlen(data, text.length()), length, buffer);
+  if (rc != TBX_OK) {
+    const TBX_Exception failure(rc, MvString(""), unit, TBX_GATE_LINE_BUFFER);
+    TBX_SetLastError(failure.m_Result, failure.m_Message);
+  }
+  return rc;
+}
+
 // Deliberately outside the guard: measuring must not replace the message being measured.
 extern "C" TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer)
 {

@@ -134,6 +134,7 @@ long TBX_HandleCurrentException() noexcept;
 template <class F>
 long TBX_Guard(F&& body) noexcept
 {
+  MvCountScope counting;
   try {
     return body();
   } catch (...) {
@@ -152,6 +153,10 @@ long TBX_LastErrorResult() noexcept;         // 0 when no failure was recorded
 // copying (*length then receives needed when `length` is not null); otherwise the text and its NUL
 // are copied when `buffer` is not null (a null buffer only measures) and *length receives needed.
 void TBX_CopyOut(const MvString& text, long* length, char* buffer, const char* unit);
+// The same, answering TBX_E_BUFFER_TOO_SMALL (recorded as the thread's last error, with the
+// message TBX_CopyOut's exception would carry) instead of raising it: measuring is the usual first
+// call, and an exception costs more than the rest of a small call.
+long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit);
 
 // Raises TBX_E_INVALID_ARGUMENT naming `unit` when an output-handle pointer is null.
 inline void TBX_CheckOutHandle(void** out, const char* unit)

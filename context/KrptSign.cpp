@@ -2,6 +2,7 @@
  * KrptSign.cpp - the crypto module over OpenSSL 3's EVP, encoder and decoder interfaces.
  */
 #include "KrptSign.h"
+#include "KrptCache.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -16,6 +17,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -167,8 +169,10 @@ bool Sha1(const unsigned char* data, unsigned long length, unsigned char digest[
 {
   static const unsigned char empty = 0;
   unsigned int digestLength = 0;
-  return EVP_Digest(data != nullptr ? data : &empty, length, digest, &digestLength, EVP_sha1(),
-                    nullptr) == 1 &&
+  // The implementation fetched once: EVP_sha1() would be looked up again on every call.
+  const EVP_MD* sha1 = KRPT_Sha1();
+  return EVP_Digest(data != nullptr ? data : &empty, length, digest, &digestLength,
+                    sha1 != nullptr ? sha1 : EVP_sha1(), nullptr) == 1 &&
          digestLength == KRPT_DIGEST_LENGTH;
 }
 
@@ -187,6 +191,39 @@ int RsaOperation(EVP_PKEY* key, Init init, Op op, const unsigned char* in, size_
       EVP_PKEY_CTX_set_rsa_padding(ctx.ctx, RSA_PKCS1_PADDING) != 1)
     return KRPT_OUT_OF_MEMORY;
   return op(ctx.ctx, out, outLength, in, inLength) == 1 ? 0 : -1;
+}
+
+/* RsaOperation on a cached key: its context, set up once, is duplicated instead. */
+template <typename Init, typename Op>
+int CachedOperation(const KrptKeyEntry& entry, Init init, Op op, const unsigned char* in,
+                    size_t inLength, unsigned char* out, size_t* outLength)
+{
+  PkeyCtxHolder ctx;
+  ctx.ctx = entry.NewOperation();
+  if (ctx.ctx == nullptr)
+    return RsaOperation(entry.Key(), init, op, in, inLength, out, outLength);
+  return op(ctx.ctx, out, outLength, in, inLength) == 1 ? 0 : -1;
+}
+
+/* What the cache runs on a miss: the decode and, for a key that verifies, its soundness. */
+int DecodeSigningKey(const unsigned char* der, int length, EVP_PKEY** key, int* modulusBytes)
+{
+  const int rc = DecodePrivateKey(der, length, key);
+  if (rc == 0)
+    *modulusBytes = EVP_PKEY_get_size(*key);
+  return rc;
+}
+
+int DecodeVerifyingKey(const unsigned char* der, int length, EVP_PKEY** key, int* modulusBytes)
+{
+  int rc = DecodePublicKey(der, length, key);
+  if (rc == 0)
+    rc = CheckSoundness(*key, modulusBytes);
+  if (rc != 0 && *key != nullptr) {
+    EVP_PKEY_free(*key);
+    *key = nullptr;
+  }
+  return rc;
 }
 
 } // namespace
@@ -234,8 +271,8 @@ int KRPT_Signature(const unsigned char* privateKey, int privateLength, const uns
   if (signature == nullptr || signatureLength == nullptr || (data == nullptr && dataLength != 0))
     return -1;
   ErrorMark mark;
-  PkeyHolder key;
-  int rc = DecodePrivateKey(privateKey, privateLength, &key.key);
+  std::shared_ptr<const KrptKeyEntry> key;
+  int rc = KRPT_AcquireKey(KRPT_SIGNING_KEY, privateKey, privateLength, DecodeSigningKey, key);
   if (rc != 0)
     return mark.Failure(rc);
   unsigned char digest[KRPT_DIGEST_LENGTH];
@@ -245,8 +282,8 @@ int KRPT_Signature(const unsigned char* privateKey, int privateLength, const uns
   // No signature digest is set on the context: the bare digest is padded (block type 1) and
   // signed as it is, with no DigestInfo.
   size_t length = *signatureLength;
-  rc = RsaOperation(key.key, EVP_PKEY_sign_init, EVP_PKEY_sign, digest, sizeof digest, signature,
-                    &length);
+  rc = CachedOperation(*key, EVP_PKEY_sign_init, EVP_PKEY_sign, digest, sizeof digest, signature,
+                       &length);
   if (rc != 0)
     return mark.Failure(rc);
   *signatureLength = length;
@@ -260,25 +297,23 @@ int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned
   if (signature == nullptr || (data == nullptr && dataLength != 0))
     return -1;
   ErrorMark mark;
-  PkeyHolder key;
-  int rc = DecodePublicKey(publicKey, publicLength, &key.key);
-  int modulusBytes = 0;
-  if (rc == 0)
-    rc = CheckSoundness(key.key, &modulusBytes);
+  // The soundness checks run when the key is decoded, once per key the cache holds.
+  std::shared_ptr<const KrptKeyEntry> key;
+  int rc = KRPT_AcquireKey(KRPT_VERIFYING_KEY, publicKey, publicLength, DecodeVerifyingKey, key);
   if (rc == KRPT_UNSOUND_KEY)
     return rc;
   if (rc != 0)
     return mark.Failure(rc);
   // OpenSSL would take a shorter text as the same number with leading zeros.
-  if (signatureLength != static_cast<unsigned long>(modulusBytes))
+  if (signatureLength != static_cast<unsigned long>(key->ModulusBytes()))
     return KRPT_BAD_SIGNATURE_LENGTH;
   unsigned char digest[KRPT_DIGEST_LENGTH];
   if (!Sha1(data, dataLength, digest))
     return KRPT_OUT_OF_MEMORY;
   unsigned char recovered[KRPT_MAX_KEY_BITS / 8];
   size_t recoveredLength = sizeof recovered;
-  rc = RsaOperation(key.key, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover, signature,
-                    signatureLength, recovered, &recoveredLength);
+  rc = CachedOperation(*key, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover, signature,
+                       signatureLength, recovered, &recoveredLength);
   if (rc != 0)
     return mark.Failure(rc);
   if (recoveredLength != KRPT_DIGEST_LENGTH ||

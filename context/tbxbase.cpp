@@ -336,9 +336,10 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
 void TBX_Context::CreatePath(const MvString& dir)
 {
   const char* path = dir.c_str() != nullptr ? dir.c_str() : "";
-  DIR* d = TBX_HasZeroByte(dir) ? nullptr : opendir(path);
-  if (d != nullptr) {
-    closedir(d);
+  // Opened as opendir would (a directory this process may read), without its other calls.
+  const int d = TBX_HasZeroByte(dir) ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d >= 0) {
+    close(d);
   } else {
     // The directory that will hold private keys is for this user alone.
     MvString trimmed = dir;

@@ -310,10 +310,12 @@ void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
   LogMessage("UPDATE: " + path);
 }
 
-void TBX_Context::XmlFromStream(MvStringStream& in, xmlElement** element)
+namespace {
+
+// The first top-level TBX element of a parse's result (0 on success) and document.
+void TopElement(long parsed, xmlElementPtr& document, xmlElement** element)
 {
-  xmlElementPtr document;
-  if (xmlParser::parseText(in, document.receive()) != 0)
+  if (parsed != 0)
     TBX_THROW(TBX_E_INVALID_FORMAT, "", kUnit, kLineXmlParse);
   xmlElement* top = nullptr;
   if (!document->getChild(MvString("TBX"), 0, &top))
@@ -321,11 +323,21 @@ void TBX_Context::XmlFromStream(MvStringStream& in, xmlElement** element)
   *element = top;
 }
 
+} // namespace
+
+void TBX_Context::XmlFromStream(MvStringStream& in, xmlElement** element)
+{
+  xmlElementPtr document;
+  const long parsed = xmlParser::parseText(in, document.receive());
+  TopElement(parsed, document, element);
+}
+
 void TBX_Context::XmlFromString(const MvString& text, xmlElement** element)
 {
-  MvStringStream in;
-  in << text;
-  XmlFromStream(in, element);
+  // Parsed where it lies: a copy into a stream would double the memory a large text needs.
+  xmlElementPtr document;
+  const long parsed = xmlParser::parseText(text.c_str(), text.size(), document.receive());
+  TopElement(parsed, document, element);
 }
 
 void TBX_Context::XmlCreateRequest(const MvString& type, xmlElement** element)

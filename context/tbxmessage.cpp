@@ -100,6 +100,7 @@ bool TBX_Message::IsValidName(const MvString& name)
 void TBX_Message::Attach(xmlElement* element)
 {
   xmlElementPtr::operator=(element);
+  m_Url.clear();
 }
 
 bool TBX_Message::ToText(MvString& text) const
@@ -204,6 +205,7 @@ void TBX_Message::SetAttribute(const MvString& name, const MvString& value)
               "invalid attribute name " + Quote(name) +
                   ": a name holds letters, digits, '.', '-' and '_' only",
               kUnit, LINE_SET_BAD_NAME);
+  m_Url.clear();
   get()->setAttribute(name, value);
 }
 
@@ -223,6 +225,13 @@ void TBX_Message::GetURL(MvString& url) const
 
   MvStringStream text;
   get()->toStream(text);
+  // The text, not a record of changes, decides: the element can be changed through paths
+  // (Request, an element handed out) that this class does not see.
+  if (m_UrlContext == m_Context && !m_Url.empty() && m_UrlText == text.str() &&
+      m_UrlKeyId == m_KeyId) {
+    url = m_Url;
+    return;
+  }
 
   MvString base;
   if (!m_Context->QueryValue(MvString("config.xml"), MvString("VTURL"), base))
@@ -230,7 +239,14 @@ void TBX_Message::GetURL(MvString& url) const
 
   MvString signature;
   m_Context->SignData(text.str(), m_KeyId, signature);
-  m_Context->RequestToURL(base, text, signature, url);
+  MvString built;
+  m_Context->RequestToURL(base, text, signature, built);
+  m_Url.clear();  // a failure below leaves no half-updated record
+  m_UrlText = text.str();
+  m_UrlKeyId = m_KeyId;
+  m_UrlContext = m_Context;
+  m_Url = built;
+  url = built;
 }
 
 void TBX_Message::RoundTrip(MvStringStream& text, const MvString& endpoint,

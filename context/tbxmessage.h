@@ -36,7 +36,9 @@ public:
   void GetAttribute(const MvString& name, MvString& value) const;
 
   // The signed payment-offer URL: VTURL of config.xml, "?DATA=", the encoded XML text,
-  // "&SIGNATURE=" and the signature under the message's key.
+  // "&SIGNATURE=" and the signature under the message's key. While the message's text, context
+  // and key are those of the URL built last, that URL is handed back without reading or signing
+  // again: measure-then-fetch signs once and both calls see the same URL.
   void GetURL(MvString& url) const;
 
   // Sends the message to CAPTUREURL and requires a PayConfirm answer (Error: TBX_E_HOST_ERROR with
@@ -66,6 +68,11 @@ private:
 
   TBX_Context* m_Context; // not owned
   MvString m_KeyId;
+  // The URL GetURL built last and the text, context and key it was built from.
+  mutable MvString m_UrlText;
+  mutable MvString m_Url;
+  mutable TBX_Context* m_UrlContext = nullptr;
+  mutable MvString m_UrlKeyId;
 };
 
 #endif

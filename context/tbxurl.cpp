@@ -1,9 +1,13 @@
 // Stream sources: a local file or an HTTP(S) URL read whole, the latter with the transport
 // settings of the store's settings.xml.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "spliturl.h"
 #include "tbxbase.h"
@@ -79,29 +83,57 @@ bool IsHttp(const MvString& location)
 void TBX_Context::StreamFromURL(const MvString& location, MvStringStream& out)
 {
   if (!IsHttp(location)) {
-    FILE* f = TBX_HasZeroByte(location) || location.empty()
-                  ? nullptr
-                  : std::fopen(location.c_str(), "rbe");
-    if (f == nullptr)
+    const int fd = TBX_HasZeroByte(location) || location.empty()
+                       ? -1
+                       : ::open(location.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
       TBX_THROW(TBX_E_SOURCE_NOT_OPENED, location, kUnit, kLineNotOpened);
     // A directory opens for reading but is no file to read; it is as absent as a missing one.
     struct stat st;
-    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-      std::fclose(f);
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
       TBX_THROW(TBX_E_SOURCE_NOT_OPENED, location, kUnit, kLineNotOpened);
     }
-    // The file is gathered first so that a read error appends nothing to `out`.
-    MvStringStream content;
-    char chunk[kReadChunk];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-      content.write(chunk, static_cast<unsigned>(n));
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
+    // The file is gathered first so that a read error appends nothing to `out`. A regular file
+    // is read in one call when its size allows: a read that returns less than asked is its end.
+    MvString content;
+    bool failed = false;
+    try {
+      const bool regular = S_ISREG(st.st_mode);
+      size_t room = regular && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) < 0xFFFFF000u
+                        ? static_cast<size_t>(st.st_size) + 1
+                        : kReadChunk;
+      for (;;) {
+        content.grow(static_cast<unsigned>(room));
+        char* at = content.begin() + content.size();
+        const ssize_t n = ::read(fd, at, room);
+        if (n < 0 && errno == EINTR)
+          continue;
+        if (n < 0) {
+          failed = true;
+          break;
+        }
+        if (n == 0)
+          break;
+        content.append(at, static_cast<unsigned>(n));  // in place: the bytes are already there
+        if (regular && static_cast<size_t>(n) < room)
+          break;
+        room = kReadChunk;
+      }
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    ::close(fd);
     // An unreadable file must not pass for an empty one: a caller would then rewrite it.
     if (failed)
       TBX_THROW(TBX_E_FILE_IO, location, kUnit, kLineReadError);
-    out << content.str();
+    if (out.str().empty() && out.tellg() == 0) {
+      out.str() = std::move(content);  // taken over, not copied
+      out.write("", 0);                // what appending does to the end flag
+    } else {
+      out << content;
+    }
     return;
   }
 

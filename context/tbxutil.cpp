@@ -103,6 +103,20 @@ private:
 
 /* ---- Encodings ---------------------------------------------------------------------------- */
 
+namespace {
+
+// Appends what `fill` writes (at most `room` bytes, their count answered) in the string's own
+// buffer: one append instead of one per byte.
+template <class Fill>
+void AppendInPlace(MvString& out, unsigned room, Fill fill)
+{
+  out.grow(room);
+  char* at = out.begin() + out.size();
+  out.append(at, fill(at));  // the bytes are already in place: append only counts them
+}
+
+} // namespace
+
 MvString BufferToHex(const unsigned char* buffer, unsigned long length)
 {
   MvString out;
@@ -110,11 +124,13 @@ MvString BufferToHex(const unsigned char* buffer, unsigned long length)
     return out;
   if (length > 0x7FFFFFFFul)
     throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
-  out.grow(static_cast<unsigned>(length * 2));
-  for (unsigned long i = 0; i < length; ++i) {
-    out += HEX_DIGITS[buffer[i] >> 4];
-    out += HEX_DIGITS[buffer[i] & 0x0F];
-  }
+  AppendInPlace(out, static_cast<unsigned>(length * 2), [&](char* w) {
+    for (unsigned long i = 0; i < length; ++i) {
+      w[2 * i] = HEX_DIGITS[buffer[i] >> 4];
+      w[2 * i + 1] = HEX_DIGITS[buffer[i] & 0x0F];
+    }
+    return static_cast<unsigned>(length * 2);
+  });
   return out;
 }
 
@@ -130,17 +146,22 @@ MvString Encode(const MvString& text)
   unsigned n = text.size();
   if (n == 0)
     return out;
-  out.grow(n <= 0x55555555u ? n * 3 : n);
-  for (unsigned i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
-    if (IsAsciiAlnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += HEX_DIGITS[c >> 4];
-      out += HEX_DIGITS[c & 0x0F];
+  if (n > 0x55555555u)
+    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+  AppendInPlace(out, n * 3, [&](char* w) {
+    char* start = w;
+    for (unsigned i = 0; i < n; ++i) {
+      unsigned char c = static_cast<unsigned char>(p[i]);
+      if (IsAsciiAlnum(c)) {
+        *w++ = static_cast<char>(c);
+      } else {
+        *w++ = '%';
+        *w++ = HEX_DIGITS[c >> 4];
+        *w++ = HEX_DIGITS[c & 0x0F];
+      }
     }
-  }
+    return static_cast<unsigned>(w - start);
+  });
   return out;
 }
 

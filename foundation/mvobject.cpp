@@ -6,6 +6,41 @@
 
 std::atomic<int32_t> MvRefCounter::m_nTotalRef(0);
 
+namespace {
+
+// This thread's open counting scopes and the sum of its changes meanwhile.
+struct CountDeferral
+{
+  int32_t depth;
+  int32_t delta;
+};
+__thread CountDeferral t_Deferral;
+
+} // namespace
+
+void MvRefCounter::Count(int32_t n)
+{
+  CountDeferral& d = t_Deferral;
+  if (d.depth != 0)
+    d.delta += n;
+  else
+    m_nTotalRef.fetch_add(n, std::memory_order_relaxed);
+}
+
+MvCountScope::MvCountScope()
+{
+  ++t_Deferral.depth;
+}
+
+MvCountScope::~MvCountScope()
+{
+  CountDeferral& d = t_Deferral;
+  if (--d.depth == 0 && d.delta != 0) {
+    MvRefCounter::m_nTotalRef.fetch_add(d.delta, std::memory_order_relaxed);
+    d.delta = 0;
+  }
+}
+
 MVFC_Exception::MVFC_Exception(long code) : m_Code(code)
 {
   std::memset(m_Text, 0, sizeof m_Text);

@@ -37,14 +37,11 @@ typedef void (*MvAllocator)(MvObject** slot);
 class MvRefCounter
 {
 public:
-  MvRefCounter() : m_nRefCount(0) { m_nTotalRef.fetch_add(1, std::memory_order_relaxed); }
+  MvRefCounter() : m_nRefCount(0) { Count(1); }
   // A copy is a new object: it starts with no references of its own.
-  MvRefCounter(const MvRefCounter&) : m_nRefCount(0)
-  {
-    m_nTotalRef.fetch_add(1, std::memory_order_relaxed);
-  }
+  MvRefCounter(const MvRefCounter&) : m_nRefCount(0) { Count(1); }
   MvRefCounter& operator=(const MvRefCounter&) { return *this; }
-  virtual ~MvRefCounter() { m_nTotalRef.fetch_sub(1, std::memory_order_relaxed); }
+  virtual ~MvRefCounter() { Count(-1); }
 
   // Used only by the reference-holding pointers (MvPtr and its kinds) and by operations that
   // hand out counted references. release() destroys the object when the count drops to 0 and
@@ -54,11 +51,28 @@ public:
   int32_t refCount() const { return m_nRefCount; }
 
   // Live library objects in the process. Atomic because separate handles run on separate
-  // threads; nothing in the library reads it.
+  // threads; nothing in the library reads it. Exact whenever no thread is inside an exported
+  // call (see MvCountScope).
   __attribute__((visibility("default"))) static std::atomic<int32_t> m_nTotalRef;
 
 private:
+  // Adds `n` to m_nTotalRef, or to this thread's sum while an MvCountScope is open.
+  static void Count(int32_t n);
+
   int32_t m_nRefCount;
+};
+
+// While a scope is open on a thread (the exported functions' guard opens one), that thread's
+// changes to MvRefCounter::m_nTotalRef are summed and applied at once when the outermost scope
+// closes: two threads counting every string into one shared counter would each wait for the
+// other's cache line.
+class MvCountScope
+{
+public:
+  MvCountScope();
+  ~MvCountScope();
+  MvCountScope(const MvCountScope&) = delete;
+  MvCountScope& operator=(const MvCountScope&) = delete;
 };
 
 class MvObject : public MvRefCounter

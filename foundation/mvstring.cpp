@@ -363,6 +363,14 @@ bool MvStringStream::get(char& c)
   return false;
 }
 
+void MvStringStream::skipTo(unsigned pos)
+{
+  if (pos > m_ReadPos)
+    m_ReadPos = pos < m_Text.size() ? pos : m_Text.size();
+  if (pos >= m_Text.size())
+    m_End = true;
+}
+
 void MvStringStream::unget()
 {
   if (m_ReadPos == 0)

@@ -125,6 +125,9 @@ public:
   MvStringStream& operator>>(char& c) { get(c); return *this; }
   // Steps back one character (not before the start) and clears the end flag.
   void unget();
+  // Reads on to `pos` (never back, never past the end) as get() would, without the copies:
+  // reaching the end sets the end flag.
+  void skipTo(unsigned pos);
   // True once a read found no more characters (and for a new stream).
   bool eof() const { return m_End; }
 

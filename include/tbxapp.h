@@ -118,6 +118,14 @@ TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer);
  * (void** out) are written only on success; a null out pointer gives TBX_E_INVALID_ARGUMENT before
  * any work.
  *
+ * Process-wide state: besides the registry of live handles, the library keeps one cache that all
+ * handles and threads share, of the keys it has decoded to sign and to verify (at most 32, the
+ * least recently used making room). A key is found there only by the exact bytes of its key file,
+ * which is still read on every call: a replaced key file takes effect at once, and no result
+ * depends on the cache. Threads look keys up without waiting for each other's signing. A key
+ * that leaves the cache, and every cached key when the library is unloaded, is cleared from
+ * memory once no call uses it.
+ *
  * Output strings of the MessageObject functions follow the measure-then-fetch rule: *length
  * receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL is returned, with nothing
  * copied, when `length` is null or *length is below that size. Call once with *length = 0 and a
@@ -234,7 +242,9 @@ TBX_EXTERN(long) MessageObject_GetAttribute(void* message, const char* name, lon
                                             char* buffer);
 
 /* The signed payment-offer URL of a message built by the factory (measure-then-fetch). Other
- * messages (verified, restored, responses) give TBX_E_UNEXPECTED. */
+ * messages (verified, restored, responses) give TBX_E_UNEXPECTED. While the message is unchanged
+ * the URL built last is handed back as it is (the signature would be the same), so measuring and
+ * fetching sign once and give the same URL; any change to the message builds it anew. */
 TBX_EXTERN(long) MessageObject_GetURL(void* message, long* length, char* buffer);
 
 /* Sends a PayComplete message to the host's capture endpoint and checks the answer. A refusal gives

@@ -7,18 +7,30 @@
  * releases it when done: `xmlElementPtr p; e->getChild(tag, 0, p.receive());` does that.
  * The parent pointer holds no reference; it is reset when the parent lets the child go (by
  * removeChild or by being destroyed), so it never points at a freed element.
+ *
+ * Storage: an element keeps its tag and its attributes in one block (name and value side by
+ * side, in first-set order, scanned linearly; a block with many attributes gets a hash index),
+ * its text in another, and its children in a list linked through the children themselves. The
+ * parser puts the blocks and texts of a whole document in one xmlArena that its elements share,
+ * so a parsed tree costs one allocation per element besides the arena, and freeing it little
+ * more; an element changed after the parse moves what it changes to blocks of its own. Like the
+ * reference counts, the arena's count is not atomic: a tree belongs to one thread at a time.
  */
 #ifndef XMLELEMENT_H
 #define XMLELEMENT_H
 
 #include <cstddef>
 
+#include <cstdint>
+
 #include "mvobject.h"
+#include "mvpair.h"
 #include "mvstring.h"
-#include "mvmap.h"
 
 class xmlElementEnum;
 class xmlParser;
+class xmlArena;
+struct xmlBlock;
 
 class xmlElement : public MvFindable {
 public:
@@ -40,13 +52,14 @@ public:
      * stored value. */
     bool getAttribute(const MvString& name, MvString& value) const;
 
-    /* Makes this element `child`'s parent and appends `child` (with a new reference) under the
-     * tag it has now. `child` must not be this element or one of its ancestors: a tree that
-     * contains itself is never freed and never finishes writing. */
+    /* Makes this element `child`'s parent and appends `child` (with a new reference) after the
+     * other children. A child that has a parent already is moved: its old parent lets it go.
+     * `child` must not be this element or one of its ancestors: a tree that contains itself is
+     * never freed and never finishes writing. */
     void insertChild(xmlElement* child);
     /* False when no child has `tag`; else the index-th of them (0-based) in *out with one
      * reference for the caller. An index not below the number of such children throws
-     * MVFC_Exception(TBX_E_OUT_OF_RANGE). */
+     * MVFC_Exception(TBX_E_OUT_OF_RANGE). The children are scanned in order. */
     bool getChild(const MvString& tag, long index, xmlElement** out);
     /* False when there is no index-th child with `tag`; else the child is let go (its parent
      * pointer reset, this element's reference released), the others keep their order. */
@@ -73,16 +86,36 @@ private:
     friend class xmlElementEnum;
     friend class xmlParser;
 
-    // Stores an already encoded value (the parser's fast path), taking its buffer over.
-    void setEncodedAttribute(const MvString& name, MvString&& encoded);
+    enum : uint32_t {
+        kOwnBlock = 1,  // m_Block is this element's own allocation (else in m_Arena)
+        kOwnText = 2,   // m_Text likewise
+    };
+
+    // A parsed element: its block and text will be allocated in `arena` (a reference is taken).
+    explicit xmlElement(xmlArena* arena);
+    // A block of its own holding `tag` and no attributes.
+    void initBlock(const char* tag, unsigned tagLength);
+    // Stores an already encoded value: a name already set keeps its position.
+    void setStoredAttribute(const char* name, unsigned nameLength, const char* value,
+                            unsigned valueLength);
+    // The first child, and the one after `child` (null at the end).
+    xmlElement* firstChild() const;
+    xmlElement* nextChild(const xmlElement* child) const;
+    void appendChild(xmlElement* child);
+    // Unlinks `child`, whose predecessor in the list is `prev` (the last child for the first).
+    void unlinkChild(xmlElement* child, xmlElement* prev);
     // Lets every child go without recursing into the subtrees (see the destructor).
     void releaseChildren() noexcept;
+    const char* tagData() const;
+    unsigned tagLength() const;
 
-    MvString m_Tag;
-    MvStrMap m_Attributes;        // name -> encoded value, in first-set order
-    MvStrPtrMultimap m_Children;  // tag -> xmlElementPtr, in insertion order
-    xmlElement* m_Parent;         // no reference held
-    MvString m_Text;
+    uint32_t m_Flags = 0;  // kOwnBlock, kOwnText
+    xmlArena* m_Arena;     // one reference held; null for elements not made by the parser
+    xmlElement* m_Parent;  // no reference held
+    xmlElement* m_Last;    // the last child; the children form a ring through m_Next
+    xmlElement* m_Next;    // the next sibling (the first one after the last)
+    xmlBlock* m_Block;     // tag and attributes; null: no tag and none
+    char* m_Text;          // a 32-bit length and the bytes; null: no text
 };
 
 /* What receive() answers: converts to the `T**` slot a function writes a counted reference to,

@@ -3,30 +3,32 @@
  */
 #include "xmlElementEnum.h"
 
+#include <cstring>
+
 MV_IMPLEMENT_CLASS(xmlElementEnum, MvObject)
 MV_IMPLEMENT_CLASS(xmlEnumPtr, MvPtr)
 
 void xmlElementEnum::create(xmlElement* e, const MvString& tag)
 {
     m_Element = e;
-    m_Start = nullptr;
-    if (tag.empty()) {
-        m_Start = e->m_Children.begin().item();
-    } else if (const MvFindableVector* group = e->m_Children.group(tag)) {
-        m_Start = static_cast<const MvMapItem*>(group->at(0));
+    m_Current = e->firstChild();
+    if (!tag.empty()) {
+        while (m_Current) {
+            if (m_Current->tagLength() == tag.size() &&
+                std::memcmp(m_Current->tagData(), tag.c_str(), tag.size()) == 0)
+                break;
+            m_Current = e->nextChild(m_Current);
+        }
     }
-    m_End = nullptr;
-    m_Current = m_Start;
 }
 
 bool xmlElementEnum::getNext(xmlElement** out)
 {
     if (!m_Current)
         return false;
-    const MvStrPtr& entry = static_cast<const MvStrPtr&>(*m_Current->object());
-    xmlElement* child = static_cast<xmlElement*>(entry.second().get());
+    xmlElement* child = m_Current;
     child->addRef();
     *out = child;
-    m_Current = m_Current->next();
+    m_Current = m_Element->nextChild(child);
     return true;
 }

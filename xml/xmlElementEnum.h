@@ -5,7 +5,6 @@
 #define XMLELEMENTENUM_H
 
 #include "mvobject.h"
-#include "mvmap.h"
 #include "xmlElement.h"
 
 class xmlElementEnum : public MvObject {
@@ -28,9 +27,7 @@ public:
 
 private:
     xmlElementPtr m_Element;
-    const MvMapItem* m_Start = nullptr;
-    const MvMapItem* m_End = nullptr;  // always the end of the list
-    const MvMapItem* m_Current = nullptr;
+    xmlElement* m_Current = nullptr;  // the next child to hand out
 };
 
 /* A reference-holding pointer to an enumerator. */

@@ -14,6 +14,7 @@
 #include "xmltab.h"
 
 class xmlElement;
+class xmlArena;
 
 /* Deepest nesting of elements parseText accepts; one more is refused with result 1. Bounds the
  * work and the stack that any later walk over a parsed tree can need. */
@@ -37,6 +38,8 @@ public:
      *   3  an end tag when no element is open
      * On failure everything built is released and *out is left unchanged. */
     static long parseText(MvStringStream& in, xmlElement** out);
+    /* The same on `length` bytes at `text`, without a stream (no copy of the text is made). */
+    static long parseText(const char* text, unsigned length, xmlElement** out);
 
     static bool isSpace(char c);
     static bool isAlnum(char c);
@@ -45,6 +48,13 @@ public:
     /* The first row of `table` for `state` whose mask accepts getSymbol(c), or null. For
      * xmlTable this is answered from the index built from its rows. */
     static const xmlTabEntry* getTabEntry(const xmlTabEntry* table, int32_t state, char c);
+
+private:
+    class StartTag;
+    static xmlElement* newParsed(xmlArena* arena);
+    // Parses input[pos, end); `pos` is left where a stream's read position goes.
+    static long parse(const char* input, unsigned end, unsigned& pos, xmlElement** out);
+    static long parseTree(const char* input, unsigned end, unsigned& pos, xmlElement** out);
 };
 
 #endif

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "KrptSign.h"
 #include "cMessageFactory.h"
 #include "loopback_server.h"
 #include "tbxapp.h"
@@ -230,6 +231,58 @@ TEST_F(Messages, OfferUrlCheckedFromOutside)
   EXPECT_EQ(attrs[9].second, "Tea &amp; &lt;biscuits&gt; &quot;fine&quot;");
   EXPECT_EQ(Attribute(offer.handle, "DESCRIPTION"), "Tea & <biscuits> \"fine\"");
   EXPECT_EQ(data.compare(data.size() - 2, 2, "/>"), 0) << data;
+}
+
+// Measure-then-fetch of an unchanged offer signs once and gives one URL, even when the store
+// changes in between; a changed message is built anew from the store as it is then, a replaced
+// key file included (the decoded-key cache goes by the key's bytes).
+TEST_F(Messages, UrlOfAnUnchangedOfferIsReused)
+{
+  TestStore store;
+  Factory factory(store.Path());
+  Message offer;
+  CHECK_OK(MessageFactory_CreatePayInit(factory.handle, &offer.handle));
+  CHECK_OK(MessageObject_SetAttribute(offer.handle, "AMOUNT", "1560"));
+  const std::string first = Url(offer.handle);
+  ASSERT_FALSE(first.empty());
+
+  // A fresh merchant key in place of the old one; answers its public half.
+  auto replaceKey = [&] {
+    unsigned char pub[KRPT_KEY_BUFFER_SIZE], priv[KRPT_KEY_BUFFER_SIZE];
+    int pubLength = sizeof pub, privLength = sizeof priv;
+    EXPECT_EQ(0, KRPT_GenerateKeys(pub, &pubLength, priv, &privLength, nullptr, 0));
+    store.Write("keys/private/" + store.MerchantKeyId(),
+                tbxtest::ToHex(std::vector<unsigned char>(priv, priv + privLength)));
+    return std::vector<unsigned char>(pub, pub + pubLength);
+  };
+  replaceKey();
+  std::string config = store.Read("config.xml");
+  const std::string oldBase = "https://pay.example.test/", newBase = "https://pay2.example.test/";
+  config.replace(config.find(oldBase), oldBase.size(), newBase);
+  store.Write("config.xml", config);
+  EXPECT_EQ(Url(offer.handle), first);
+
+  const struct {
+    const char* step;
+    std::function<long()> change;
+  } changes[] = {
+    {"SetAttribute", [&] { return MessageObject_SetAttribute(offer.handle, "AMOUNT", "1560"); }},
+    {"FromString", [&] { return MessageObject_FromString(offer.handle, Text(offer.handle).c_str()); }},
+  };
+  for (const auto& c : changes) {
+    const std::vector<unsigned char> pub = replaceKey();
+    CHECK_OK(c.change());  // the same content: only the key differs
+    const std::string url = Url(offer.handle);
+    EXPECT_EQ(url.compare(0, newBase.size(), newBase), 0) << c.step << ": " << url;
+    std::string data, signature;
+    ASSERT_TRUE(tbxtest::SplitRequest(url, data, signature)) << c.step;
+    std::vector<unsigned char> sig;
+    ASSERT_TRUE(tbxtest::FromHex(signature, sig));
+    const std::vector<unsigned char> wide = tbxtest::Widen(data);
+    EXPECT_EQ(0, KRPT_Verify(pub.data(), static_cast<int>(pub.size()), wide.data(), wide.size(),
+                             sig.data(), sig.size()))
+      << c.step << ": not signed with the key now in the store";
+  }
 }
 
 TEST_F(Messages, OfferTokensAreFreshAndWithoutDefaultsFileStillComplete)

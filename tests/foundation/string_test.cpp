@@ -282,6 +282,27 @@ TEST(MvObject, ProtocolAndLiveCounter)
   EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());
 }
 
+// Inside a counting scope (each exported call opens one) a thread's objects are summed and
+// counted when the outermost scope closes; outside, and once it closed, the count is exact.
+TEST(MvRefCounter, CountScopeDefersUntilItCloses)
+{
+  const int32_t before = MvRefCounter::m_nTotalRef.load();
+  MvString* kept = nullptr;
+  {
+    MvCountScope outer;
+    {
+      MvCountScope inner;
+      kept = new MvString("kept");
+      MvString passing("passing");
+      EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());
+    }
+    EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());  // still inside the outer one
+  }
+  EXPECT_EQ(before + 1, MvRefCounter::m_nTotalRef.load());
+  delete kept;
+  EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());
+}
+
 TEST(MvStringStream, ReadWriteAndPutBack)
 {
   MvStringStream ss;
@@ -309,6 +330,27 @@ TEST(MvStringStream, ReadWriteAndPutBack)
   EXPECT_EQ(MvString("abcd"), ss.str());
   ASSERT_TRUE(ss.get(c));
   EXPECT_EQ('c', c);
+}
+
+TEST(MvStringStream, SkipToReadsOnAsGetWould)
+{
+  const struct {
+    unsigned from, to;  // read position before, target
+    unsigned at;        // read position after
+    bool end;           // end flag after
+  } cases[] = {
+    {0, 2, 2, false}, {0, 4, 4, true}, {0, 9, 4, true}, {3, 1, 3, false}, {2, 2, 2, false},
+  };
+  for (const auto& c : cases) {
+    MvStringStream ss;
+    ss << "abcd";
+    char ch;
+    for (unsigned i = 0; i < c.from; ++i)
+      ss.get(ch);
+    ss.skipTo(c.to);
+    EXPECT_EQ(c.at, ss.tellg()) << c.from << " to " << c.to;
+    EXPECT_EQ(c.end, ss.eof()) << c.from << " to " << c.to;
+  }
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "KrptCache.h"
+#include "KrptSign.h"
 #include "payment_steps.h"
 #include "sandbox_fixture.h"
 
@@ -50,6 +52,70 @@ TEST(Threads, PaymentsRunSideBySide)
     RunSideBySide(host, own, true);
     RunSideBySide(host, std::vector<std::string>(kThreads, own[0]), false);
     EXPECT_EQ(0, host.Stop());
+}
+
+// The process's decoded-key cache under threads: more keys than it holds, so that entries are
+// evicted while other threads use them; every signature and check must come out as it does with
+// an empty cache, whichever thread decoded the key.
+TEST(Threads, KeyCacheSharedAndEvicted)
+{
+    struct Pair {
+        std::vector<unsigned char> pub, priv, signature;
+    };
+    const int keys = KRPT_CACHE_SHARDS * KRPT_CACHE_WAYS + 8;
+    const std::string text = "<TBX MSGTYPE=\"PayInit\" AMOUNT=\"1560\"/>";
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
+    std::vector<Pair> pairs(keys);
+    for (Pair& p : pairs) {
+        unsigned char pub[KRPT_KEY_BUFFER_SIZE], priv[KRPT_KEY_BUFFER_SIZE];
+        int pubLength = sizeof pub, privLength = sizeof priv;
+        ASSERT_EQ(0, KRPT_GenerateKeys(pub, &pubLength, priv, &privLength, nullptr, 0));
+        p.pub.assign(pub, pub + pubLength);
+        p.priv.assign(priv, priv + privLength);
+    }
+    KRPT_FlushKeyCache();
+    for (Pair& p : pairs) {
+        unsigned char signature[KRPT_SIGNATURE_BUFFER_SIZE];
+        unsigned long length = sizeof signature;
+        ASSERT_EQ(0, KRPT_Signature(p.priv.data(), static_cast<int>(p.priv.size()), data,
+                                    text.size(), signature, &length));
+        p.signature.assign(signature, signature + length);
+        KRPT_FlushKeyCache();
+    }
+
+    std::vector<int> wrong(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round) {
+                for (int k = 0; k < keys; ++k) {
+                    // Each thread walks the keys in another order.
+                    const int at = (k * (2 * t + 1) + round) % keys;
+                    const Pair& p = pairs[at];
+                    unsigned char signature[KRPT_SIGNATURE_BUFFER_SIZE];
+                    unsigned long length = sizeof signature;
+                    if (KRPT_Signature(p.priv.data(), static_cast<int>(p.priv.size()), data,
+                                       text.size(), signature, &length) != 0 ||
+                        std::vector<unsigned char>(signature, signature + length) != p.signature)
+                        ++wrong[t];
+                    if (KRPT_Verify(p.pub.data(), static_cast<int>(p.pub.size()), data, text.size(),
+                                    p.signature.data(), p.signature.size()) != 0)
+                        ++wrong[t];
+                    // The signature of the next key must not verify under this one.
+                    const Pair& other = pairs[(at + 1) % keys];
+                    if (KRPT_Verify(p.pub.data(), static_cast<int>(p.pub.size()), data, text.size(),
+                                    other.signature.data(), other.signature.size()) == 0)
+                        ++wrong[t];
+                }
+                if (t == 0)
+                    KRPT_FlushKeyCache();
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(0, wrong[t]) << "thread " << t;
 }
 
 }  // namespace

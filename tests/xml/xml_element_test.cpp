@@ -229,6 +229,145 @@ TEST_F(Element, DeepTreeIsWrittenAndFreedWithoutRecursion)
     top = nullptr;
 }
 
+// Attributes of parsed and of built elements, few and many (the index), replaced with values of
+// other lengths: the first-set order stays and every value reads back.
+TEST_F(Element, ManyAttributesKeepOrderThroughReplacement)
+{
+    for (const int count : {3, 17, 200}) {
+        for (const bool parsed : {false, true}) {
+            std::string text = "<E";
+            std::string expected = "<E";
+            for (int i = 0; i < count; ++i) {
+                text += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
+                // Every third name is set again in the same tag: it keeps its place, the last wins.
+                if (i % 3 == 2)
+                    text += " a" + std::to_string(i - 1) + "='x" + std::to_string(i) + "'";
+            }
+            text += "/>";
+            xmlElementPtr e;
+            if (parsed) {
+                xmlElementPtr doc;
+                ASSERT_EQ(parse(text, doc), 0);
+                ASSERT_TRUE(doc->getChild("E", 0, e.receive()));
+            } else {
+                e = make("E");
+                for (int i = 0; i < count; ++i) {
+                    e->setAttribute(mv("a" + std::to_string(i)), mv(std::to_string(i)));
+                    if (i % 3 == 2)
+                        e->setAttribute(mv("a" + std::to_string(i - 1)), mv("x" + std::to_string(i)));
+                }
+            }
+            // Longer, shorter and equal-length replacements after the parse or the build.
+            e->setAttribute("a0", "longer value & more");
+            e->setAttribute(mv("a" + std::to_string(count - 1)), "");
+            e->setAttribute("new", "n");
+            for (int i = 0; i < count; ++i) {
+                std::string value = i % 3 == 1 && i + 1 < count ? "x" + std::to_string(i + 1) : std::to_string(i);
+                if (i == 0)
+                    value = "longer value &amp; more";
+                if (i == count - 1)
+                    value = "";
+                expected += " a" + std::to_string(i) + "=\"" + value + "\"";
+            }
+            expected += " new=\"n\"/>";
+            EXPECT_EQ(written(e.get()), expected) << count << (parsed ? " parsed" : " built");
+            MvString v;
+            ASSERT_TRUE(e->getAttribute("a0", v));
+            EXPECT_EQ(str(v), "longer value & more");
+            ASSERT_TRUE(e->getAttribute("new", v));
+            EXPECT_EQ(str(v), "n");
+            EXPECT_FALSE(e->getAttribute("a", v));
+        }
+    }
+}
+
+// Random sets (names from a pool larger than the index threshold, values of any length) on a
+// parsed and on a built element, each checked against a list of pairs after every step.
+TEST_F(Element, AttributeSetsMatchAPlainList)
+{
+    for (const bool parsed : {false, true}) {
+        uint32_t seed = parsed ? 7u : 11u;
+        auto next = [&seed](uint32_t bound) {
+            seed = seed * 1103515245u + 12345u;
+            return (seed >> 8) % bound;
+        };
+        std::vector<std::pair<std::string, std::string>> model;
+        auto set = [&model](const std::string& name, const std::string& value) {
+            for (auto& p : model)
+                if (p.first == name) {
+                    p.second = value;
+                    return;
+                }
+            model.emplace_back(name, value);
+        };
+        xmlElementPtr e;
+        if (parsed) {
+            std::string text = "<E";
+            for (int i = 0; i < 12; ++i) {
+                const std::string name = "n" + std::to_string(next(40));
+                const std::string value(next(300), static_cast<char>('a' + i));
+                text += " " + name + "='" + value + "'";
+                set(name, value);
+            }
+            xmlElementPtr doc;
+            ASSERT_EQ(parse(text + "/>", doc), 0);
+            ASSERT_TRUE(doc->getChild("E", 0, e.receive()));
+        } else {
+            e = make("E");
+        }
+        for (int step = 0; step < 400; ++step) {
+            const std::string name = "n" + std::to_string(next(40));
+            const std::string value(next(step % 50 == 0 ? 2000 : 40),
+                                    static_cast<char>('a' + step % 26));
+            e->setAttribute(mv(name), mv(value));
+            set(name, value);
+            std::string expected = "<E";
+            for (const auto& p : model)
+                expected += " " + p.first + "=\"" + p.second + "\"";
+            ASSERT_EQ(written(e.get()), expected + "/>")
+                << (parsed ? "parsed" : "built") << ", step " << step;
+            MvString v;
+            ASSERT_TRUE(e->getAttribute(mv(name), v));
+            ASSERT_EQ(str(v), value);
+        }
+    }
+}
+
+// Elements taken out of a parsed document stay whole after the document is gone (they share
+// its storage), and a child inserted elsewhere moves there.
+TEST_F(Element, ParsedElementsOutliveTheirDocumentAndMove)
+{
+    xmlElementPtr item, other = make("O");
+    {
+        xmlElementPtr doc;
+        ASSERT_EQ(parse("<TBX A='1'><ITEM N='x'>text</ITEM><ITEM N='y'/></TBX>", doc), 0);
+        xmlElementPtr tbx;
+        ASSERT_TRUE(doc->getChild("TBX", 0, tbx.receive()));
+        ASSERT_TRUE(tbx->getChild("ITEM", 0, item.receive()));
+        xmlElementPtr second;
+        ASSERT_TRUE(tbx->getChild("ITEM", 1, second.receive()));
+        other->insertChild(second.get());
+        EXPECT_EQ(written(tbx.get()), "<TBX A=\"1\"><ITEM N=\"x\">text</ITEM></TBX>");
+        other->insertChild(second.get());  // again: it stays once, at the end
+    }
+    EXPECT_EQ(written(item.get()), "<ITEM N=\"x\">text</ITEM>");
+
+    // A long parsed value replaced by a short one: the element takes a block of its own that
+    // must hold the old block while it is rewritten.
+    xmlElementPtr doc, big;
+    const std::string value(600, 'v');
+    ASSERT_EQ(parse("<B L='" + value + "' M='1'/>", doc), 0);
+    ASSERT_TRUE(doc->getChild("B", 0, big.receive()));
+    big->setAttribute("L", "s");
+    EXPECT_EQ(written(big.get()), "<B L=\"s\" M=\"1\"/>");
+    item->setText("changed");
+    item->setAttribute("N", "longer");
+    EXPECT_EQ(written(item.get()), "<ITEM N=\"longer\">changed</ITEM>");
+    EXPECT_EQ(written(other.get()), "<O><ITEM N=\"y\"/></O>");
+    xmlElementPtr p;
+    EXPECT_FALSE(item->getParent(p.receive()));
+}
+
 TEST_F(Element, ObjectProtocol)
 {
     xmlElementPtr e = make("b");
