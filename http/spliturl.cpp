@@ -54,6 +54,13 @@ struct Found {
     MvString m_Scheme, m_User, m_Password, m_Host, m_Port, m_Path;
 };
 
+/* `text` without its query, which carries the request, signatures and key blobs included. */
+MvString BeforeQuery(const MvString& text)
+{
+    const unsigned query = text.find_first_of("?");
+    return query != MvString::npos ? text.substr(0, query) : text;
+}
+
 enum State { kScheme, kSlash1, kSlash2, kAuthority, kUser, kPassword, kHost, kHostEnd, kPort, kPath };
 
 } // namespace
@@ -69,6 +76,13 @@ bool IsIpv6Literal(const MvString& host)
     return false;
 }
 
+MvString HostForUri(const MvString& host)
+{
+    if (IsIpv6Literal(host))
+        return MvString("[") + host + "]";
+    return host;
+}
+
 bool SplitUrl(const MvString& url, URL_INFO& info)
 {
     const char* s = url.c_str();
@@ -77,6 +91,12 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
     State state = kScheme;
     unsigned mark = 0;
 
+    /* A credential ends at the cursor, on its delimiter: the mark moves past that. */
+    auto takeCredential = [&](MvString& field, bool& found, unsigned at) {
+        field = PercentDecode(s + mark, at - mark);
+        found = true;
+        mark = at + 1;
+    };
     auto setHost = [&](unsigned from, unsigned to) {
         f.m_Host = MvString(s + from, to - from);
         f.host = true;
@@ -158,17 +178,13 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
         }
         case kUser:
             if (c == ':') {
-                f.m_User = PercentDecode(s + mark, i - mark);
-                f.user = true;
-                mark = i + 1;
+                takeCredential(f.m_User, f.user, i);
                 state = kPassword;
             }
             break;
         case kPassword:
             if (c == '@') {
-                f.m_Password = PercentDecode(s + mark, i - mark);
-                f.password = true;
-                mark = i + 1;
+                takeCredential(f.m_Password, f.password, i);
                 state = kHost;
                 if (mark < n && s[mark] == '[') {
                     if (!bracketHost(mark))
@@ -229,12 +245,8 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
 
 MvString ShownUrl(const URL_INFO& info)
 {
-    MvString path = info.m_Path;
-    const unsigned query = path.find_first_of("?");
-    if (query != MvString::npos)
-        path = path.substr(0, query);
-    const MvString host = IsIpv6Literal(info.m_Host) ? "[" + info.m_Host + "]" : info.m_Host;
-    return info.m_Scheme + "://" + host + ":" + info.m_Port + path;
+    return info.m_Scheme + "://" + HostForUri(info.m_Host) + ":" + info.m_Port +
+           BeforeQuery(info.m_Path);
 }
 
 MvString ShownUrl(const MvString& url)
@@ -242,10 +254,8 @@ MvString ShownUrl(const MvString& url)
     URL_INFO info;
     if (SplitUrl(url, info) && !info.m_Host.empty())
         return ShownUrl(info);
-    MvString text = url;
-    const unsigned query = text.find_first_of("?");
-    if (query != MvString::npos)
-        text = text.substr(0, query);
+    MvString text = BeforeQuery(url);
+    // find_first_of finds the whole text "://" (a substring), not one of its characters.
     const unsigned scheme = text.find_first_of("://");
     const unsigned start = scheme == MvString::npos ? 0 : scheme + 3;
     unsigned end = start;

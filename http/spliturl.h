@@ -53,5 +53,7 @@ MvString ShownUrl(const MvString& url);
 
 /* True when `host` is an IPv6 literal, which needs brackets in "host:port" texts. */
 bool IsIpv6Literal(const MvString& host);
+/* `host` as a URI or a "host:port" text writes it: an IPv6 literal in brackets. */
+MvString HostForUri(const MvString& host);
 
 #endif /* SPLITURL_H */

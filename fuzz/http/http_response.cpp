@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "httpresponse.h"
 #include "tbxapp.h"
-#include "tbxhttp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

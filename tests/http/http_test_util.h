@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "httpencode.h"
 #include "tbxerr.h"
 #include "tbxhttp.h"
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "http_test_util.h"
+#include "httpresolve.h"
+#include "httpsocket.h"
 #include "loopback_server.h"
 
 using namespace tbxtest;

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "http_test_util.h"
+#include "httpresolve.h"
+#include "httptls.h"
 #include "loopback_server.h"
 #include "test_certs.h"
 

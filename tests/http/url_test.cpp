@@ -6,6 +6,10 @@
 
 #include <string>
 
+#include "httpencode.h"
+#include "httpresolve.h"
+#include "httpresponse.h"
+#include "httpsocket.h"
 #include "tbxerr.h"
 #include "tbxhttp.h"
 

@@ -1,0 +1,33 @@
+/*
+ * httpresponse.h - the checks of a host's response and of a proxy's answer to CONNECT.
+ */
+#ifndef HTTPRESPONSE_H
+#define HTTPRESPONSE_H
+
+#include <cstddef>
+
+/* Named bounds of what a peer may send. */
+enum : size_t {
+    kHttpMaxBody = 16u * 1024 * 1024,        /* largest response body accepted */
+    kHttpMaxHeader = 64u * 1024,             /* room for the status line and headers */
+    kHttpMaxResponse = kHttpMaxBody + kHttpMaxHeader, /* most bytes one response may hold */
+    kHttpMaxProxyAnswer = 16u * 1024,        /* largest proxy answer to CONNECT */
+};
+
+/*
+ * The response checks of the session, on `len` bytes at `text` (only the text before the first
+ * zero byte counts). Returns 0 and sets `*status`, `*bodyOffset` and `*bodyLen`, or the failure
+ * code: TBX_E_HTTP_BAD_RESPONSE for a malformed response or a body over kHttpMaxBody,
+ * 0x80042000 OR the status for a status other than 200. On a failure `*site`, when given, gets
+ * the error site that names it.
+ */
+long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOffset,
+                       size_t* bodyLen, long* site = nullptr);
+/*
+ * The checks of a proxy's answer to CONNECT. Returns 0 for status 200, else
+ * TBX_E_HTTP_BAD_RESPONSE or 0x80042000 OR the status; `*status` gets the status read (0 if
+ * none), and on a failure `*site`, when given, the error site that names it.
+ */
+long ParseProxyAnswer(const char* text, size_t len, int* status, long* site = nullptr);
+
+#endif /* HTTPRESPONSE_H */
