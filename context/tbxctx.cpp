@@ -10,6 +10,7 @@
 #include <openssl/crypto.h>
 
 #include "KrptSign.h"
+#include "httpencode.h"
 #include "spliturl.h"
 #include "tbxbase.h"
 #include "tbxerr.h"
@@ -100,26 +101,6 @@ public:
 private:
   MvString& m_Text;
 };
-
-// Credentials in the authority: letters, digits and "-._~" stay, every other byte is "%XX", so
-// '@', ':' and '/' in a password cannot move the request to another host.
-MvString EncodeCredential(const MvString& text)
-{
-  static const char hex[] = "0123456789abcdef";
-  MvString out;
-  for (unsigned i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 
 MvString CannotWrite(const MvString& path, int err)
 {
@@ -483,8 +464,11 @@ void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request
               "http:// or https://",
               kUnit, kLineRequestUrl);
   MvString result = endpoint.substr(0, mark + 3);
+  // Credentials percent-encoded, so that '@', ':' and '/' in a password cannot move the request
+  // to another host.
   if (!m_UserName.empty() || !m_Password.empty())
-    result += EncodeCredential(m_UserName) + ":" + EncodeCredential(m_Password) + "@";
+    result += PercentEncode(m_UserName, PercentKeep::kUnreserved) + ":" +
+              PercentEncode(m_Password, PercentKeep::kUnreserved) + "@";
   result += endpoint.substr(mark + 3);
   result += "?DATA=";
   result += ::Encode(request.str());

@@ -4,6 +4,7 @@
 #include "tbxutil.h"
 
 #include "KrptSign.h"
+#include "httpencode.h"
 #include "mvobject.h"
 #include "tbxerr.h"
 
@@ -30,11 +31,6 @@ const long LINE_KEY_ID = 330;
 const long LINE_KEY_BITS = 335;
 
 const char HEX_DIGITS[] = "0123456789abcdef";
-
-bool IsAsciiAlnum(unsigned char c)
-{
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
 
 int HexValue(char c)
 {
@@ -141,28 +137,7 @@ long HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length)
 
 MvString Encode(const MvString& text)
 {
-  MvString out;
-  const char* p = text.c_str();
-  unsigned n = text.size();
-  if (n == 0)
-    return out;
-  if (n > 0x55555555u)
-    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
-  AppendInPlace(out, n * 3, [&](char* w) {
-    char* start = w;
-    for (unsigned i = 0; i < n; ++i) {
-      unsigned char c = static_cast<unsigned char>(p[i]);
-      if (IsAsciiAlnum(c)) {
-        *w++ = static_cast<char>(c);
-      } else {
-        *w++ = '%';
-        *w++ = HEX_DIGITS[c >> 4];
-        *w++ = HEX_DIGITS[c & 0x0F];
-      }
-    }
-    return static_cast<unsigned>(w - start);
-  });
-  return out;
+  return PercentEncode(text, PercentKeep::kAlnum);
 }
 
 void SlToBackSl(MvString& text)
