@@ -36,20 +36,12 @@ MvMapItem& MvMapItem::assign(const MvObject& o)
 
 bool MvMapItem::operator<(const MvFindable& o) const
 {
-  if (!m_Object)
-    return false;
-  if (const MvMapItem* item = MvAs<MvMapItem>(&o))
-    return item->m_Object && *m_Object < *item->m_Object;
-  return *m_Object < o;
+  return MvCompareHeld(*this, &MvMapItem::m_Object, o, true);
 }
 
 bool MvMapItem::operator==(const MvFindable& o) const
 {
-  if (!m_Object)
-    return false;
-  if (const MvMapItem* item = MvAs<MvMapItem>(&o))
-    return item->m_Object && *m_Object == *item->m_Object;
-  return *m_Object == o;
+  return MvCompareHeld(*this, &MvMapItem::m_Object, o, false);
 }
 
 // ---- MvItemList

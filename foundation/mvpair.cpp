@@ -121,20 +121,12 @@ MvKeyValue& MvKeyValue::assign(const MvObject& o)
 
 bool MvKeyValue::operator<(const MvFindable& o) const
 {
-  if (!m_First)
-    return false;
-  if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o))
-    return kv->m_First && *m_First < *kv->m_First;
-  return *m_First < o;
+  return MvCompareHeld(*this, &MvKeyValue::m_First, o, true);
 }
 
 bool MvKeyValue::operator==(const MvFindable& o) const
 {
-  if (!m_First)
-    return false;
-  if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o))
-    return kv->m_First && *m_First == *kv->m_First;
-  return *m_First == o;
+  return MvCompareHeld(*this, &MvKeyValue::m_First, o, false);
 }
 
 // ---- MvStrPtr

@@ -78,20 +78,12 @@ MvTreeNode& MvTreeNode::assign(const MvObject& o)
 
 bool MvTreeNode::operator<(const MvFindable& o) const
 {
-  if (!m_Object)
-    return false;
-  if (const MvTreeNode* n = MvAs<MvTreeNode>(&o))
-    return n->m_Object && *m_Object < *n->m_Object;
-  return *m_Object < o;
+  return MvCompareHeld(*this, &MvTreeNode::m_Object, o, true);
 }
 
 bool MvTreeNode::operator==(const MvFindable& o) const
 {
-  if (!m_Object)
-    return false;
-  if (const MvTreeNode* n = MvAs<MvTreeNode>(&o))
-    return n->m_Object && *m_Object == *n->m_Object;
-  return *m_Object == o;
+  return MvCompareHeld(*this, &MvTreeNode::m_Object, o, false);
 }
 
 // ---- MvRBTree
