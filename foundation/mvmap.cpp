@@ -70,11 +70,34 @@ void MvItemList::unlink(MvMapItem* item)
   item->m_Prev = item->m_Next = nullptr;
 }
 
+// ---- MvMapBase
+
+void MvMapBase::clear(MvTreeNode* n)
+{
+  if (!n)
+    return;
+  struct Drop
+  {
+    static void each(MvTreeNode* node, void* self) { static_cast<MvMapBase*>(self)->dropEntries(node); }
+  };
+  walk(n, &Drop::each, this);
+  MvRBTree::clear(n);
+}
+
+void MvMapBase::copyEntries(const MvMapBase& o)
+{
+  if (&o == this)
+    return;
+  clear();
+  for (MvMapItem* i = o.m_Order.first(); i; i = i->next())
+    putCopy(*i->object());
+}
+
 // ---- MvMap
 
 MV_IMPLEMENT_CLASS(MvMap, MvRBTree)
 
-MvMap::MvMap(const MvMap& o) : MvRBTree()
+MvMap::MvMap(const MvMap& o) : MvMapBase()
 {
   assign(o);
 }
@@ -123,30 +146,18 @@ bool MvMap::remove(const MvFindable& k)
   return true;
 }
 
-void MvMap::dropEntry(MvTreeNode* n, void* ctx)
+void MvMap::dropEntries(MvTreeNode* n)
 {
   MvMapItem* item = static_cast<MvMapItem*>(n->object());
-  static_cast<MvMap*>(ctx)->m_Order.unlink(item);
+  m_Order.unlink(item);
   delete item->object();
   item->m_Object = nullptr;
 }
 
-void MvMap::clear(MvTreeNode* n)
-{
-  if (!n)
-    return;
-  walk(n, &dropEntry, this);
-  MvRBTree::clear(n);
-}
-
 MvMap& MvMap::assign(const MvObject& other)
 {
-  const MvMap* o = dynamic_cast<const MvMap*>(&other);
-  if (!o || o == this)
-    return *this;
-  clear();
-  for (MvMapItem* i = o->m_Order.first(); i; i = i->next())
-    put(*i->object());
+  if (const MvMap* o = dynamic_cast<const MvMap*>(&other))
+    copyEntries(*o);
   return *this;
 }
 
@@ -156,11 +167,6 @@ MvFindable& MvMap::operator[](const MvFindable& k)
   if (!item)
     item = put(k);
   return *item->object();
-}
-
-MvMap::iterator MvMap::insert(const MvFindable& x)
-{
-  return iterator(put(x));
 }
 
 // ---- MvStrMap
@@ -278,7 +284,7 @@ const unsigned kGroupCapacity = 5;
 
 } // namespace
 
-MvMultimap::MvMultimap(const MvMultimap& o) : MvRBTree()
+MvMultimap::MvMultimap(const MvMultimap& o) : MvMapBase()
 {
   assign(o);
 }
@@ -379,27 +385,15 @@ bool MvMultimap::remove(const MvFindable& key, long index)
   return true;
 }
 
-void MvMultimap::dropGroup(MvTreeNode* n, void* ctx)
+void MvMultimap::dropEntries(MvTreeNode* n)
 {
-  static_cast<MvMultimap*>(ctx)->destroyGroup(static_cast<MvFindableVector*>(n->object()));
-}
-
-void MvMultimap::clear(MvTreeNode* n)
-{
-  if (!n)
-    return;
-  walk(n, &dropGroup, this);
-  MvRBTree::clear(n);
+  destroyGroup(static_cast<MvFindableVector*>(n->object()));
 }
 
 MvMultimap& MvMultimap::assign(const MvObject& other)
 {
-  const MvMultimap* o = dynamic_cast<const MvMultimap*>(&other);
-  if (!o || o == this)
-    return *this;
-  clear();
-  for (MvMapItem* i = o->m_Order.first(); i; i = i->next())
-    putValue(MvCloneAs(*i->object()));
+  if (const MvMultimap* o = dynamic_cast<const MvMultimap*>(&other))
+    copyEntries(*o);
   return *this;
 }
 
@@ -411,11 +405,6 @@ MvFindableVector& MvMultimap::operator[](const MvFindable& k)
     n = findNode(&k, &genericOrder);
   }
   return *static_cast<MvFindableVector*>(n->object());
-}
-
-MvMultimap::iterator MvMultimap::insert(const MvFindable& x)
-{
-  return iterator(put(x));
 }
 
 const MvFindableVector* MvMultimap::group(const MvFindable& key) const

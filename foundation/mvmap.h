@@ -75,19 +75,51 @@ private:
   MvMapItem* m_Item;
 };
 
-// Unique keys; the map owns copies of its entries and iterates them in insertion order.
-// Replacing the value of an entry keeps its place.
-class MvMap : public MvRBTree
+// What both maps share: the insertion-order list of their items, iteration in that order, and
+// the clearing and copying that go through it. Not a class of its own to users: no class name.
+class MvMapBase : public MvRBTree
 {
 public:
   typedef MvMapIterator iterator;
 
+  MvMapBase() = default;
+  // A copy starts empty; the concrete map copies the entries.
+  MvMapBase(const MvMapBase&) : MvRBTree() {}
+  MvMapBase& operator=(const MvMapBase&) = delete;
+  using MvRBTree::operator=;
+  using MvRBTree::clear;
+
+  // Also lets go of the entries of the nodes below `n`.
+  void clear(MvTreeNode* n) override;
+
+  // Puts a copy of `x` and answers an iterator at its item.
+  virtual iterator insert(const MvFindable& x) { return iterator(static_cast<MvMapItem*>(put(x))); }
+  virtual iterator begin() { return iterator(m_Order.first()); }
+  virtual iterator end() { return iterator(); }
+  iterator begin() const { return iterator(m_Order.first()); }
+  iterator end() const { return iterator(); }
+
+protected:
+  // Lets go of the entries node `n` holds, before the tree destroys the node.
+  virtual void dropEntries(MvTreeNode* n) = 0;
+  // Appends a copy of one entry of another map of the same kind.
+  virtual void putCopy(const MvFindable& entry) = 0;
+  // Replaces this map's entries with copies of `o`'s, in `o`'s insertion order.
+  void copyEntries(const MvMapBase& o);
+
+  MvItemList m_Order;
+};
+
+// Unique keys; the map owns copies of its entries and iterates them in insertion order.
+// Replacing the value of an entry keeps its place.
+class MvMap : public MvMapBase
+{
+public:
   MvMap() = default;
   MvMap(const MvMap& o);
   MvMap& operator=(const MvMap& o) { assign(o); return *this; }
   ~MvMap() override;
   using MvRBTree::operator=;
-  using MvRBTree::clear;
   MV_DECLARE_CLASS(MvMap);
 
   // Appends a copy of `x` as a new entry and answers its item; TBX_E_DUPLICATE_KEY when the
@@ -95,18 +127,12 @@ public:
   MvMapItem* put(const MvFindable& x) override;
   // Removes the entry whose key equals `k` (its object destroyed); false when none.
   bool remove(const MvFindable& k) override;
-  void clear(MvTreeNode* n) override;
   // Copies `other`'s entries in its insertion order (`other` must be an MvMap).
   MvMap& assign(const MvObject& other) override;
   MvMap& assign(MvObject& other) override { return assign(static_cast<const MvObject&>(other)); }
 
   // The entry for `k`; when absent, a copy of `k` is inserted first.
   virtual MvFindable& operator[](const MvFindable& k);
-  virtual iterator insert(const MvFindable& x);
-  virtual iterator begin() { return iterator(m_Order.first()); }
-  virtual iterator end() { return iterator(); }
-  iterator begin() const { return iterator(m_Order.first()); }
-  iterator end() const { return iterator(); }
 
   // The item whose key equals `k`, or null.
   MvMapItem* findItem(const MvFindable& k) const;
@@ -114,11 +140,8 @@ public:
 protected:
   MvMapItem* putEntry(MvFindable* entry, const void* probe, Order order,
                       const void* hint = nullptr);
-
-  MvItemList m_Order;
-
-private:
-  static void dropEntry(MvTreeNode* n, void* ctx);
+  void dropEntries(MvTreeNode* n) override;
+  void putCopy(const MvFindable& entry) override { put(entry); }
 };
 
 // String keys to string values, kept as MvKeyValue entries. For iteration:
@@ -152,17 +175,14 @@ private:
 
 // Several values per key. Each key's values are kept in a group (an MvFindableVector of items,
 // in insertion order); the tree stores the groups. size() counts the values.
-class MvMultimap : public MvRBTree
+class MvMultimap : public MvMapBase
 {
 public:
-  typedef MvMapIterator iterator;
-
   MvMultimap() = default;
   MvMultimap(const MvMultimap& o);
   MvMultimap& operator=(const MvMultimap& o) { assign(o); return *this; }
   ~MvMultimap() override;
   using MvRBTree::operator=;
-  using MvRBTree::clear;
   MV_DECLARE_CLASS(MvMultimap);
 
   // Appends a copy of `x` to its key's group (a new group when the key has none) and to the
@@ -174,17 +194,11 @@ public:
   // Removes the `index`-th value of `key`; false when the key has no group or no such value.
   // The key's group leaves the tree with its last value, so a later put starts a fresh one.
   virtual bool remove(const MvFindable& key, long index);
-  void clear(MvTreeNode* n) override;
   MvMultimap& assign(const MvObject& other) override;
   MvMultimap& assign(MvObject& other) override { return assign(static_cast<const MvObject&>(other)); }
 
   // The group of `k`; when absent one is added holding `k` with an empty MvString value.
   virtual MvFindableVector& operator[](const MvFindable& k);
-  virtual iterator insert(const MvFindable& x);
-  virtual iterator begin() { return iterator(m_Order.first()); }
-  virtual iterator end() { return iterator(); }
-  iterator begin() const { return iterator(m_Order.first()); }
-  iterator end() const { return iterator(); }
 
   // The group of `key` (items in insertion order), or null.
   const MvFindableVector* group(const MvFindable& key) const;
@@ -196,11 +210,8 @@ public:
 protected:
   MvMapItem* putValue(MvFindable* entry);
   void destroyGroup(MvFindableVector* group);
-
-  MvItemList m_Order;
-
-private:
-  static void dropGroup(MvTreeNode* n, void* ctx);
+  void dropEntries(MvTreeNode* n) override;
+  void putCopy(const MvFindable& entry) override { putValue(MvCloneAs(entry)); }
 };
 
 // Children of an XML element: tag -> shared object.
