@@ -21,23 +21,29 @@ P* newArray(uint64_t n)
 
 } // namespace
 
-MV_IMPLEMENT_CLASS(MvContainer, MvObject)
+// ---- MvSized, MvContainer, MvFindableContainer
 
-MvContainer& MvContainer::assign(MvObject& other)
+template <class Base, class Self>
+Self& MvSized<Base, Self>::assign(MvObject& other)
 {
-  if (MvContainer* o = dynamic_cast<MvContainer*>(&other)) {
+  if (Self* o = dynamic_cast<Self*>(&other)) {
     m_Size = o->m_Size;
     m_Capacity = o->m_Capacity;
   }
-  return *this;
+  return static_cast<Self&>(*this);
 }
 
-void MvContainer::clear()
+template <class Base, class Self>
+void MvSized<Base, Self>::clear()
 {
   m_Size = 0;
   m_Capacity = 0;
 }
 
+template class MvSized<MvObject, MvContainer>;
+template class MvSized<MvFindable, MvFindableContainer>;
+
+MV_IMPLEMENT_CLASS(MvContainer, MvObject)
 MV_IMPLEMENT_CLASS(MvFindableContainer, MvFindable)
 
 bool MvFindableContainer::operator<(const MvFindable&) const
@@ -48,21 +54,6 @@ bool MvFindableContainer::operator<(const MvFindable&) const
 bool MvFindableContainer::operator==(const MvFindable&) const
 {
   return false;
-}
-
-MvFindableContainer& MvFindableContainer::assign(MvObject& other)
-{
-  if (MvFindableContainer* o = dynamic_cast<MvFindableContainer*>(&other)) {
-    m_Size = o->m_Size;
-    m_Capacity = o->m_Capacity;
-  }
-  return *this;
-}
-
-void MvFindableContainer::clear()
-{
-  m_Size = 0;
-  m_Capacity = 0;
 }
 
 // ---- MvPtrArray

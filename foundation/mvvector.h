@@ -6,21 +6,21 @@
 
 #include "mvobject.h"
 
-class MvContainer : public MvObject
+// The size and capacity every container has, on top of `Base` (MvObject or MvFindable); `Self`
+// is the container class itself.
+template <class Base, class Self>
+class MvSized : public Base
 {
 public:
-  MvContainer() : m_Size(0), m_Capacity(0) {}
-  MvContainer(const MvContainer& o) : MvObject(o), m_Size(0), m_Capacity(0) {}
-  MvContainer& operator=(const MvContainer& o) { assign(o); return *this; }
-  using MvObject::operator=;
-  using MvObject::assign;
-  MV_DECLARE_CLASS(MvContainer);
+  MvSized() : m_Size(0), m_Capacity(0) {}
+  MvSized(const MvSized& o) : Base(o), m_Size(0), m_Capacity(0) {}
+  using Base::assign;
 
   unsigned size() const { return m_Size; }
   unsigned capacity() const { return m_Capacity; }
   // Copies the size and capacity fields only; the concrete containers override it with a
   // full copy.
-  virtual MvContainer& assign(MvObject& other);
+  virtual Self& assign(MvObject& other);
   virtual void clear();
 
 protected:
@@ -28,26 +28,28 @@ protected:
   uint32_t m_Capacity;
 };
 
-class MvFindableContainer : public MvFindable
+class MvContainer : public MvSized<MvObject, MvContainer>
 {
 public:
-  MvFindableContainer() : m_Size(0), m_Capacity(0) {}
-  MvFindableContainer(const MvFindableContainer& o) : MvFindable(o), m_Size(0), m_Capacity(0) {}
+  MvContainer() = default;
+  MvContainer(const MvContainer& o) = default;
+  MvContainer& operator=(const MvContainer& o) { assign(o); return *this; }
+  using MvObject::operator=;
+  MV_DECLARE_CLASS(MvContainer);
+};
+
+class MvFindableContainer : public MvSized<MvFindable, MvFindableContainer>
+{
+public:
+  MvFindableContainer() = default;
+  MvFindableContainer(const MvFindableContainer& o) = default;
   MvFindableContainer& operator=(const MvFindableContainer& o) { assign(o); return *this; }
   using MvFindable::operator=;
-  using MvFindable::assign;
   MV_DECLARE_CLASS(MvFindableContainer);
 
-  unsigned size() const { return m_Size; }
-  unsigned capacity() const { return m_Capacity; }
+  // A container as such has no order: both answer false.
   bool operator<(const MvFindable& o) const override;
   bool operator==(const MvFindable& o) const override;
-  virtual MvFindableContainer& assign(MvObject& other);
-  virtual void clear();
-
-protected:
-  uint32_t m_Size;
-  uint32_t m_Capacity;
 };
 
 // The pointer array of both vector kinds, on top of their container class `Base` (which holds
