@@ -34,16 +34,6 @@ MvMapItem& MvMapItem::assign(const MvObject& o)
   return *this;
 }
 
-bool MvMapItem::operator<(const MvFindable& o) const
-{
-  return MvCompareHeld(*this, &MvMapItem::m_Object, o, true);
-}
-
-bool MvMapItem::operator==(const MvFindable& o) const
-{
-  return MvCompareHeld(*this, &MvMapItem::m_Object, o, false);
-}
-
 // ---- MvItemList
 
 void MvItemList::link(MvMapItem* item)

@@ -28,8 +28,14 @@ public:
   // object becomes a copy of it (assigned in place when the item has one).
   MvMapItem& assign(const MvObject& o) override;
   virtual MvMapItem& operator=(const MvFindable& o) { return assign(o); }
-  bool operator<(const MvFindable& o) const override;
-  bool operator==(const MvFindable& o) const override;
+  bool operator<(const MvFindable& o) const override
+  {
+    return MvCompareHeld(*this, &MvMapItem::m_Object, o, true);
+  }
+  bool operator==(const MvFindable& o) const override
+  {
+    return MvCompareHeld(*this, &MvMapItem::m_Object, o, false);
+  }
 
   MvFindable* object() const { return m_Object; }
   MvMapItem* next() const { return m_Next; }

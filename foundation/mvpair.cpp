@@ -119,16 +119,6 @@ MvKeyValue& MvKeyValue::assign(const MvObject& o)
   return *this;
 }
 
-bool MvKeyValue::operator<(const MvFindable& o) const
-{
-  return MvCompareHeld(*this, &MvKeyValue::m_First, o, true);
-}
-
-bool MvKeyValue::operator==(const MvFindable& o) const
-{
-  return MvCompareHeld(*this, &MvKeyValue::m_First, o, false);
-}
-
 // ---- MvStrPtr
 
 MV_IMPLEMENT_CLASS(MvStrPtr, MvFindable)

@@ -76,16 +76,6 @@ MvTreeNode& MvTreeNode::assign(const MvObject& o)
   return *this;
 }
 
-bool MvTreeNode::operator<(const MvFindable& o) const
-{
-  return MvCompareHeld(*this, &MvTreeNode::m_Object, o, true);
-}
-
-bool MvTreeNode::operator==(const MvFindable& o) const
-{
-  return MvCompareHeld(*this, &MvTreeNode::m_Object, o, false);
-}
-
 // ---- MvRBTree
 
 MV_IMPLEMENT_CLASS(MvRBTree, MvContainer)

@@ -32,8 +32,14 @@ public:
   // Another node: this node's object is replaced by a copy of that node's object.
   MvTreeNode& assign(const MvObject& o) override;
   // Compare the objects (another node's object, or any findable itself).
-  bool operator<(const MvFindable& o) const override;
-  bool operator==(const MvFindable& o) const override;
+  bool operator<(const MvFindable& o) const override
+  {
+    return MvCompareHeld(*this, &MvTreeNode::m_Object, o, true);
+  }
+  bool operator==(const MvFindable& o) const override
+  {
+    return MvCompareHeld(*this, &MvTreeNode::m_Object, o, false);
+  }
 
   bool isRed() const { return m_Color == RED; }
   MvTreeNode* left() const { return m_Left; }

@@ -147,25 +147,9 @@ template class MvPtrArray<MvFindableContainer, const MvFindable*>;
 
 MV_IMPLEMENT_CLASS(MvVector, MvContainer)
 
-MvVector& MvVector::assign(const MvObject& other)
-{
-  const MvVector* o = MvAs<MvVector>(&other);
-  if (o && o != this)
-    copyFrom(*o);
-  return *this;
-}
-
 // ---- MvFindableVector
 
 MV_IMPLEMENT_CLASS(MvFindableVector, MvFindableContainer)
-
-MvFindableVector& MvFindableVector::assign(const MvObject& other)
-{
-  const MvFindableVector* o = MvAs<MvFindableVector>(&other);
-  if (o && o != this)
-    copyFrom(*o);
-  return *this;
-}
 
 bool MvFindableVector::operator<(const MvFindable& o) const
 {

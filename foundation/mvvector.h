@@ -85,6 +85,15 @@ protected:
   // Afterwards this array has `o`'s capacity and points to the same objects; a failure leaves
   // it unchanged.
   void copyFrom(const MvPtrArray& o);
+  // The concrete vector's assign: copies `other` when it is a Self, else leaves this unchanged.
+  template <class Self>
+  Self& assignFrom(const MvObject& other)
+  {
+    const Self* o = MvAs<Self>(&other);
+    if (o && o != this)
+      copyFrom(*o);
+    return static_cast<Self&>(*this);
+  }
 
   P* m_Items;
 };
@@ -103,7 +112,7 @@ public:
 
   // `other` must be an MvVector (anything else leaves this vector unchanged): afterwards this
   // vector has its capacity and points to the same objects.
-  MvVector& assign(const MvObject& other) override;
+  MvVector& assign(const MvObject& other) override { return assignFrom<MvVector>(other); }
   MvVector& assign(MvObject& other) override { return assign(static_cast<const MvObject&>(other)); }
 };
 
@@ -119,7 +128,10 @@ public:
   using MvFindableContainer::operator=;
   MV_DECLARE_CLASS(MvFindableVector);
 
-  MvFindableVector& assign(const MvObject& other) override;
+  MvFindableVector& assign(const MvObject& other) override
+  {
+    return assignFrom<MvFindableVector>(other);
+  }
   MvFindableVector& assign(MvObject& other) override
   {
     return assign(static_cast<const MvObject&>(other));
