@@ -62,8 +62,9 @@ public:
   static bool IsValidName(const MvString& name);
 
 private:
-  // Signs `text`, sends it to `endpoint`, parses the answer into `response` and checks its type.
-  void RoundTrip(MvStringStream& text, const MvString& endpoint, const MvString& expected,
+  // Signs the element's text, sends it to `endpoint`, parses the answer into `response` and
+  // checks its type.
+  void RoundTrip(const MvString& endpoint, const MvString& expected,
                  xmlElementPtr& response) const;
 
   TBX_Context* m_Context; // not owned
