@@ -73,7 +73,6 @@ bool xmlParser::isSpace(char c)
     return c == '\t' || c == '\n' || c == '\r' || c == ' ';
 }
 
-// Not only letters and digits, despite the name: every name byte, '.', '-' and '_' included.
 bool xmlParser::isAlnum(char c)
 {
     return xmlIsNameChar(c);
