@@ -74,11 +74,6 @@ void RequireMessage(const TBX_Message& message, long site)
 
 } // namespace
 
-bool TBX_Message::IsValidName(const MvString& name)
-{
-  return xmlIsName(name.c_str(), name.size());
-}
-
 void TBX_Message::Attach(xmlElement* element)
 {
   xmlElementPtr::operator=(element);
@@ -182,7 +177,7 @@ void TBX_Message::SetAttribute(const MvString& name, const MvString& value)
 {
   if (get() == nullptr)
     TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteSetNoElement);
-  if (!IsValidName(name))
+  if (!xmlIsName(name.c_str(), name.size()))
     TBX_THROW(TBX_E_INVALID_ARGUMENT,
               "invalid attribute name " + Quote(name) +
                   ": a name holds letters, digits, '.', '-' and '_' only",

@@ -58,9 +58,6 @@ public:
   TBX_Context* GetContext() const { return m_Context; }
   const MvString& GetKeyId() const { return m_KeyId; }
 
-  // True for a name the XML parser reads back as one attribute name.
-  static bool IsValidName(const MvString& name);
-
 private:
   // Signs the element's text, sends it to `endpoint`, parses the answer into `response` and
   // checks its type.
