@@ -1,432 +1,6 @@
 #include "mvmap.h"
 
 #include <typeinfo>
-#include <utility>
-
-namespace {
-
-// The walk from the root to a node. A red-black tree of 2^32 nodes is at most 64 levels high,
-// so the fixed depth is never reached by a sound tree; an overflow or an unexpected underflow
-// means a broken tree and throws rather than corrupting memory.
-class PathStack
-{
-public:
-  void push(MvTreeNode* n)
-  {
-    if (m_Top == kDepth)
-      throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-    m_Nodes[m_Top++] = n;
-  }
-  MvTreeNode* pop()
-  {
-    if (m_Top == 0)
-      throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-    return m_Nodes[--m_Top];
-  }
-  // The node on top, or null when the stack is empty (the parent of the root).
-  MvTreeNode* top() const { return m_Top ? m_Nodes[m_Top - 1] : nullptr; }
-  bool empty() const { return m_Top == 0; }
-
-private:
-  enum { kDepth = 130 };
-  MvTreeNode* m_Nodes[kDepth];
-  unsigned m_Top = 0;
-};
-
-bool isRed(const MvTreeNode* n)
-{
-  return n && n->isRed();
-}
-
-template <class T>
-const T* as(const MvObject* o)
-{
-  return MvAs<T>(o);
-}
-
-} // namespace
-
-long ROUND_LOG(long n)
-{
-  long count = -1;
-  do {
-    n /= 2;
-    ++count;
-  } while (n != 0);
-  return count;
-}
-
-// ---- MvTreeNode
-
-MV_IMPLEMENT_CLASS(MvTreeNode, MvFindable)
-
-MvTreeNode::MvTreeNode(const MvTreeNode& o)
-  : MvFindable(o), m_Color(RED), m_Left(nullptr), m_Right(nullptr), m_Object(nullptr)
-{
-  if (o.m_Object)
-    m_Object = MvCloneAs(*o.m_Object);
-}
-
-MvTreeNode::~MvTreeNode()
-{
-  delete m_Object;
-}
-
-MvTreeNode& MvTreeNode::assign(const MvObject& o)
-{
-  const MvTreeNode* n = dynamic_cast<const MvTreeNode*>(&o);
-  if (!n || n == this)
-    return *this;
-  MvFindable* copy = n->m_Object ? MvCloneAs(*n->m_Object) : nullptr;
-  delete m_Object;
-  m_Object = copy;
-  return *this;
-}
-
-bool MvTreeNode::operator<(const MvFindable& o) const
-{
-  if (!m_Object)
-    return false;
-  if (const MvTreeNode* n = as<MvTreeNode>(&o))
-    return n->m_Object && *m_Object < *n->m_Object;
-  return *m_Object < o;
-}
-
-bool MvTreeNode::operator==(const MvFindable& o) const
-{
-  if (!m_Object)
-    return false;
-  if (const MvTreeNode* n = as<MvTreeNode>(&o))
-    return n->m_Object && *m_Object == *n->m_Object;
-  return *m_Object == o;
-}
-
-// ---- MvRBTree
-
-MV_IMPLEMENT_CLASS(MvRBTree, MvContainer)
-
-MvRBTree::MvRBTree(const MvRBTree& o) : MvContainer(), m_Root(nullptr)
-{
-  assign(o);
-}
-
-MvRBTree::~MvRBTree()
-{
-  MvRBTree::clear(m_Root);
-}
-
-int MvRBTree::genericOrder(const void* probe, const MvTreeNode& node)
-{
-  const MvFindable& x = *static_cast<const MvFindable*>(probe);
-  const MvFindable& stored = *node.object();
-  if (stored == x)
-    return 0;
-  return x < stored ? -1 : 1;
-}
-
-MvTreeNode* MvRBTree::findNode(const void* probe, Order order) const
-{
-  MvTreeNode* n = m_Root;
-  while (n) {
-    const int c = order(probe, *n);
-    if (c == 0)
-      return n;
-    n = c < 0 ? n->m_Left : n->m_Right;
-  }
-  return nullptr;
-}
-
-MvFindable* MvRBTree::find(const MvFindable& x) const
-{
-  MvTreeNode* n = findNode(&x, &genericOrder);
-  return n ? n->m_Object : nullptr;
-}
-
-MvFindable* MvRBTree::put(const MvFindable& x)
-{
-  MvFindable* copy = MvCloneAs(x);
-  return putOwned(copy, copy, &genericOrder);
-}
-
-MvFindable* MvRBTree::putOwned(MvFindable* owned, const void* probe, Order order,
-                               const void* hint)
-{
-  PathStack path;
-  MvTreeNode* node = nullptr;
-  int side = 0;
-  try {
-    for (MvTreeNode* n = m_Root; n;) {
-      side = order(probe, *n);
-      if (side == 0)
-        throw MVFC_Exception(TBX_E_DUPLICATE_KEY);
-      path.push(n);
-      n = side < 0 ? n->m_Left : n->m_Right;
-    }
-    node = new (std::nothrow) MvTreeNode(owned);
-    if (!node)
-      throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
-    node->m_Hint = hint;
-  } catch (...) {
-    delete owned;
-    throw;
-  }
-
-  MvTreeNode* parent = path.top();
-  if (!parent)
-    m_Root = node;
-  else if (side < 0)
-    parent->m_Left = node;
-  else
-    parent->m_Right = node;
-  ++m_Size;
-
-  // Climb while the node under repair and its parent are both red. The parent of a red node is
-  // never the root (the root is black), so a grandparent is always on the stack.
-  MvTreeNode* x = node;
-  while (!path.empty()) {
-    MvTreeNode* p = path.pop();
-    if (!p->isRed())
-      break;
-    MvTreeNode* g = path.pop();
-    const bool leftSide = p == g->m_Left;
-    MvTreeNode* uncle = leftSide ? g->m_Right : g->m_Left;
-    if (isRed(uncle)) {
-      p->m_Color = MvTreeNode::BLACK;
-      uncle->m_Color = MvTreeNode::BLACK;
-      g->m_Color = MvTreeNode::RED;
-      x = g;
-      continue;
-    }
-    if (leftSide) {
-      if (x == p->m_Right) { // inner side: rotate it outward first
-        p->m_Right = x->m_Left;
-        x->m_Left = p;
-        g->m_Left = x;
-        p = x;
-      }
-      g->m_Left = p->m_Right;
-      p->m_Right = g;
-    } else {
-      if (x == p->m_Left) {
-        p->m_Left = x->m_Right;
-        x->m_Right = p;
-        g->m_Right = x;
-        p = x;
-      }
-      g->m_Right = p->m_Left;
-      p->m_Left = g;
-    }
-    p->m_Color = MvTreeNode::BLACK;
-    g->m_Color = MvTreeNode::RED;
-    replaceChild(path.top(), g, p);
-    break;
-  }
-  m_Root->m_Color = MvTreeNode::BLACK;
-  return owned;
-}
-
-void MvRBTree::replaceChild(MvTreeNode* parent, MvTreeNode* old, MvTreeNode* by)
-{
-  if (!parent)
-    m_Root = by;
-  else if (parent->m_Left == old)
-    parent->m_Left = by;
-  else
-    parent->m_Right = by;
-}
-
-bool MvRBTree::remove(const MvFindable& x)
-{
-  MvFindable* object = take(&x, &genericOrder);
-  delete object;
-  return object != nullptr;
-}
-
-MvFindable* MvRBTree::take(const void* probe, Order order)
-{
-  PathStack path;
-  MvTreeNode* z = m_Root;
-  while (z) {
-    path.push(z);
-    const int c = order(probe, *z);
-    if (c == 0)
-      break;
-    z = c < 0 ? z->m_Left : z->m_Right;
-  }
-  if (!z)
-    return nullptr;
-
-  // With two children, the in-order successor's node leaves the tree instead; the two nodes
-  // swap objects, so every other stored object keeps its address.
-  if (z->m_Left && z->m_Right) {
-    MvTreeNode* y = z->m_Right;
-    path.push(y);
-    while (y->m_Left) {
-      y = y->m_Left;
-      path.push(y);
-    }
-    std::swap(z->m_Object, y->m_Object);
-    std::swap(z->m_Hint, y->m_Hint);
-    z = y;
-  }
-
-  path.pop(); // z
-  MvTreeNode* x = z->m_Left ? z->m_Left : z->m_Right;
-  replaceChild(path.top(), z, x);
-  const bool removedBlack = !z->isRed();
-  MvFindable* object = z->m_Object;
-  z->m_Object = nullptr;
-  delete z;
-  --m_Size;
-  if (!removedBlack)
-    return object;
-
-  // x carries an extra black; the stack holds the path from the root to x's parent.
-  while (x != m_Root && !isRed(x)) {
-    MvTreeNode* p = path.top();
-    if (!p)
-      throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-    if (x == p->m_Left) {
-      MvTreeNode* w = p->m_Right;
-      if (!w)
-        throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-      if (w->isRed()) {
-        w->m_Color = MvTreeNode::BLACK;
-        p->m_Color = MvTreeNode::RED;
-        path.pop();
-        p->m_Right = w->m_Left;
-        w->m_Left = p;
-        replaceChild(path.top(), p, w);
-        path.push(w);
-        path.push(p);
-        w = p->m_Right;
-      }
-      if (!isRed(w->m_Left) && !isRed(w->m_Right)) {
-        w->m_Color = MvTreeNode::RED;
-        x = path.pop();
-        continue;
-      }
-      if (!isRed(w->m_Right)) {
-        MvTreeNode* l = w->m_Left;
-        l->m_Color = MvTreeNode::BLACK;
-        w->m_Color = MvTreeNode::RED;
-        w->m_Left = l->m_Right;
-        l->m_Right = w;
-        p->m_Right = l;
-        w = l;
-      }
-      w->m_Color = p->m_Color;
-      p->m_Color = MvTreeNode::BLACK;
-      w->m_Right->m_Color = MvTreeNode::BLACK;
-      path.pop();
-      p->m_Right = w->m_Left;
-      w->m_Left = p;
-      replaceChild(path.top(), p, w);
-    } else {
-      MvTreeNode* w = p->m_Left;
-      if (!w)
-        throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-      if (w->isRed()) {
-        w->m_Color = MvTreeNode::BLACK;
-        p->m_Color = MvTreeNode::RED;
-        path.pop();
-        p->m_Left = w->m_Right;
-        w->m_Right = p;
-        replaceChild(path.top(), p, w);
-        path.push(w);
-        path.push(p);
-        w = p->m_Left;
-      }
-      if (!isRed(w->m_Left) && !isRed(w->m_Right)) {
-        w->m_Color = MvTreeNode::RED;
-        x = path.pop();
-        continue;
-      }
-      if (!isRed(w->m_Left)) {
-        MvTreeNode* r = w->m_Right;
-        r->m_Color = MvTreeNode::BLACK;
-        w->m_Color = MvTreeNode::RED;
-        w->m_Right = r->m_Left;
-        r->m_Left = w;
-        p->m_Left = r;
-        w = r;
-      }
-      w->m_Color = p->m_Color;
-      p->m_Color = MvTreeNode::BLACK;
-      w->m_Left->m_Color = MvTreeNode::BLACK;
-      path.pop();
-      p->m_Left = w->m_Right;
-      w->m_Right = p;
-      replaceChild(path.top(), p, w);
-    }
-    x = m_Root;
-  }
-  if (x)
-    x->m_Color = MvTreeNode::BLACK;
-  return object;
-}
-
-void MvRBTree::clear(MvTreeNode* n)
-{
-  if (!n)
-    return;
-  if (n != m_Root) {
-    // A subtree: cut it from its parent first. The path to it is found through its object.
-    MvTreeNode* parent = nullptr;
-    for (MvTreeNode* c = m_Root; c && c != n;) {
-      parent = c;
-      c = genericOrder(n->m_Object, *c) < 0 ? c->m_Left : c->m_Right;
-    }
-    if (!parent || (parent->m_Left != n && parent->m_Right != n))
-      return; // not a node of this tree
-    replaceChild(parent, n, nullptr);
-  } else {
-    m_Root = nullptr;
-  }
-  // Destroys without a stack: rotate left children up until a node has none, then drop it.
-  uint32_t dropped = 0;
-  while (n) {
-    if (MvTreeNode* l = n->m_Left) {
-      n->m_Left = l->m_Right;
-      l->m_Right = n;
-      n = l;
-    } else {
-      MvTreeNode* r = n->m_Right;
-      delete n;
-      ++dropped;
-      n = r;
-    }
-  }
-  m_Size = m_Root ? m_Size - dropped : 0;
-}
-
-void MvRBTree::walk(MvTreeNode* n, void (*fn)(MvTreeNode*, void*), void* ctx) const
-{
-  PathStack path;
-  while (n || !path.empty()) {
-    while (n) {
-      path.push(n);
-      n = n->m_Left;
-    }
-    n = path.pop();
-    fn(n, ctx);
-    n = n->m_Right;
-  }
-}
-
-MvRBTree& MvRBTree::assign(const MvObject& other)
-{
-  const MvRBTree* o = dynamic_cast<const MvRBTree*>(&other);
-  if (!o || o == this)
-    return *this;
-  clear();
-  struct Copy
-  {
-    static void each(MvTreeNode* n, void* self) { static_cast<MvRBTree*>(self)->put(*n->object()); }
-  };
-  o->walk(o->m_Root, &Copy::each, this);
-  return *this;
-}
 
 // ---- MvMapItem
 
@@ -444,7 +18,7 @@ MvMapItem& MvMapItem::assign(const MvObject& o)
 {
   if (&o == this)
     return *this;
-  if (const MvMapItem* item = as<MvMapItem>(&o)) {
+  if (const MvMapItem* item = MvAs<MvMapItem>(&o)) {
     m_Object = item->m_Object;
     m_Prev = item->m_Prev;
     m_Next = item->m_Next;
@@ -460,39 +34,9 @@ MvMapItem& MvMapItem::assign(const MvObject& o)
   return *this;
 }
 
-bool MvMapItem::operator<(const MvFindable& o) const
-{
-  if (!m_Object)
-    return false;
-  if (const MvMapItem* item = as<MvMapItem>(&o))
-    return item->m_Object && *m_Object < *item->m_Object;
-  return *m_Object < o;
-}
+// ---- MvItemList
 
-bool MvMapItem::operator==(const MvFindable& o) const
-{
-  if (!m_Object)
-    return false;
-  if (const MvMapItem* item = as<MvMapItem>(&o))
-    return item->m_Object && *m_Object == *item->m_Object;
-  return *m_Object == o;
-}
-
-// ---- MvMap
-
-MV_IMPLEMENT_CLASS(MvMap, MvRBTree)
-
-MvMap::MvMap(const MvMap& o) : MvRBTree(), m_First(nullptr), m_Last(nullptr)
-{
-  assign(o);
-}
-
-MvMap::~MvMap()
-{
-  clear();
-}
-
-void MvMap::link(MvMapItem* item)
+void MvItemList::link(MvMapItem* item)
 {
   item->m_Prev = m_Last;
   item->m_Next = nullptr;
@@ -503,7 +47,7 @@ void MvMap::link(MvMapItem* item)
   m_Last = item;
 }
 
-void MvMap::unlink(MvMapItem* item)
+void MvItemList::unlink(MvMapItem* item)
 {
   if (m_First == item)
     m_First = item->m_Next;
@@ -514,6 +58,43 @@ void MvMap::unlink(MvMapItem* item)
   if (item->m_Next)
     item->m_Next->m_Prev = item->m_Prev;
   item->m_Prev = item->m_Next = nullptr;
+}
+
+// ---- MvMapBase
+
+void MvMapBase::clear(MvTreeNode* n)
+{
+  if (!n)
+    return;
+  struct Drop
+  {
+    static void each(MvTreeNode* node, void* self) { static_cast<MvMapBase*>(self)->dropEntries(node); }
+  };
+  walk(n, &Drop::each, this);
+  MvRBTree::clear(n);
+}
+
+void MvMapBase::copyEntries(const MvMapBase& o)
+{
+  if (&o == this)
+    return;
+  clear();
+  for (MvMapItem* i = o.m_Order.first(); i; i = i->next())
+    putCopy(*i->object());
+}
+
+// ---- MvMap
+
+MV_IMPLEMENT_CLASS(MvMap, MvRBTree)
+
+MvMap::MvMap(const MvMap& o) : MvMapBase()
+{
+  assign(o);
+}
+
+MvMap::~MvMap()
+{
+  clear();
 }
 
 MvMapItem* MvMap::putEntry(MvFindable* entry, const void* probe, Order order, const void* hint)
@@ -529,7 +110,7 @@ MvMapItem* MvMap::putEntry(MvFindable* entry, const void* probe, Order order, co
     delete entry; // the item itself went with the failed put
     throw;
   }
-  link(item);
+  m_Order.link(item);
   return item;
 }
 
@@ -549,36 +130,24 @@ bool MvMap::remove(const MvFindable& k)
   MvMapItem* item = static_cast<MvMapItem*>(take(&k, &genericOrder));
   if (!item)
     return false;
-  unlink(item);
+  m_Order.unlink(item);
   delete item->object();
   delete item;
   return true;
 }
 
-void MvMap::dropEntry(MvTreeNode* n, void* ctx)
+void MvMap::dropEntries(MvTreeNode* n)
 {
   MvMapItem* item = static_cast<MvMapItem*>(n->object());
-  static_cast<MvMap*>(ctx)->unlink(item);
+  m_Order.unlink(item);
   delete item->object();
   item->m_Object = nullptr;
 }
 
-void MvMap::clear(MvTreeNode* n)
-{
-  if (!n)
-    return;
-  walk(n, &dropEntry, this);
-  MvRBTree::clear(n);
-}
-
 MvMap& MvMap::assign(const MvObject& other)
 {
-  const MvMap* o = dynamic_cast<const MvMap*>(&other);
-  if (!o || o == this)
-    return *this;
-  clear();
-  for (MvMapItem* i = o->m_First; i; i = i->next())
-    put(*i->object());
+  if (const MvMap* o = dynamic_cast<const MvMap*>(&other))
+    copyEntries(*o);
   return *this;
 }
 
@@ -588,11 +157,6 @@ MvFindable& MvMap::operator[](const MvFindable& k)
   if (!item)
     item = put(k);
   return *item->object();
-}
-
-MvMap::iterator MvMap::insert(const MvFindable& x)
-{
-  return iterator(put(x));
 }
 
 // ---- MvStrMap
@@ -614,7 +178,7 @@ const MvString& keyString(const MvKeyValue& kv)
 
 bool isStringPair(const MvFindable& x)
 {
-  const MvKeyValue* kv = as<MvKeyValue>(&x);
+  const MvKeyValue* kv = MvAs<MvKeyValue>(&x);
   if (!kv)
     return false;
   // Bound first: clang refuses a function call inside typeid under -Werror.
@@ -683,8 +247,8 @@ const MvString* MvStrMap::lookup(const MvString& key) const
 
 const MvString& MvStrMap::key(iterator it)
 {
-  const MvKeyValue* kv = as<MvKeyValue>(it.item()->object());
-  const MvString* k = kv ? as<MvString>(&kv->first()) : nullptr;
+  const MvKeyValue* kv = MvAs<MvKeyValue>(it.item()->object());
+  const MvString* k = kv ? MvAs<MvString>(&kv->first()) : nullptr;
   if (!k)
     throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
   return *k;
@@ -692,8 +256,8 @@ const MvString& MvStrMap::key(iterator it)
 
 MvString& MvStrMap::value(iterator it)
 {
-  MvKeyValue* kv = const_cast<MvKeyValue*>(as<MvKeyValue>(it.item()->object()));
-  MvString* v = kv ? const_cast<MvString*>(as<MvString>(&kv->second())) : nullptr;
+  MvKeyValue* kv = const_cast<MvKeyValue*>(MvAs<MvKeyValue>(it.item()->object()));
+  MvString* v = kv ? const_cast<MvString*>(MvAs<MvString>(&kv->second())) : nullptr;
   if (!v)
     throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
   return *v;
@@ -710,7 +274,7 @@ const unsigned kGroupCapacity = 5;
 
 } // namespace
 
-MvMultimap::MvMultimap(const MvMultimap& o) : MvRBTree(), m_First(nullptr), m_Last(nullptr)
+MvMultimap::MvMultimap(const MvMultimap& o) : MvMapBase()
 {
   assign(o);
 }
@@ -718,30 +282,6 @@ MvMultimap::MvMultimap(const MvMultimap& o) : MvRBTree(), m_First(nullptr), m_La
 MvMultimap::~MvMultimap()
 {
   clear();
-}
-
-void MvMultimap::link(MvMapItem* item)
-{
-  item->m_Prev = m_Last;
-  item->m_Next = nullptr;
-  if (m_Last)
-    m_Last->m_Next = item;
-  else
-    m_First = item;
-  m_Last = item;
-}
-
-void MvMultimap::unlink(MvMapItem* item)
-{
-  if (m_First == item)
-    m_First = item->m_Next;
-  if (m_Last == item)
-    m_Last = item->m_Prev;
-  if (item->m_Prev)
-    item->m_Prev->m_Next = item->m_Next;
-  if (item->m_Next)
-    item->m_Next->m_Prev = item->m_Prev;
-  item->m_Prev = item->m_Next = nullptr;
 }
 
 MvMapItem* MvMultimap::putValue(MvFindable* entry)
@@ -771,13 +311,13 @@ MvMapItem* MvMultimap::putValue(MvFindable* entry)
     delete entry;
     throw;
   }
-  link(item);
+  m_Order.link(item);
   return item;
 }
 
 MvMapItem* MvMultimap::put(const MvFindable& x)
 {
-  const MvFindableVector* v = as<MvFindableVector>(&x);
+  const MvFindableVector* v = MvAs<MvFindableVector>(&x);
   if (!v)
     return putValue(MvCloneAs(x));
   if (v->size() == 0)
@@ -797,7 +337,7 @@ void MvMultimap::destroyGroup(MvFindableVector* group)
 {
   for (unsigned i = 0; i < group->size(); ++i) {
     MvMapItem* item = const_cast<MvMapItem*>(static_cast<const MvMapItem*>(group->at(i)));
-    unlink(item);
+    m_Order.unlink(item);
     delete item->object();
     delete item;
   }
@@ -829,33 +369,21 @@ bool MvMultimap::remove(const MvFindable& key, long index)
     const_cast<MvMapItem*>(static_cast<const MvMapItem*>(group->at(static_cast<unsigned>(index))));
   group->remove(static_cast<unsigned>(index));
   --m_Size;
-  unlink(item);
+  m_Order.unlink(item);
   delete item->object();
   delete item;
   return true;
 }
 
-void MvMultimap::dropGroup(MvTreeNode* n, void* ctx)
+void MvMultimap::dropEntries(MvTreeNode* n)
 {
-  static_cast<MvMultimap*>(ctx)->destroyGroup(static_cast<MvFindableVector*>(n->object()));
-}
-
-void MvMultimap::clear(MvTreeNode* n)
-{
-  if (!n)
-    return;
-  walk(n, &dropGroup, this);
-  MvRBTree::clear(n);
+  destroyGroup(static_cast<MvFindableVector*>(n->object()));
 }
 
 MvMultimap& MvMultimap::assign(const MvObject& other)
 {
-  const MvMultimap* o = dynamic_cast<const MvMultimap*>(&other);
-  if (!o || o == this)
-    return *this;
-  clear();
-  for (MvMapItem* i = o->m_First; i; i = i->next())
-    putValue(MvCloneAs(*i->object()));
+  if (const MvMultimap* o = dynamic_cast<const MvMultimap*>(&other))
+    copyEntries(*o);
   return *this;
 }
 
@@ -867,11 +395,6 @@ MvFindableVector& MvMultimap::operator[](const MvFindable& k)
     n = findNode(&k, &genericOrder);
   }
   return *static_cast<MvFindableVector*>(n->object());
-}
-
-MvMultimap::iterator MvMultimap::insert(const MvFindable& x)
-{
-  return iterator(put(x));
 }
 
 const MvFindableVector* MvMultimap::group(const MvFindable& key) const
@@ -912,5 +435,5 @@ MvStrPtrMultimap::iterator MvStrPtrMultimap::insert(const MvStrPtr& e)
 
 MvStrPtr* MvStrPtrMultimap::entry(const MvString& key, long index) const
 {
-  return const_cast<MvStrPtr*>(as<MvStrPtr>(at(key, index)));
+  return const_cast<MvStrPtr*>(MvAs<MvStrPtr>(at(key, index)));
 }

@@ -138,6 +138,25 @@ const T* MvAs(const MvObject* o)
   return dynamic_cast<const T*>(o);
 }
 
+// The order of a findable that stands for an object it holds in `held` (a tree node, a map
+// item, a key and value pair): against another W the two held objects compare, against any
+// other findable the held object compares with it. Without an object it is below nothing and
+// equal to nothing. `less` chooses operator< over operator==.
+template <class W>
+bool MvCompareHeld(const W& self, MvFindable* W::*held, const MvFindable& o, bool less)
+{
+  const MvFindable* mine = self.*held;
+  if (!mine)
+    return false;
+  const MvFindable* other = &o;
+  if (const W* w = MvAs<W>(&o)) {
+    other = w->*held;
+    if (!other)
+      return false;
+  }
+  return less ? *mine < *other : *mine == *other;
+}
+
 // A new object of `o`'s dynamic class holding a copy of its state; the caller owns it.
 MvObject* MvClone(const MvObject& o);
 template <class T>

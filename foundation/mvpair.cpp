@@ -119,24 +119,6 @@ MvKeyValue& MvKeyValue::assign(const MvObject& o)
   return *this;
 }
 
-bool MvKeyValue::operator<(const MvFindable& o) const
-{
-  if (!m_First)
-    return false;
-  if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o))
-    return kv->m_First && *m_First < *kv->m_First;
-  return *m_First < o;
-}
-
-bool MvKeyValue::operator==(const MvFindable& o) const
-{
-  if (!m_First)
-    return false;
-  if (const MvKeyValue* kv = MvAs<MvKeyValue>(&o))
-    return kv->m_First && *m_First == *kv->m_First;
-  return *m_First == o;
-}
-
 // ---- MvStrPtr
 
 MV_IMPLEMENT_CLASS(MvStrPtr, MvFindable)

@@ -57,8 +57,14 @@ public:
   // Another MvKeyValue: both parts become copies of its parts. Anything else: the value
   // becomes a copy of it.
   MvKeyValue& assign(const MvObject& o) override;
-  bool operator<(const MvFindable& o) const override;
-  bool operator==(const MvFindable& o) const override;
+  bool operator<(const MvFindable& o) const override
+  {
+    return MvCompareHeld(*this, &MvKeyValue::m_First, o, true);
+  }
+  bool operator==(const MvFindable& o) const override
+  {
+    return MvCompareHeld(*this, &MvKeyValue::m_First, o, false);
+  }
 
   MvFindable& first() { return *m_First; }
   const MvFindable& first() const { return *m_First; }

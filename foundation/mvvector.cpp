@@ -19,66 +19,31 @@ P* newArray(uint64_t n)
   return a;
 }
 
-// Shared by both vector kinds: makes room for `n` pointers, keeping the old array on failure.
-template <class P>
-void growArray(P*& items, uint32_t size, uint32_t& capacity, unsigned n)
-{
-  if (capacity >= n)
-    return;
-  const uint64_t slots = uint64_t(n) + kSpareSlots;
-  if (slots > UINT32_MAX)
-    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
-  P* a = newArray<P>(slots);
-  if (size)
-    std::memcpy(a, items, size * sizeof(P));
-  std::free(items);
-  items = a;
-  capacity = static_cast<uint32_t>(slots);
-}
-
-template <class P>
-void removeAt(P* items, uint32_t& size, unsigned i)
-{
-  if (i >= size)
-    throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-  std::memmove(items + i, items + i + 1, (size - i - 1) * sizeof(P));
-  items[--size] = nullptr;
-}
-
-// Replaces (items, size, capacity) with a copy of another vector's, allocating first so that
-// a failure leaves the target unchanged.
-template <class P>
-void copyArray(P*& items, uint32_t& size, uint32_t& capacity, P* const from, uint32_t fromSize,
-               uint32_t fromCapacity)
-{
-  P* a = newArray<P>(fromCapacity);
-  if (fromSize)
-    std::memcpy(a, from, fromSize * sizeof(P));
-  std::free(items);
-  items = a;
-  size = fromSize;
-  capacity = fromCapacity;
-}
-
 } // namespace
 
-MV_IMPLEMENT_CLASS(MvContainer, MvObject)
+// ---- MvSized, MvContainer, MvFindableContainer
 
-MvContainer& MvContainer::assign(MvObject& other)
+template <class Base, class Self>
+Self& MvSized<Base, Self>::assign(MvObject& other)
 {
-  if (MvContainer* o = dynamic_cast<MvContainer*>(&other)) {
+  if (Self* o = dynamic_cast<Self*>(&other)) {
     m_Size = o->m_Size;
     m_Capacity = o->m_Capacity;
   }
-  return *this;
+  return static_cast<Self&>(*this);
 }
 
-void MvContainer::clear()
+template <class Base, class Self>
+void MvSized<Base, Self>::clear()
 {
   m_Size = 0;
   m_Capacity = 0;
 }
 
+template class MvSized<MvObject, MvContainer>;
+template class MvSized<MvFindable, MvFindableContainer>;
+
+MV_IMPLEMENT_CLASS(MvContainer, MvObject)
 MV_IMPLEMENT_CLASS(MvFindableContainer, MvFindable)
 
 bool MvFindableContainer::operator<(const MvFindable&) const
@@ -91,122 +56,100 @@ bool MvFindableContainer::operator==(const MvFindable&) const
   return false;
 }
 
-MvFindableContainer& MvFindableContainer::assign(MvObject& other)
+// ---- MvPtrArray
+
+template <class Base, class P>
+MvPtrArray<Base, P>::MvPtrArray(unsigned n) : m_Items(nullptr)
 {
-  if (MvFindableContainer* o = dynamic_cast<MvFindableContainer*>(&other)) {
-    m_Size = o->m_Size;
-    m_Capacity = o->m_Capacity;
-  }
-  return *this;
+  m_Items = newArray<P>(n);
+  this->m_Capacity = n;
 }
 
-void MvFindableContainer::clear()
+template <class Base, class P>
+MvPtrArray<Base, P>::~MvPtrArray()
 {
-  m_Size = 0;
-  m_Capacity = 0;
+  std::free(m_Items);
 }
+
+template <class Base, class P>
+void MvPtrArray<Base, P>::copyFrom(const MvPtrArray& o)
+{
+  P* a = newArray<P>(o.m_Capacity);
+  if (o.m_Size)
+    std::memcpy(a, o.m_Items, o.m_Size * sizeof(P));
+  std::free(m_Items);
+  m_Items = a;
+  this->m_Size = o.m_Size;
+  this->m_Capacity = o.m_Capacity;
+}
+
+template <class Base, class P>
+void MvPtrArray<Base, P>::clear()
+{
+  std::free(m_Items);
+  m_Items = nullptr;
+  Base::clear();
+}
+
+template <class Base, class P>
+void MvPtrArray<Base, P>::push_back(P p)
+{
+  grow(this->m_Size + 1);
+  m_Items[this->m_Size++] = p;
+}
+
+template <class Base, class P>
+void MvPtrArray<Base, P>::pop_back()
+{
+  if (this->m_Size)
+    m_Items[--this->m_Size] = nullptr;
+}
+
+template <class Base, class P>
+P MvPtrArray<Base, P>::at(unsigned i) const
+{
+  if (i >= this->m_Size)
+    throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
+  return m_Items[i];
+}
+
+template <class Base, class P>
+void MvPtrArray<Base, P>::remove(unsigned i)
+{
+  uint32_t& size = this->m_Size;
+  if (i >= size)
+    throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
+  std::memmove(m_Items + i, m_Items + i + 1, (size - i - 1) * sizeof(P));
+  m_Items[--size] = nullptr;
+}
+
+// Keeps the old array when the new one cannot be had.
+template <class Base, class P>
+void MvPtrArray<Base, P>::grow(unsigned n)
+{
+  if (this->m_Capacity >= n)
+    return;
+  const uint64_t slots = uint64_t(n) + kSpareSlots;
+  if (slots > UINT32_MAX)
+    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+  P* a = newArray<P>(slots);
+  if (this->m_Size)
+    std::memcpy(a, m_Items, this->m_Size * sizeof(P));
+  std::free(m_Items);
+  m_Items = a;
+  this->m_Capacity = static_cast<uint32_t>(slots);
+}
+
+template class MvPtrArray<MvContainer, MvObject*>;
+template class MvPtrArray<MvFindableContainer, const MvFindable*>;
 
 // ---- MvVector
 
 MV_IMPLEMENT_CLASS(MvVector, MvContainer)
 
-MvVector::MvVector(unsigned n) : m_Items(nullptr)
-{
-  m_Items = newArray<MvObject*>(n);
-  m_Capacity = n;
-}
-
-MvVector::MvVector(const MvVector& o) : MvContainer(o), m_Items(nullptr)
-{
-  assign(o);
-}
-
-MvVector::~MvVector()
-{
-  std::free(m_Items);
-}
-
-MvVector& MvVector::assign(const MvObject& other)
-{
-  const MvVector* o = MvAs<MvVector>(&other);
-  if (!o || o == this)
-    return *this;
-  copyArray(m_Items, m_Size, m_Capacity, o->m_Items, o->m_Size, o->m_Capacity);
-  return *this;
-}
-
-void MvVector::clear()
-{
-  std::free(m_Items);
-  m_Items = nullptr;
-  MvContainer::clear();
-}
-
-void MvVector::push_back(MvObject* p)
-{
-  grow(m_Size + 1);
-  m_Items[m_Size++] = p;
-}
-
-void MvVector::pop_back()
-{
-  if (m_Size)
-    m_Items[--m_Size] = nullptr;
-}
-
-MvObject* MvVector::at(unsigned i) const
-{
-  if (i >= m_Size)
-    throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-  return m_Items[i];
-}
-
-void MvVector::remove(unsigned i)
-{
-  removeAt(m_Items, m_Size, i);
-}
-
-void MvVector::grow(unsigned n)
-{
-  growArray(m_Items, m_Size, m_Capacity, n);
-}
-
 // ---- MvFindableVector
 
 MV_IMPLEMENT_CLASS(MvFindableVector, MvFindableContainer)
-
-MvFindableVector::MvFindableVector(unsigned n) : m_Items(nullptr)
-{
-  m_Items = newArray<const MvFindable*>(n);
-  m_Capacity = n;
-}
-
-MvFindableVector::MvFindableVector(const MvFindableVector& o)
-  : MvFindableContainer(o), m_Items(nullptr)
-{
-  assign(o);
-}
-
-MvFindableVector::~MvFindableVector()
-{
-  std::free(m_Items);
-}
-
-MvFindableVector& MvFindableVector::assign(const MvObject& other)
-{
-  const MvFindableVector* o = MvAs<MvFindableVector>(&other);
-  if (!o || o == this)
-    return *this;
-  copyArray(m_Items, m_Size, m_Capacity, o->m_Items, o->m_Size, o->m_Capacity);
-  return *this;
-}
-
-void MvFindableVector::clear()
-{
-  std::free(m_Items);
-  m_Items = nullptr;
-  MvFindableContainer::clear();
-}
 
 bool MvFindableVector::operator<(const MvFindable& o) const
 {
@@ -227,35 +170,6 @@ bool MvFindableVector::operator==(const MvFindable& o) const
   if (m_Size == 0 || v->m_Size == 0)
     return m_Size == v->m_Size;
   return *m_Items[0] == *v->m_Items[0];
-}
-
-void MvFindableVector::push_back(const MvFindable* p)
-{
-  grow(m_Size + 1);
-  m_Items[m_Size++] = p;
-}
-
-void MvFindableVector::pop_back()
-{
-  if (m_Size)
-    m_Items[--m_Size] = nullptr;
-}
-
-const MvFindable* MvFindableVector::at(unsigned i) const
-{
-  if (i >= m_Size)
-    throw MVFC_Exception(TBX_E_OUT_OF_RANGE);
-  return m_Items[i];
-}
-
-void MvFindableVector::remove(unsigned i)
-{
-  removeAt(m_Items, m_Size, i);
-}
-
-void MvFindableVector::grow(unsigned n)
-{
-  growArray(m_Items, m_Size, m_Capacity, n);
 }
 
 // ---- MvStack

@@ -1,5 +1,6 @@
 /*
- * xmlElement.h - the XML element tree, its text form, and the attribute and path helpers.
+ * xmlElement.h - the XML element tree and its text form (with the codecs of xmlCodec.h and the
+ * path helpers of xmlPath.h, which callers reach through this header).
  *
  * Ownership: elements are reference counted. A parent holds one reference to each child; a
  * caller that receives an element through an `xmlElement**` (getChild, getParent,
@@ -26,6 +27,8 @@
 #include "mvobject.h"
 #include "mvpair.h"
 #include "mvstring.h"
+#include "xmlCodec.h"
+#include "xmlPath.h"
 
 class xmlElementEnum;
 class xmlParser;
@@ -139,57 +142,42 @@ private:
     T* m_Slot = nullptr;
 };
 
-/* A reference-holding pointer to an element. */
-class xmlElementPtr : public MvPtr {
+/* A reference-holding pointer to a T; Self is the derived pointer class (xmlElementPtr, xmlEnumPtr),
+ * which adds only its class name. */
+template <class T, class Self>
+class xmlTypedPtr : public MvPtr {
 public:
-    xmlElementPtr() = default;
-    xmlElementPtr(xmlElement* e) : MvPtr(e) {}
-    xmlElementPtr(const xmlElementPtr& o) = default;
-    xmlElementPtr& operator=(const xmlElementPtr& o) = default;
-    xmlElementPtr& operator=(xmlElement* e)
+    xmlTypedPtr() = default;
+    xmlTypedPtr(T* p) : MvPtr(p) {}
+    Self& operator=(T* p)
     {
-        MvPtr::operator=(e);
-        return *this;
+        MvPtr::operator=(p);
+        return static_cast<Self&>(*this);
     }
-    xmlElementPtr& operator=(std::nullptr_t)
+    Self& operator=(std::nullptr_t)
     {
         reset();
-        return *this;
+        return static_cast<Self&>(*this);
     }
-    MV_DECLARE_CLASS(xmlElementPtr);
 
-    xmlElement* get() const { return static_cast<xmlElement*>(MvPtr::get()); }
-    xmlElement* operator->() const { return get(); }
-    xmlElement& operator*() const { return *get(); }
+    T* get() const { return static_cast<T*>(MvPtr::get()); }
+    T* operator->() const { return get(); }
+    T& operator*() const { return *get(); }
 
     /* Releases what is held; the reference the called function writes is then taken over. */
-    xmlReceiver<xmlElement, xmlElementPtr> receive()
+    xmlReceiver<T, Self> receive()
     {
         reset();
-        return xmlReceiver<xmlElement, xmlElementPtr>(*this);
+        return xmlReceiver<T, Self>(static_cast<Self&>(*this));
     }
 };
 
-/* out := in with '"' '&' '\'' '<' '>' written as "&quot;" "&amp;" "&apos;" "&lt;" "&gt;". */
-void XMLEncode(const MvString& in, MvString& out);
-/* out := in with the references "&amp;" "&lt;" "&gt;" "&quot;" "&apos;" and the numeric ones
- * "&#N;" / "&#xH;" of values 1 to 255 replaced by their byte; any other '&' is kept literally, so
- * nothing is lost. XMLDecode(XMLEncode(s)) is s. */
-void XMLDecode(const MvString& in, MvString& out);
-/* value := the decimal digits of s read so far; false at the first byte that is not a digit.
- * "" gives true and 0. No sign, no overflow check. */
-bool xmlAtoi(const MvString& s, int& value);
-
-/* Resolves `path` to an element and an attribute name. A path without "(." names an attribute of
- * `e` itself: result 0, *out = e (one reference), path unchanged. Otherwise the path is walked:
- * "TAG(.N)" steps to the N-th child tagged TAG (N read by xmlAtoi, empty = 0), a '.' may separate
- * the steps, and what is left after the last step is handed back in `path` as the attribute name,
- * e.g. "ORDER(.1).AMOUNT". Results: 0 found; 1 N is not a number; 3 no ')' after "(."; 4 no such
- * child. *out is written only on result 0. */
-long xmlQuerySubElement(xmlElement* e, MvString& path, xmlElement** out);
-/* getAttribute on what `path` resolves to; false when it does not resolve. */
-bool xmlGetAttributeEx(xmlElement* e, const MvString& path, MvString& value);
-/* setAttribute on what `path` resolves to and true; false when it does not resolve. */
-bool xmlSetAttributeEx(xmlElement* e, const MvString& path, const MvString& value);
+/* A reference-holding pointer to an element. */
+class xmlElementPtr : public xmlTypedPtr<xmlElement, xmlElementPtr> {
+public:
+    using xmlTypedPtr::xmlTypedPtr;
+    using xmlTypedPtr::operator=;
+    MV_DECLARE_CLASS(xmlElementPtr);
+};
 
 #endif

@@ -31,28 +31,11 @@ private:
 };
 
 /* A reference-holding pointer to an enumerator. */
-class xmlEnumPtr : public MvPtr {
+class xmlEnumPtr : public xmlTypedPtr<xmlElementEnum, xmlEnumPtr> {
 public:
-    xmlEnumPtr() = default;
-    xmlEnumPtr(xmlElementEnum* e) : MvPtr(e) {}
-    xmlEnumPtr(const xmlEnumPtr& o) = default;
-    xmlEnumPtr& operator=(const xmlEnumPtr& o) = default;
-    xmlEnumPtr& operator=(std::nullptr_t)
-    {
-        reset();
-        return *this;
-    }
+    using xmlTypedPtr::xmlTypedPtr;
+    using xmlTypedPtr::operator=;
     MV_DECLARE_CLASS(xmlEnumPtr);
-
-    xmlElementEnum* get() const { return static_cast<xmlElementEnum*>(MvPtr::get()); }
-    xmlElementEnum* operator->() const { return get(); }
-
-    /* As xmlElementPtr::receive. */
-    xmlReceiver<xmlElementEnum, xmlEnumPtr> receive()
-    {
-        reset();
-        return xmlReceiver<xmlElementEnum, xmlEnumPtr>(*this);
-    }
 };
 
 #endif

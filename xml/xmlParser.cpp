@@ -18,13 +18,6 @@
 
 namespace {
 
-// Leaves the stream's read position at `pos` (and its end flag set when that is the end), as if
-// the parser had read it one byte at a time.
-void moveTo(MvStringStream& in, unsigned pos)
-{
-    in.skipTo(pos);
-}
-
 bool needsRecoding(const char* s, unsigned n)
 {
     for (unsigned i = 0; i < n; ++i) {
@@ -210,7 +203,7 @@ long xmlParser::parseText(MvStringStream& in, xmlElement** out)
     const MvString& text = in.str();
     unsigned pos = in.tellg();
     const long result = parse(text.c_str(), text.size(), pos, out);
-    moveTo(in, pos);
+    in.skipTo(pos);  // as if the parser had read the stream one byte at a time
     return result;
 }
 

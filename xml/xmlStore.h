@@ -95,4 +95,39 @@ inline uint32_t xmlNameHash(const char* s, unsigned n)
     return h;
 }
 
+/* An attribute of a block: its lengths, name and value. */
+struct xmlAttribute {
+    uint32_t nameLength, valueLength;
+    const char* name;
+    const char* value;
+    uint32_t size() const { return 8 + nameLength + valueLength; }
+};
+
+/* The attribute at offset `off` of the bytes after `b`'s header. */
+inline xmlAttribute xmlAttributeAt(const xmlBlock* b, uint32_t off)
+{
+    const char* p = b->data() + off;
+    xmlAttribute a;
+    a.nameLength = xmlLoad32(p);
+    a.valueLength = xmlLoad32(p + 4);
+    a.name = p + 8;
+    a.value = p + 8 + a.nameLength;
+    return a;
+}
+
+/* What xmlFindAttribute answers when there is no such attribute. */
+const uint32_t XML_NOT_FOUND = 0xFFFFFFFFu;
+
+/* The offset of the attribute `name` (`n` bytes) in `b`, or XML_NOT_FOUND. An own block with many
+ * attributes is searched through its index (made here when missing). */
+uint32_t xmlFindAttribute(xmlBlock* b, bool own, const char* name, unsigned n);
+/* Enters the attribute at `off` of `b` into an index of mask + 1 slots. */
+void xmlIndexInsert(uint32_t* index, uint32_t mask, const xmlBlock* b, uint32_t off);
+/* Drops the index of an own block (after attributes moved); the next lookup builds it again. */
+void xmlDropIndex(xmlOwnBlock* own);
+/* A new own block with room for `capacity` bytes after the header, holding a copy of `from`
+ * (or only the header of an empty block). Throws MVFC_Exception when there is no memory. */
+xmlOwnBlock* xmlNewOwnBlock(uint32_t capacity, const xmlBlock* from);
+void xmlFreeOwnBlock(xmlOwnBlock* own);
+
 #endif
