@@ -83,24 +83,35 @@ std::string HideUrlCredentials(const std::string& in)
   return out;
 }
 
-// name=value, name="value", name: value and name='value' with a secret name.
-std::string HideSecretValues(const std::string& in)
+// Copies `in`, handing each longest run of characters of a class to `run(out, start, end)`, which
+// appends what stands for the run and answers where copying resumes.
+template <class IsMember, class OnRun>
+std::string RewriteRuns(const std::string& in, IsMember isMember, OnRun run)
 {
   std::string out;
   size_t i = 0;
   while (i < in.size()) {
-    if (!IsNameChar(in[i])) {
+    if (!isMember(in[i])) {
       out += in[i++];
       continue;
     }
-    size_t nameEnd = i;
-    while (nameEnd < in.size() && IsNameChar(in[nameEnd]))
-      ++nameEnd;
-    out.append(in, i, nameEnd - i);
-    const std::string name = in.substr(i, nameEnd - i);
-    i = nameEnd;
-    if (i >= in.size() || (in[i] != '=' && in[i] != ':') || !IsSecretName(name))
-      continue;
+    size_t end = i;
+    while (end < in.size() && isMember(in[end]))
+      ++end;
+    i = run(out, i, end);
+  }
+  return out;
+}
+
+// name=value, name="value", name: value and name='value' with a secret name.
+std::string HideSecretValues(const std::string& in)
+{
+  return RewriteRuns(in, IsNameChar, [&in](std::string& out, size_t start, size_t nameEnd) {
+    out.append(in, start, nameEnd - start);
+    size_t i = nameEnd;
+    if (i >= in.size() || (in[i] != '=' && in[i] != ':') ||
+        !IsSecretName(in.substr(start, nameEnd - start)))
+      return i;
     out += in[i++];
     while (i < in.size() && in[i] == ' ')
       out += in[i++];
@@ -113,19 +124,17 @@ std::string HideSecretValues(const std::string& in)
       out += kHidden;
       if (close < in.size())
         out += quote;
-      i = close < in.size() ? close + 1 : close;
-    } else {
-      size_t end = i;
-      while (end < in.size() && !std::isspace(static_cast<unsigned char>(in[end])) &&
-             in[end] != '&' && in[end] != ';' && in[end] != ',' && in[end] != ')' &&
-             in[end] != '>' && in[end] != '<')
-        ++end;
-      if (end > i)
-        out += kHidden;
-      i = end;
+      return close < in.size() ? close + 1 : close;
     }
-  }
-  return out;
+    size_t end = i;
+    while (end < in.size() && !std::isspace(static_cast<unsigned char>(in[end])) &&
+           in[end] != '&' && in[end] != ';' && in[end] != ',' && in[end] != ')' &&
+           in[end] != '>' && in[end] != '<')
+      ++end;
+    if (end > i)
+      out += kHidden;
+    return end;
+  });
 }
 
 std::string HideAuthorization(const std::string& in)
@@ -162,23 +171,13 @@ std::string HidePem(const std::string& in)
 
 std::string HideHexRuns(const std::string& in)
 {
-  std::string out;
-  size_t i = 0;
-  while (i < in.size()) {
-    if (!IsHex(in[i])) {
-      out += in[i++];
-      continue;
-    }
-    size_t end = i;
-    while (end < in.size() && IsHex(in[end]))
-      ++end;
-    if (end - i >= kLongHex)
+  return RewriteRuns(in, IsHex, [&in](std::string& out, size_t start, size_t end) {
+    if (end - start >= kLongHex)
       out += kHidden;
     else
-      out.append(in, i, end - i);
-    i = end;
-  }
-  return out;
+      out.append(in, start, end - start);
+    return end;
+  });
 }
 
 // Control characters would break the one-event-per-line form.
