@@ -14,17 +14,6 @@ namespace {
 
 const char HEX_DIGITS[] = "0123456789abcdef";
 
-int HexValue(char c)
-{
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 // Appends what `fill` writes (at most `room` bytes, their count answered) in the string's own
 // buffer: one append instead of one per byte.
 template <class Fill>
@@ -70,7 +59,7 @@ long TBX_HexDecode(const MvString& text, unsigned char* buffer, unsigned long& l
   for (; i < n; ++i) {
     if (i / 2 >= length)
       return TBX_E_BUFFER_TOO_SMALL;
-    int value = HexValue(p[i]);
+    int value = HexDigitValue(p[i]);
     if (value < 0)
       return TBX_E_COMMAND_FAILED;
     if (i % 2 == 0)

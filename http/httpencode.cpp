@@ -19,6 +19,17 @@ bool IsKept(unsigned char c, PercentKeep keep)
 
 } // namespace
 
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 void Base64Encode(MvStringStream& in, MvStringStream& out)
 {
     static const char kAlphabet[] =

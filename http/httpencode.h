@@ -20,6 +20,9 @@ enum class PercentKeep {
 /* The percent-encoded form of every byte of `text`, zero bytes included. */
 MvString PercentEncode(const MvString& text, PercentKeep keep);
 
+/* The value of one hex digit of either case, or -1 for any other character. */
+int HexDigitValue(char c);
+
 /* Appends `in`'s unread bytes up to the first zero byte, percent-encoded keeping letters and
  * digits. */
 void UrlEncode(MvStringStream& in, MvStringStream& out);

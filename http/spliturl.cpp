@@ -3,6 +3,8 @@
  */
 #include "spliturl.h"
 
+#include "httpencode.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -24,22 +26,14 @@ bool HasControlChar(const char* s, unsigned n)
     return false;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 /* Credentials arrive percent-encoded so that '@', ':' and '/' in a password cannot move the
  * authority; a '%' not followed by two hex digits stays as it is. */
 MvString PercentDecode(const char* s, unsigned n)
 {
     MvString out;
     for (unsigned i = 0; i < n; ++i) {
-        if (s[i] == '%' && i + 2 < n && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-            out.append(static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
+        if (s[i] == '%' && i + 2 < n && HexDigitValue(s[i + 1]) >= 0 && HexDigitValue(s[i + 2]) >= 0) {
+            out.append(static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2])));
             i += 2;
         } else {
             out.append(s[i]);
