@@ -107,6 +107,10 @@ bool ParseRequestHead(const std::string& head, HttpRequest& req);
 // repeated length, 413 beyond kMaxRequestBody.
 int RequestBodyLength(const HttpRequest& req, size_t& length);
 
+// The parts of a list such as "a=1&b=2" or an Accept header, split at every `separator`; an empty
+// text is one empty part.
+std::vector<std::string> SplitList(const std::string& text, char separator);
+
 // "Bad Request" and friends.
 const char* StatusText(int status);
 
