@@ -36,11 +36,7 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetOption(JNIEnv*
                                                                           jstring name,
                                                                           jstring value)
 {
-  static const char where[] = "ConfigurationSetup::SetOption()";
-  TBXJ_Run<Setup>(env, self, where, [&](Setup& setup) {
-    TBXJ_RequireAll(env, {name, value}, where, "Value or Name of the Attribute is NULL");
-    setup.SetOption(TBXJ_Text(env, name), TBXJ_Text(env, value));
-  });
+  TBXJ_SetNamed(env, self, "ConfigurationSetup::SetOption()", name, value, &Setup::SetOption);
 }
 
 JNIEXPORT jstring JNICALL Java_morvane_kestrum_ConfigurationSetup_GetAttribute(JNIEnv* env,
@@ -48,11 +44,10 @@ JNIEXPORT jstring JNICALL Java_morvane_kestrum_ConfigurationSetup_GetAttribute(J
                                                                                 jstring file,
                                                                                 jstring key)
 {
-  return TBXJ_Call<Setup>(
-      env, self, "ConfigurationSetup::GetAttribute()", jstring(nullptr), [&](Setup& setup) {
+  return TBXJ_CallText<Setup>(
+      env, self, "ConfigurationSetup::GetAttribute()", [&](Setup& setup, MvString& text) {
         const MvString f = TBXJ_Text(env, file), k = TBXJ_Text(env, key);
-        return TBXJ_NewString(
-            env, TBXJ_ValueOrEmpty([&](MvString& value) { setup.GetAttribute(f, k, value); }));
+        text = TBXJ_ValueOrEmpty([&](MvString& value) { setup.GetAttribute(f, k, value); });
       });
 }
 

@@ -8,14 +8,6 @@ namespace {
 
 using Factory = TBXCIMPL_MessageFactory;
 
-// A native that builds a message object: `build(factory)` makes it, Java gets its number.
-template <class F>
-jint Build(JNIEnv* env, jobject self, const char* where, F&& build) noexcept
-{
-  return TBXJ_Call<Factory>(env, self, where, jint(0),
-                            [&](Factory& factory) { return TBXJ_Adopt(build(factory)); });
-}
-
 } // namespace
 
 TBXJ_LIFETIME_NATIVES(MessageFactory, Factory)
@@ -34,15 +26,15 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nVerifyPayConfirm(JNI
                                                                               jstring data,
                                                                               jstring signature)
 {
-  return Build(env, self, "MessageFactory::VerifyPayConfirm()", [&](Factory& factory) {
+  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::VerifyPayConfirm()", [&](Factory& factory) {
     return factory.VerifyPayConfirm(TBXJ_Text(env, data), TBXJ_Text(env, signature));
   });
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayInit(JNIEnv* env, jobject self)
 {
-  return Build(env, self, "MessageFactory::CreatePayInit()",
-               [](Factory& factory) { return factory.CreatePayInit(); });
+  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::CreatePayInit()",
+                               [](Factory& factory) { return factory.CreatePayInit(); });
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayComplete(JNIEnv* env,
@@ -50,7 +42,7 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayComplete(JN
                                                                                jstring id,
                                                                                jstring token)
 {
-  return Build(env, self, "MessageFactory::CreatePayComplete()", [&](Factory& factory) {
+  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::CreatePayComplete()", [&](Factory& factory) {
     return factory.CreatePayComplete(TBXJ_Text(env, id), TBXJ_Text(env, token));
   });
 }
@@ -59,8 +51,9 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreateRequest(JNIEnv
                                                                            jobject self,
                                                                            jstring type)
 {
-  return Build(env, self, "MessageFactory::CreateRequest()",
-               [&](Factory& factory) { return factory.CreateRequest(TBXJ_Text(env, type)); });
+  return TBXJ_CallNew<Factory>(
+      env, self, "MessageFactory::CreateRequest()",
+      [&](Factory& factory) { return factory.CreateRequest(TBXJ_Text(env, type)); });
 }
 
 } // extern "C"

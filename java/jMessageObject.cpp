@@ -6,17 +6,6 @@ namespace {
 
 using Message = TBXCIMPL_MessageObject;
 
-// A native that answers a text: `read(message, text)` gives it, Java gets it as a string.
-template <class F>
-jstring Read(JNIEnv* env, jobject self, const char* where, F&& read) noexcept
-{
-  return TBXJ_Call<Message>(env, self, where, jstring(nullptr), [&](Message& message) {
-    MvString text;
-    read(message, text);
-    return TBXJ_NewString(env, text);
-  });
-}
-
 } // namespace
 
 TBXJ_LIFETIME_NATIVES(MessageObject, Message)
@@ -34,27 +23,24 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_SetAttribute(JNIEnv* e
                                                                         jstring name,
                                                                         jstring value)
 {
-  static const char where[] = "MessageObject::SetAttribute()";
-  TBXJ_Run<Message>(env, self, where, [&](Message& message) {
-    TBXJ_RequireAll(env, {name, value}, where, "Value or Name of the Attribute is NULL");
-    message.SetAttribute(TBXJ_Text(env, name), TBXJ_Text(env, value));
-  });
+  TBXJ_SetNamed(env, self, "MessageObject::SetAttribute()", name, value, &Message::SetAttribute);
 }
 
 JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_GetAttribute(JNIEnv* env,
                                                                            jobject self,
                                                                            jstring name)
 {
-  return Read(env, self, "MessageObject::GetAttribute()", [&](Message& message, MvString& text) {
-    const MvString n = TBXJ_Text(env, name);
-    text = TBXJ_ValueOrEmpty([&](MvString& value) { message.GetAttribute(n, value); });
-  });
+  return TBXJ_CallText<Message>(
+      env, self, "MessageObject::GetAttribute()", [&](Message& message, MvString& text) {
+        const MvString n = TBXJ_Text(env, name);
+        text = TBXJ_ValueOrEmpty([&](MvString& value) { message.GetAttribute(n, value); });
+      });
 }
 
 JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_GetURL(JNIEnv* env, jobject self)
 {
-  return Read(env, self, "MessageObject::GetURL()",
-              [](Message& message, MvString& url) { message.GetURL(url); });
+  return TBXJ_CallText<Message>(env, self, "MessageObject::GetURL()",
+                                [](Message& message, MvString& url) { message.GetURL(url); });
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_Capture(JNIEnv* env, jobject self)
@@ -65,8 +51,8 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_Capture(JNIEnv* env, j
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageObject_nExecute(JNIEnv* env, jobject self)
 {
-  return TBXJ_Call<Message>(env, self, "MessageObject::Execute()", jint(0),
-                            [&](Message& message) { return TBXJ_Adopt(message.Execute()); });
+  return TBXJ_CallNew<Message>(env, self, "MessageObject::Execute()",
+                               [](Message& message) { return message.Execute(); });
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_FromString(JNIEnv* env, jobject self,
@@ -78,8 +64,8 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_FromString(JNIEnv* env
 
 JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_ToString(JNIEnv* env, jobject self)
 {
-  return Read(env, self, "MessageObject::ToString()",
-              [](Message& message, MvString& text) { message.ToString(text); });
+  return TBXJ_CallText<Message>(env, self, "MessageObject::ToString()",
+                                [](Message& message, MvString& text) { message.ToString(text); });
 }
 
 } // extern "C"

@@ -80,6 +80,10 @@ MvString TBXJ_ValueOrEmpty(F&& read)
   return value;
 }
 
+// A message object made by a native, handed to Java as a table number; destroyed when it cannot
+// be entered.
+jint TBXJ_Adopt(void* message);
+
 // The m_Handle field of `self`'s class, or null (the lookup's own error cleared).
 jfieldID TBXJ_HandleField(JNIEnv* env, jobject self);
 
@@ -131,6 +135,37 @@ void TBXJ_Run(JNIEnv* env, jobject self, const char* where, F&& body) noexcept
   });
 }
 
+// TBXJ_Call for a native that answers a text: `body(object, text)` reads it, Java gets a string.
+template <class T, class F>
+jstring TBXJ_CallText(JNIEnv* env, jobject self, const char* where, F&& body) noexcept
+{
+  return TBXJ_Call<T>(env, self, where, jstring(nullptr), [&](T& object) {
+    MvString text;
+    body(object, text);
+    return TBXJ_NewString(env, text);
+  });
+}
+
+// TBXJ_Call for a native that makes a message object: `body(object)` makes it, Java gets its
+// number (see TBXJ_Adopt).
+template <class T, class F>
+jint TBXJ_CallNew(JNIEnv* env, jobject self, const char* where, F&& body) noexcept
+{
+  return TBXJ_Call<T>(env, self, where, jint(0),
+                      [&](T& object) { return TBXJ_Adopt(body(object)); });
+}
+
+// The natives that set a named value (an option, an attribute): both strings are required.
+template <class T>
+void TBXJ_SetNamed(JNIEnv* env, jobject self, const char* where, jstring name, jstring value,
+                   void (T::*set)(const MvString&, const MvString&)) noexcept
+{
+  TBXJ_Run<T>(env, self, where, [&](T& object) {
+    TBXJ_RequireAll(env, {name, value}, where, "Value or Name of the Attribute is NULL");
+    (object.*set)(TBXJ_Text(env, name), TBXJ_Text(env, value));
+  });
+}
+
 // nConstruct: a new T (made by `create`) in the table and its number in m_Handle.
 void TBXJ_Construct(JNIEnv* env, jobject self, TBX_HandleKind kind, const char* where,
                     void* (*create)(), void (*destroy)(void*)) noexcept;
@@ -159,9 +194,5 @@ void* TBXJ_NewObject() noexcept
   {                                                                                                \
     TBXJ_Destruct(env, self, T::HandleKind, TBX_DeleteHandle<T>);                                 \
   }
-
-// A message object made by a native, handed to Java as a table number; destroyed when it cannot
-// be entered.
-jint TBXJ_Adopt(void* message);
 
 #endif

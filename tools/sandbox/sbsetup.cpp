@@ -1,4 +1,4 @@
-// The set-up endpoint: account set-up, defaults, the host's key and the merchant's key registration.
+// The set-up endpoint: account set-up, defaults, the host key and merchant key registration.
 #include "sbanswer.h"
 #include "sbcrypto.h"
 #include "sbhost.h"
