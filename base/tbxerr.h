@@ -5,9 +5,20 @@
 #include "mvstring.h"
 #include "tbxapp.h"
 
-// Raises a TBX_Exception. `unit` names the raising source unit ("tbxctx", "tbxhttp", ...) and
-// `line` is the line number the unit documents for that failure; both appear in the TBXDEBUG form
-// of the message, so they are stable identifiers rather than __LINE__.
+// Error sites. A failure or trace event is reported at a site: a unit name ("tbxctx", "tbxhttp",
+// ...) and a line value, both shown by the TBXDEBUG form of a message and by the trace. Callers and
+// their logs match on them, so they are fixed identifiers, not source lines: code moves, they stay.
+// Each unit name has one table of its sites, in one form:
+//
+//   const char kUnit[] = "tbxhttp";
+//   enum Site : long {
+//     kSiteConnect = 701,
+//   };
+//
+// in the anonymous namespace of the one file that reports under that name, or in a header of its
+// folder where several files do (context/tbxctx_sites.h).
+
+// Raises a TBX_Exception at the site (`unit`, `line`).
 #define TBX_THROW(code, message, unit, line) \
   throw TBX_Exception((code), MvString(message), (unit), (line))
 
