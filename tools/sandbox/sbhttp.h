@@ -70,7 +70,6 @@ public:
 
   // Serves https with this certificate (PEM) and key instead of plain http.
   bool EnableTls(const std::string& certFile, const std::string& keyFile, std::string& error);
-  bool Tls() const { return m_Tls != nullptr; }
 
   // Serves until `stopFd` becomes readable, then ends every connection and returns.
   void Run(int stopFd, const HttpHandler& handler);
