@@ -205,6 +205,38 @@ int CachedOperation(const KrptKeyEntry& entry, Init init, Op op, const unsigned 
   return op(ctx.ctx, out, outLength, in, inLength) == 1 ? 0 : -1;
 }
 
+/*
+ * The two raw PKCS#1 v1.5 (block type 2) operations on a key decoded for the call. The block is
+ * made in a work buffer first, so that a capacity below the key size fails cleanly instead of
+ * depending on how OpenSSL treats a short output; the buffer is cleansed on every path, as it
+ * may hold a decrypted secret.
+ */
+template <typename Init, typename Op>
+int BlockOperation(int (*decode)(const unsigned char*, int, EVP_PKEY**), Init init, Op op,
+                   const unsigned char* der, int derLength, const unsigned char* input,
+                   unsigned long inputLength, unsigned char* output, unsigned long* outputLength)
+{
+  if (input == nullptr || output == nullptr || outputLength == nullptr)
+    return -1;
+  ErrorMark mark;
+  PkeyHolder key;
+  int rc = decode(der, derLength, &key.key);
+  if (rc != 0)
+    return mark.Failure(rc);
+  unsigned char block[KRPT_MAX_KEY_BITS / 8];
+  size_t length = sizeof block;
+  rc = RsaOperation(key.key, init, op, input, inputLength, block, &length);
+  const bool fits = rc == 0 && length <= *outputLength;
+  if (fits) {
+    memcpy(output, block, length);
+    *outputLength = length;
+  }
+  OPENSSL_cleanse(block, sizeof block);
+  if (rc != 0)
+    return mark.Failure(rc);
+  return fits ? 0 : -1;
+}
+
 /* What the cache runs on a miss: the decode and, for a key that verifies, its soundness. */
 int DecodeSigningKey(const unsigned char* der, int length, EVP_PKEY** key, int* modulusBytes)
 {
@@ -325,51 +357,16 @@ int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned
 int KRPT_CryptDigest(const unsigned char* publicKey, int publicLength, const unsigned char* input,
                      unsigned long inputLength, unsigned char* output, unsigned long* outputLength)
 {
-  if (input == nullptr || output == nullptr || outputLength == nullptr)
-    return -1;
-  ErrorMark mark;
-  PkeyHolder key;
-  int rc = DecodePublicKey(publicKey, publicLength, &key.key);
-  if (rc != 0)
-    return mark.Failure(rc);
-  // The block is made in a work buffer first so that a capacity below the key size fails
-  // cleanly instead of depending on how OpenSSL treats a short output.
-  unsigned char block[KRPT_MAX_KEY_BITS / 8];
-  size_t length = sizeof block;
-  rc = RsaOperation(key.key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, input, inputLength, block,
-                    &length);
-  if (rc != 0)
-    return mark.Failure(rc);
-  if (length > *outputLength)
-    return -1;
-  memcpy(output, block, length);
-  *outputLength = length;
-  return 0;
+  return BlockOperation(DecodePublicKey, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, publicKey,
+                        publicLength, input, inputLength, output, outputLength);
 }
 
 int KRPT_DecryptDigest(const unsigned char* privateKey, int privateLength,
                        const unsigned char* input, unsigned long inputLength, unsigned char* output,
                        unsigned long* outputLength)
 {
-  if (input == nullptr || output == nullptr || outputLength == nullptr)
-    return -1;
-  ErrorMark mark;
-  PkeyHolder key;
-  int rc = DecodePrivateKey(privateKey, privateLength, &key.key);
-  if (rc != 0)
-    return mark.Failure(rc);
-  unsigned char block[KRPT_MAX_KEY_BITS / 8];
-  size_t length = sizeof block;
-  rc = RsaOperation(key.key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, input, inputLength, block,
-                    &length);
-  if (rc == 0 && length > *outputLength)
-    rc = -1;
-  if (rc == 0) {
-    memcpy(output, block, length);
-    *outputLength = length;
-  }
-  OPENSSL_cleanse(block, sizeof block);
-  return rc == 0 ? 0 : mark.Failure(rc);
+  return BlockOperation(DecodePrivateKey, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, privateKey,
+                        privateLength, input, inputLength, output, outputLength);
 }
 
 int KRPT_CheckPublicKey(const unsigned char* publicKey, int publicLength)

@@ -1,5 +1,5 @@
-// File-system side of the context: directories, the working directory, unique identifiers and
-// the atomic replacement of store files.
+// File-system side of the store: the atomic replacement of store files, the one reader of local
+// files, and the creation of store directories.
 #include "tbxbase.h"
 
 #include <cctype>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,25 +16,27 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 
 #include <openssl/rand.h>
 
-#include "tbxctx.h"
 #include "tbxerr.h"
-#include "tbxtrace.h"
 #include "tbxutil.h"
 
 namespace {
 
-const char kBaseUnit[] = "tbxbase";
-const long kLineCreatePath = 55;
+// Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
+const char kUnit[] = "tbxbase";
+enum Site : long {
+  kSiteCreatePath = 55,
+};
 
 // Longest part of the target's name kept in a temporary file's name, so that a target whose
 // name is near the file-system limit still gets a temporary name that fits.
 const unsigned kTempNameStem = 64;
 // Attempts at a fresh temporary name before giving up (each collision is one in 2^48).
 const int kTempNameAttempts = 16;
+// Bytes read from a file per call when its size is not known.
+const size_t kReadChunk = 16384;
 
 // Why a directory could not be made, and what to do about it.
 MvString CannotCreate(const MvString& dir, int err)
@@ -333,70 +336,80 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
   return 0;
 }
 
-void TBX_Context::CreatePath(const MvString& dir)
+TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limit)
+{
+  const int fd = path.empty() || TBX_HasZeroByte(path) ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return TBX_ReadResult::NotOpened;
+  // A directory opens for reading but is no file to read; it is as absent as a missing one.
+  struct stat st;
+  const bool known = fstat(fd, &st) == 0;
+  if (known && S_ISDIR(st.st_mode)) {
+    close(fd);
+    return TBX_ReadResult::NotOpened;
+  }
+  // Gathered apart from `content`, so that a failed read leaves it as it was. A regular file is
+  // read in one call when its size allows: a read that returns less than asked is its end.
+  MvString bytes;
+  bool failed = false;
+  try {
+    const bool regular = known && S_ISREG(st.st_mode);
+    size_t room = regular && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) < 0xFFFFF000u
+                      ? static_cast<size_t>(st.st_size) + 1
+                      : kReadChunk;
+    while (bytes.size() < limit) {
+      if (room > limit - bytes.size())
+        room = limit - bytes.size();
+      bytes.grow(static_cast<unsigned>(room));
+      char* at = bytes.begin() + bytes.size();
+      const ssize_t n = ::read(fd, at, room);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0) {
+        failed = true;
+        break;
+      }
+      if (n == 0)
+        break;
+      bytes.append(at, static_cast<unsigned>(n));  // in place: the bytes are already there
+      if (regular && static_cast<size_t>(n) < room)
+        break;
+      room = kReadChunk;
+    }
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  close(fd);
+  if (failed)
+    return TBX_ReadResult::Failed;
+  content = std::move(bytes);
+  return TBX_ReadResult::Read;
+}
+
+void TBX_CreateDirectory(const MvString& dir)
 {
   const char* path = dir.c_str() != nullptr ? dir.c_str() : "";
   // Opened as opendir would (a directory this process may read), without its other calls.
   const int d = TBX_HasZeroByte(dir) ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (d >= 0) {
     close(d);
-  } else {
-    // The directory that will hold private keys is for this user alone.
-    MvString trimmed = dir;
-    while (trimmed.size() > 1 && trimmed[trimmed.size() - 1] == '/')
-      trimmed = trimmed.substr(0, trimmed.size() - 1);
-    const unsigned n = trimmed.size();
-    const unsigned suffix = sizeof("keys/private") - 1;
-    const bool privateDir =
-        n >= suffix && std::memcmp(trimmed.c_str() + n - suffix, "keys/private", suffix) == 0 &&
-        (n == suffix || trimmed[n - suffix - 1] == '/');
-    int err = 0;
-    if (TBX_HasZeroByte(dir))
-      err = EINVAL;
-    else if (mkdir(path, privateDir ? TBX_PRIVATE_DIR_MODE : 0777) != 0)
-      err = errno;
-    if (err != 0)
-      TBX_THROW(err, CannotCreate(dir, err), kBaseUnit, kLineCreatePath);
+    return;
   }
-  LogMessage("CREATE PATH: " + dir);
-}
-
-MvString TBX_Context::GetDefaultConfiguration()
-{
-  size_t size = 256;
-  for (;;) {
-    char* buf = static_cast<char*>(std::malloc(size));
-    if (buf == nullptr)
-      return MvString();
-    if (getcwd(buf, size) != nullptr) {
-      MvString cwd(buf);
-      std::free(buf);
-      return cwd;
-    }
-    const int e = errno;
-    std::free(buf);
-    if (e != ERANGE || size > (1u << 24))
-      return MvString();
-    size *= 2;
-  }
-}
-
-MvString TBX_Context::CreateUuid()
-{
-  uuid_t id;
-  uuid_generate(id);
-  const unsigned long a =
-      static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
-      static_cast<unsigned long>(id[2]) << 16 | static_cast<unsigned long>(id[3]) << 24;
-  const unsigned b = static_cast<unsigned>(id[4]) | static_cast<unsigned>(id[5]) << 8;
-  const unsigned c = static_cast<unsigned>(id[6]) | static_cast<unsigned>(id[7]) << 8;
-  char text[33];
-  std::snprintf(text, sizeof text, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x", a, b, c,
-                id[8], id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
-  return MvString(text, 32);
-}
-
-void TBX_Context::LogMessage(const MvString& text)
-{
-  TBX_TraceAppend("tbxctx", 0, 0, "LOG", text.c_str(), text.length());
+  // The directory that will hold private keys is for this user alone.
+  MvString trimmed = dir;
+  while (trimmed.size() > 1 && trimmed[trimmed.size() - 1] == '/')
+    trimmed = trimmed.substr(0, trimmed.size() - 1);
+  const unsigned n = trimmed.size();
+  const unsigned suffix = sizeof("keys/private") - 1;
+  const bool privateDir =
+      n >= suffix && std::memcmp(trimmed.c_str() + n - suffix, "keys/private", suffix) == 0 &&
+      (n == suffix || trimmed[n - suffix - 1] == '/');
+  int err = 0;
+  if (TBX_HasZeroByte(dir))
+    err = EINVAL;
+  else if (mkdir(path, privateDir ? TBX_PRIVATE_DIR_MODE : 0777) != 0)
+    err = errno;
+  if (err != 0)
+    TBX_THROW(err, CannotCreate(dir, err), kUnit, kSiteCreatePath);
 }

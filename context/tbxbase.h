@@ -1,10 +1,12 @@
 /*
- * tbxbase.h - file-system helpers of the configuration store: replacing a file atomically.
+ * tbxbase.h - file-system helpers of the configuration store: replacing a file atomically,
+ * reading a local file, creating a store directory.
  */
 #ifndef TBXBASE_H
 #define TBXBASE_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "mvstring.h"
 
@@ -40,6 +42,28 @@
  */
 long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool privateFile,
                      int* sysError);
+
+/* What TBX_ReadFile found. */
+enum class TBX_ReadResult {
+  Read,       /* the bytes are in `content` */
+  NotOpened,  /* missing, not to be opened, a directory, or a path holding a zero byte */
+  Failed      /* opened, but a read failed: an unreadable file must not pass for an empty one */
+};
+
+/*
+ * The one reader of local files: at most `limit` bytes of the file at `path` (all of it by
+ * default) replace `content`. Zero bytes are read like any other. On NotOpened and Failed
+ * `content` is unchanged.
+ */
+TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limit = SIZE_MAX);
+
+/*
+ * Creates the last component of `dir` when it is not a directory this process may open (mode
+ * 0777 less the umask; TBX_PRIVATE_DIR_MODE for a directory named keys/private). Raises the
+ * errno of mkdir (EINVAL for a path holding a zero byte) with a message saying what to do. Any
+ * length.
+ */
+void TBX_CreateDirectory(const MvString& dir);
 
 /* The directory part of `path` ("." when it has no '/', "/" for a file in the root). */
 MvString TBX_DirName(const MvString& path);

@@ -8,6 +8,11 @@
  *
  * Failures raise TBX_Exception (source "tbxctx", "tbxbase" or "tbxurl"). A missing file or
  * attribute on a read is not a failure: reads answer false.
+ *
+ * The class is declared here whole; its members are defined by job, each part named by its own
+ * header: the store and its helpers in tbxctx.cpp, the XML helpers in tbxxml.cpp (tbxxml.h),
+ * keys and signatures in tbxkeys.cpp (tbxkeys.h), set-up in tbxsetup.cpp (tbxsetup.h), stream
+ * sources and request URLs in tbxsource.cpp (tbxsource.h).
  */
 #ifndef TBXCTX_H
 #define TBXCTX_H
@@ -15,7 +20,6 @@
 #include "mvstring.h"
 
 class xmlElement;
-struct URL_INFO;
 
 class TBX_Context
 {
@@ -75,7 +79,7 @@ public:
   void UpdateFile(const MvString& file, const MvString& text);
   void UpdateFile(const MvString& file, const unsigned char* buffer, unsigned long length);
 
-  /* ---- XML helpers (no store needed) ---------------------------------------------------- */
+  /* ---- XML helpers (no store needed; tbxxml.h) ------------------------------------------- */
 
   /* Parses `in` and hands out its first top-level TBX element (one reference for the caller);
    * 0x80040204 when the text is not XML or has no TBX element. */
@@ -103,7 +107,7 @@ public:
   /* Message hook; writes nothing. */
   static void LogMessage(const MvString& text);
 
-  /* ---- Keys and signatures ------------------------------------------------------------ */
+  /* ---- Keys and signatures (tbxkeys.h) ------------------------------------------------- */
 
   /*
    * Generates a key pair of the size settings.xml KEYBITS asks for (512 when absent; 1024, 2048,
@@ -142,7 +146,7 @@ public:
   void LoadDefaults();
   void PublishKey(const MvString& keyId);
 
-  /* ---- Stream sources and request URLs ------------------------------------------------ */
+  /* ---- Stream sources and request URLs (tbxsource.h) ---------------------------------- */
 
   /*
    * Appends the whole content of `location` to `out`: an "http:" or "https:" URL is fetched
@@ -162,10 +166,9 @@ public:
                     MvString& url);
 
 private:
-  /* The set-up endpoint: option VTAUTOURL, else config.xml TBX.VTAUTOURL; empty when neither. */
-  MvString SetupEndpoint();
-  /* The transport settings of settings.xml into `info`. */
-  void ApplyTransportSettings(URL_INFO& info);
+  /* The set-up endpoint: option VTAUTOURL, else config.xml TBX.VTAUTOURL; when neither gives
+   * one, the step's failure `code` at `site`, saying what to give. */
+  MvString SetupEndpoint(long code, long site);
   /* The TBX element of settings.xml; false when the store has no such file. */
   bool LoadSettings(xmlElement** element);
   MvString StoreFilePath(const MvString& file) const;
@@ -178,8 +181,5 @@ private:
 
 /* The detail of TBX_E_NO_CONTEXT: what a caller has to do first. */
 const char TBX_NO_STORE[] = "no store is open: give the object its store's path first";
-
-/* True when `location` begins with "http:" or "https:" (case-sensitive). */
-bool IsHttp(const MvString& location);
 
 #endif /* TBXCTX_H */

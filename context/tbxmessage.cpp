@@ -1,34 +1,15 @@
 #include "tbxmessage.h"
 
 #include "tbxctx.h"
+#include "tbxctx_sites.h"
 #include "tbxerr.h"
+#include "tbxkeys.h"
+#include "tbxsource.h"
 #include "tbxutil.h"
+#include "tbxxml.h"
+#include "xmltab.h"
 
 namespace {
-
-const char* const kUnit = "tbxctx";
-
-// Lines reported with kUnit in the TBXDEBUG form of a message.
-enum
-{
-  LINE_CREATE_NO_KEY = 554,
-  LINE_SET_NO_ELEMENT = 570,
-  LINE_SET_BAD_NAME = 571,
-  LINE_GET_NO_ELEMENT = 578,
-  LINE_GET_ABSENT = 581,
-  LINE_URL_NO_ELEMENT = 587,
-  LINE_URL_NO_VTURL = 596,
-  LINE_CAPTURE_NO_ELEMENT = 605,
-  LINE_CAPTURE_NO_ENDPOINT = 616,
-  LINE_CAPTURE_NO_TOKEN = 620,
-  LINE_OPEN_NO_SIGNATURE = 722,
-  LINE_OPEN_NO_KEY = 727,
-  LINE_OPEN_NOT_CONFIRMATION = 728,
-  LINE_OPEN_OWN_KEY = 729,
-  LINE_OPEN_NOT_HOST_KEY = 730,
-  LINE_REQUEST_NO_ELEMENT = 775,
-  LINE_REQUEST_NO_ENDPOINT = 791,
-};
 
 MvString Quote(const MvString& text)
 {
@@ -58,44 +39,40 @@ void CheckNotOwnKey(TBX_Context& context, const MvString& keyId, const MvString&
   }
   if (found && current == keyId)
     RefuseKey(keyId, "is the merchant's own current key: an offer is no confirmation",
-              LINE_OPEN_OWN_KEY);
+              kSiteOpenOwnKey);
   if (!found && context.Probe(currentFile) != TBX_Context::Presence::Absent)
     RefuseKey(keyId, "cannot be checked: keys/current exists but cannot be read",
-              LINE_OPEN_OWN_KEY);
+              kSiteOpenOwnKey);
 
   const TBX_Context::Presence own = context.Probe("keys/private/" + keyId);
   if (own == TBX_Context::Presence::Present ||
       (own == TBX_Context::Presence::Unknown && !(keyId == hostKeyId)))
     RefuseKey(keyId, "names a key of keys/private/, the merchant's own: an offer is no confirmation",
-              LINE_OPEN_OWN_KEY);
+              kSiteOpenOwnKey);
 }
 
 const char kNoMessage[] = "the message object holds no message: open it on a store first";
 
 // A value of config.xml that set-up writes and a step needs.
-[[noreturn]] void MissingSetting(const TBX_Context& context, const char* name, long line)
+MvString ConfigValue(TBX_Context& context, const char* name, long site)
 {
-  TBX_THROW(TBX_E_NO_CONFIGURATION,
-            "config.xml of the store " + context.GetPath() + " has no " + name +
-                "; set the store up first: " + TBX_SetupCommand(context.GetPath()),
-            kUnit, line);
+  MvString value;
+  if (!context.QueryValue(MvString("config.xml"), MvString(name), value))
+    TBX_THROW(TBX_E_NO_CONFIGURATION,
+              "config.xml of the store " + context.GetPath() + " has no " + name +
+                  "; set the store up first: " + TBX_SetupCommand(context.GetPath()),
+              kUnit, site);
+  return value;
+}
+
+// A step that needs an opened message.
+void RequireMessage(const TBX_Message& message, long site)
+{
+  if (message.get() == nullptr || message.GetContext() == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, site);
 }
 
 } // namespace
-
-bool TBX_Message::IsValidName(const MvString& name)
-{
-  if (name.empty())
-    return false;
-  for (unsigned i = 0; i < name.length(); ++i) {
-    const char c = name[i];
-    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '-' || c == '_';
-    if (!ok)
-      return false;
-  }
-  return true;
-}
 
 void TBX_Message::Attach(xmlElement* element)
 {
@@ -133,10 +110,10 @@ void TBX_Message::Create(TBX_Context* context, const MvString& type)
       TBX_THROW(TBX_E_NO_KEY_ID,
                 "the store " + store + " has no keys/current, the merchant's key; set the store "
                 "up first: " + TBX_SetupCommand(store),
-                kUnit, LINE_CREATE_NO_KEY);
+                kUnit, kSiteCreateNoKey);
     TBX_THROW(TBX_E_NO_KEY_ID,
               "keys/current of the store " + store + " cannot be read; check its permissions",
-              kUnit, LINE_CREATE_NO_KEY);
+              kUnit, kSiteCreateNoKey);
   }
   m_KeyId = keyId;
 
@@ -162,11 +139,11 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
 
   if (signature.empty())
     TBX_THROW(TBX_E_MISSING_SIGNATURE, "the confirmation came with an empty signature", kUnit,
-              LINE_OPEN_NO_SIGNATURE);
+              kSiteOpenNoSignature);
 
   MvString keyId;
   if (!get()->getAttribute(MvString("KEYID"), keyId) || keyId.empty())
-    TBX_THROW(TBX_E_NO_KEY_ID, "the confirmation names no KEYID", kUnit, LINE_OPEN_NO_KEY);
+    TBX_THROW(TBX_E_NO_KEY_ID, "the confirmation names no KEYID", kUnit, kSiteOpenNoKey);
   // The identifier comes from the sender: it must not lead out of keys/.
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
 
@@ -174,10 +151,10 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   MvString type;
   if (!get()->getAttribute(MvString("MSGTYPE"), type))
     TBX_THROW(TBX_E_INVALID_SIGNATURE, "not a confirmation: the message has no MSGTYPE", kUnit,
-              LINE_OPEN_NOT_CONFIRMATION);
+              kSiteOpenNotConfirmation);
   if (!(type == "PayConfirm"))
     TBX_THROW(TBX_E_INVALID_SIGNATURE, "not a confirmation: MSGTYPE is " + Quote(type), kUnit,
-              LINE_OPEN_NOT_CONFIRMATION);
+              kSiteOpenNotConfirmation);
 
   MvString hostKeyId;
   context->QueryValue(MvString("config.xml"), MvString("VTKEYID"), hostKeyId);
@@ -188,10 +165,10 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   // Checked after the key was found, so that a key the store lacks is still reported as such.
   if (hostKeyId.empty())
     RefuseKey(keyId, "cannot be trusted: config.xml names no host key (VTKEYID); set the store up",
-              LINE_OPEN_NOT_HOST_KEY);
+              kSiteOpenNotHostKey);
   if (!(keyId == hostKeyId))
     RefuseKey(keyId, "is not the host's key " + Quote(hostKeyId) + " that config.xml names",
-              LINE_OPEN_NOT_HOST_KEY);
+              kSiteOpenNotHostKey);
 
   get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
 }
@@ -199,12 +176,12 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
 void TBX_Message::SetAttribute(const MvString& name, const MvString& value)
 {
   if (get() == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_SET_NO_ELEMENT);
-  if (!IsValidName(name))
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteSetNoElement);
+  if (!xmlIsName(name.c_str(), name.size()))
     TBX_THROW(TBX_E_INVALID_ARGUMENT,
               "invalid attribute name " + Quote(name) +
                   ": a name holds letters, digits, '.', '-' and '_' only",
-              kUnit, LINE_SET_BAD_NAME);
+              kUnit, kSiteSetBadName);
   m_Url.clear();
   get()->setAttribute(name, value);
 }
@@ -212,16 +189,15 @@ void TBX_Message::SetAttribute(const MvString& name, const MvString& value)
 void TBX_Message::GetAttribute(const MvString& name, MvString& value) const
 {
   if (get() == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_GET_NO_ELEMENT);
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteGetNoElement);
   if (!get()->getAttribute(name, value))
     TBX_THROW(TBX_E_ITEM_NOT_FOUND, "the message has no attribute " + Quote(name), kUnit,
-              LINE_GET_ABSENT);
+              kSiteGetAbsent);
 }
 
 void TBX_Message::GetURL(MvString& url) const
 {
-  if (get() == nullptr || m_Context == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_URL_NO_ELEMENT);
+  RequireMessage(*this, kSiteUrlNoElement);
 
   MvStringStream text;
   get()->toStream(text);
@@ -233,9 +209,7 @@ void TBX_Message::GetURL(MvString& url) const
     return;
   }
 
-  MvString base;
-  if (!m_Context->QueryValue(MvString("config.xml"), MvString("VTURL"), base))
-    MissingSetting(*m_Context, "VTURL", LINE_URL_NO_VTURL);
+  const MvString base = ConfigValue(*m_Context, "VTURL", kSiteUrlNoVturl);
 
   MvString signature;
   m_Context->SignData(text.str(), m_KeyId, signature);
@@ -249,9 +223,11 @@ void TBX_Message::GetURL(MvString& url) const
   url = built;
 }
 
-void TBX_Message::RoundTrip(MvStringStream& text, const MvString& endpoint,
-                            const MvString& expected, xmlElementPtr& response) const
+void TBX_Message::RoundTrip(const MvString& endpoint, const MvString& expected,
+                            xmlElementPtr& response) const
 {
+  MvStringStream text;
+  get()->toStream(text);
   MvString signature;
   m_Context->SignData(text.str(), m_KeyId, signature);
   MvString url;
@@ -266,41 +242,25 @@ void TBX_Message::RoundTrip(MvStringStream& text, const MvString& endpoint,
 
 void TBX_Message::Capture() const
 {
-  if (get() == nullptr || m_Context == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_CAPTURE_NO_ELEMENT);
-
-  MvStringStream text;
-  get()->toStream(text);
-
-  MvString endpoint;
-  if (!m_Context->QueryValue(MvString("config.xml"), MvString("CAPTUREURL"), endpoint))
-    MissingSetting(*m_Context, "CAPTUREURL", LINE_CAPTURE_NO_ENDPOINT);
-
+  RequireMessage(*this, kSiteCaptureNoElement);
+  const MvString endpoint = ConfigValue(*m_Context, "CAPTUREURL", kSiteCaptureNoEndpoint);
   MvString token;
   if (!get()->getAttribute(MvString("TOKEN"), token))
-    TBX_THROW(TBX_E_UNEXPECTED, "the capture request has no TOKEN", kUnit, LINE_CAPTURE_NO_TOKEN);
+    TBX_THROW(TBX_E_UNEXPECTED, "the capture request has no TOKEN", kUnit, kSiteCaptureNoToken);
 
   xmlElementPtr answer;
-  RoundTrip(text, endpoint, MvString("PayConfirm"), answer);
+  RoundTrip(endpoint, MvString("PayConfirm"), answer);
 }
 
 void TBX_Message::Request(TBX_Message& response)
 {
-  if (get() == nullptr || m_Context == nullptr)
-    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, LINE_REQUEST_NO_ELEMENT);
-
+  RequireMessage(*this, kSiteRequestNoElement);
   MvString type;
   get()->getAttribute(MvString("MSGTYPE"), type);
   get()->setAttribute(MvString("MSGTYPE"), type + "Request");
-
-  MvStringStream text;
-  get()->toStream(text);
-
-  MvString endpoint;
-  if (!m_Context->QueryValue(MvString("config.xml"), MvString("CAPTUREURL"), endpoint))
-    MissingSetting(*m_Context, "CAPTUREURL", LINE_REQUEST_NO_ENDPOINT);
+  const MvString endpoint = ConfigValue(*m_Context, "CAPTUREURL", kSiteRequestNoEndpoint);
 
   xmlElementPtr answer;
-  RoundTrip(text, endpoint, type + "Response", answer);
+  RoundTrip(endpoint, type + "Response", answer);
   response.Attach(answer.get());
 }

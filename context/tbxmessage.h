@@ -58,12 +58,10 @@ public:
   TBX_Context* GetContext() const { return m_Context; }
   const MvString& GetKeyId() const { return m_KeyId; }
 
-  // True for a name the XML parser reads back as one attribute name.
-  static bool IsValidName(const MvString& name);
-
 private:
-  // Signs `text`, sends it to `endpoint`, parses the answer into `response` and checks its type.
-  void RoundTrip(MvStringStream& text, const MvString& endpoint, const MvString& expected,
+  // Signs the element's text, sends it to `endpoint`, parses the answer into `response` and
+  // checks its type.
+  void RoundTrip(const MvString& endpoint, const MvString& expected,
                  xmlElementPtr& response) const;
 
   TBX_Context* m_Context; // not owned

@@ -3,35 +3,14 @@
 #include "tbxsetup.h"
 
 #include "tbxctx.h"
+#include "tbxctx_sites.h"
 #include "tbxerr.h"
+#include "tbxkeys.h"
+#include "tbxsource.h"
 #include "tbxutil.h"
 #include "xmlElement.h"
 
 namespace {
-
-// These operations report as part of the context unit.
-const char kUnit[] = "tbxctx";
-
-enum : long {
-  kLineSetupNoEndpoint = 235,
-  kLineSetupIdentifier = 248,
-  kLineImportNoEndpoint = 279,
-  kLineImportRequestedId = 281,
-  kLineImportAnsweredId = 299,
-  kLineImportKeyBlob = 304,
-  kLineImportTrace = 311,
-  kLineDefaultsNoEndpoint = 442,
-  kLineDefaultsTrace = 465,
-  kLinePublishNoEndpoint = 504,
-  kLinePublishKeyId = 515,
-  kLinePublishNoKey = 520,
-  kLinePublishTrace = 536,
-  kLineReconfigureNoContext = 642,
-  kLineReconfigureTrace = 650,
-  kLineReconfigureNoHostKey = 670,
-  kLineReconfigureNewKeyId = 678,
-  kLineReconfigureDone = 686,
-};
 
 const char kConfigFile[] = "config.xml";
 const char kDefaultFile[] = "default.xml";
@@ -51,6 +30,14 @@ const char kPublicKeyDir[] = "keys/public/";
 void Trace(long line, const char* tag, const MvString& text)
 {
   TBX_TraceLog::Write(kUnit, line, 0, MvString(tag), text);
+}
+
+// A new request of `type` to the host.
+xmlElementPtr NewRequest(const char* type)
+{
+  xmlElementPtr request;
+  TBX_Context::XmlCreateRequest(MvString(type), request.receive());
+  return request;
 }
 
 // A value the host sent that will name a file: anything but a plain name is refused before it is
@@ -85,25 +72,22 @@ MvString TBX_NewMerchantKeyId(const MvString& customerId, const MvString& uuid)
   return "0-" + customerId + "-" + uuid;
 }
 
-MvString TBX_Context::SetupEndpoint()
+MvString TBX_Context::SetupEndpoint(long code, long site)
 {
   if (!m_AutoUrl.empty())
     return m_AutoUrl;
   MvString endpoint;
   // QueryValue answers false for an empty attribute: it counts as absent.
   if (!QueryValue(MvString(kConfigFile), MvString("TBX.VTAUTOURL"), endpoint))
-    return MvString();
+    NoEndpoint(*this, code, site);
   return endpoint;
 }
 
 void TBX_Context::Setup()
 {
-  const MvString endpoint = SetupEndpoint();
-  if (endpoint.empty())
-    NoEndpoint(*this, TBX_E_NO_CONFIGURATION, kLineSetupNoEndpoint);
+  const MvString endpoint = SetupEndpoint(TBX_E_NO_CONFIGURATION, kSiteSetupNoEndpoint);
 
-  xmlElementPtr request;
-  XmlCreateRequest(MvString(TBX_MSG_SETUP_REQUEST), request.receive());
+  xmlElementPtr request = NewRequest(TBX_MSG_SETUP_REQUEST);
   MvString version;
   if (!QueryValue(MvString(kConfigFile), MvString("VERSION"), version))
     version = "0";
@@ -116,24 +100,21 @@ void TBX_Context::Setup()
   // Later steps name key files after these; an empty value is absent and handled there.
   MvString value;
   if (response->getAttribute(MvString("VTKEYID"), value) && !value.empty())
-    CheckHostIdentifier(value, "VTKEYID", kLineSetupIdentifier);
+    CheckHostIdentifier(value, "VTKEYID", kSiteSetupIdentifier);
   value = MvString();
   if (response->getAttribute(MvString("CUSTOMERID"), value) && !value.empty())
-    CheckHostIdentifier(value, "CUSTOMERID", kLineSetupIdentifier);
+    CheckHostIdentifier(value, "CUSTOMERID", kSiteSetupIdentifier);
 
   UpdateFile(MvString(kConfigFile), text);
 }
 
 void TBX_Context::ImportKey(MvString& keyId)
 {
-  const MvString endpoint = SetupEndpoint();
-  if (endpoint.empty())
-    NoEndpoint(*this, TBX_E_NO_CONFIGURATION, kLineImportNoEndpoint);
+  const MvString endpoint = SetupEndpoint(TBX_E_NO_CONFIGURATION, kSiteImportNoEndpoint);
   // The identifier comes from the host's configuration.
-  CheckHostIdentifier(keyId, "KEYID", kLineImportRequestedId);
+  CheckHostIdentifier(keyId, "KEYID", kSiteImportRequestedId);
 
-  xmlElementPtr request;
-  XmlCreateRequest(MvString(TBX_MSG_KEY_QUERY_REQUEST), request.receive());
+  xmlElementPtr request = NewRequest(TBX_MSG_KEY_QUERY_REQUEST);
   request->setAttribute(MvString("KEYID"), keyId);
 
   MvString text;
@@ -142,7 +123,7 @@ void TBX_Context::ImportKey(MvString& keyId)
 
   MvString answeredId = keyId;
   response->getAttribute(MvString("KEYID"), answeredId);
-  CheckHostIdentifier(answeredId, "KEYID", kLineImportAnsweredId);
+  CheckHostIdentifier(answeredId, "KEYID", kSiteImportAnsweredId);
   MvString blob;
   response->getAttribute(MvString("KEYBLOB"), blob);
   // Stored only when VerifyData will be able to use it: an empty or broken blob would make every
@@ -150,45 +131,39 @@ void TBX_Context::ImportKey(MvString& keyId)
   if (!IsPublicKeyText(blob))
     TBX_THROW(TBX_E_INVALID_KEY_BLOB,
               "the host's KEYBLOB for KEYID " + TBX_Quote(answeredId) + " is not an RSA public key",
-              kUnit, kLineImportKeyBlob);
+              kUnit, kSiteImportKeyBlob);
 
   keyId = answeredId;
   UpdateFile(kPublicKeyDir + keyId, blob);
-  Trace(kLineImportTrace, "IMPORT", keyId);
+  Trace(kSiteImportTrace, "IMPORT", keyId);
 }
 
 void TBX_Context::LoadDefaults()
 {
-  const MvString endpoint = SetupEndpoint();
-  if (endpoint.empty())
-    NoEndpoint(*this, TBX_E_NO_ENDPOINT, kLineDefaultsNoEndpoint);
+  const MvString endpoint = SetupEndpoint(TBX_E_NO_ENDPOINT, kSiteDefaultsNoEndpoint);
 
-  xmlElementPtr request;
-  XmlCreateRequest(MvString(TBX_MSG_DEFAULTS_REQUEST), request.receive());
+  xmlElementPtr request = NewRequest(TBX_MSG_DEFAULTS_REQUEST);
 
   MvString text;
   xmlElementPtr response;
   Exchange(*this, endpoint, request.get(), TBX_MSG_DEFAULTS_RESPONSE, text, response);
 
-  Trace(kLineDefaultsTrace, "LOAD DEFAULTS", MvString());
+  Trace(kSiteDefaultsTrace, "LOAD DEFAULTS", MvString());
   UpdateFile(MvString(kDefaultFile), text);
 }
 
 void TBX_Context::PublishKey(const MvString& keyId)
 {
-  const MvString endpoint = SetupEndpoint();
-  if (endpoint.empty())
-    NoEndpoint(*this, TBX_E_NO_ENDPOINT, kLinePublishNoEndpoint);
+  const MvString endpoint = SetupEndpoint(TBX_E_NO_ENDPOINT, kSitePublishNoEndpoint);
 
-  xmlElementPtr request;
-  XmlCreateRequest(MvString(TBX_MSG_KEY_EXPORT_REQUEST), request.receive());
+  xmlElementPtr request = NewRequest(TBX_MSG_KEY_EXPORT_REQUEST);
   // The identifier names the file whose content is sent, and then keys/current.
-  CheckHostIdentifier(keyId, "key identifier", kLinePublishKeyId);
+  CheckHostIdentifier(keyId, "key identifier", kSitePublishKeyId);
   MvString blob;
   if (!QueryValue(kPublicKeyDir + keyId, MvString(), blob))
     TBX_THROW(TBX_E_KEY_NOT_FOUND,
               "the store " + m_Path + " has no " + kPublicKeyDir + keyId + " to publish", kUnit,
-              kLinePublishNoKey);
+              kSitePublishNoKey);
   request->setAttribute(MvString("KEYID"), keyId);
   request->setAttribute(MvString("KEYBLOB"), blob);
 
@@ -196,19 +171,19 @@ void TBX_Context::PublishKey(const MvString& keyId)
   xmlElementPtr response;
   Exchange(*this, endpoint, request.get(), TBX_MSG_KEY_EXPORT_RESPONSE, text, response);
 
-  Trace(kLinePublishTrace, "PUBLISH", keyId);
+  Trace(kSitePublishTrace, "PUBLISH", keyId);
   UpdateFile(MvString(kCurrentKeyFile), keyId);
 }
 
 void TBX_Context::Reconfigure()
 {
   if (m_Path.empty())
-    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kLineReconfigureNoContext);
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteReconfigureNoContext);
 
   CreatePath(m_Path + "/keys");
   CreatePath(m_Path + "/keys/private");
   CreatePath(m_Path + "/keys/public");
-  Trace(kLineReconfigureTrace, "START RECONFIGURE", MvString());
+  Trace(kSiteReconfigureTrace, "START RECONFIGURE", MvString());
 
   MvString valid;
   const bool needDefaults =
@@ -223,15 +198,15 @@ void TBX_Context::Reconfigure()
     TBX_THROW(TBX_E_NO_CONFIGURATION,
               "the host's set-up answer in config.xml of the store " + m_Path +
                   " names no VTKEYID, the host's key",
-              kUnit, kLineReconfigureNoHostKey);
+              kUnit, kSiteReconfigureNoHostKey);
   ImportKey(hostKeyId);
 
   MvString customerId;
   QueryValue(MvString(kConfigFile), MvString("CUSTOMERID"), customerId);
   const MvString keyId = TBX_NewMerchantKeyId(customerId, CreateUuid());
-  CheckHostIdentifier(keyId, "new key identifier", kLineReconfigureNewKeyId);
+  CheckHostIdentifier(keyId, "new key identifier", kSiteReconfigureNewKeyId);
 
   GenKey(keyId);
   PublishKey(keyId);
-  Trace(kLineReconfigureDone, "RECONFIGURE OK", MvString());
+  Trace(kSiteReconfigureDone, "RECONFIGURE OK", MvString());
 }

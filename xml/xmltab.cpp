@@ -75,8 +75,17 @@ bool xmlParser::isSpace(char c)
 
 bool xmlParser::isAlnum(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '-' || c == '_';
+    return xmlIsNameChar(c);
+}
+
+bool xmlIsName(const char* text, size_t length)
+{
+    if (text == nullptr || length == 0)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (!xmlIsNameChar(text[i]))
+            return false;
+    return true;
 }
 
 namespace {
@@ -91,9 +100,7 @@ constexpr int32_t symbolOf(char c)
     if (c == '"') return XML_SYM_DQUOTE;
     if (c == '\'') return XML_SYM_SQUOTE;
     if (c == '\t' || c == '\n' || c == '\r' || c == ' ') return XML_SYM_SPACE;
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-        c == '.' || c == '-' || c == '_')
-        return XML_SYM_NAME;
+    if (xmlIsNameChar(c)) return XML_SYM_NAME;
     return XML_SYM_OTHER;
 }
 

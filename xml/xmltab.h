@@ -8,6 +8,7 @@
 #ifndef XMLTAB_H
 #define XMLTAB_H
 
+#include <cstddef>
 #include <cstdint>
 
 /* Character classes as bit masks (getSymbol answers exactly one). */
@@ -22,6 +23,18 @@ enum : int32_t {
     XML_SYM_CLOSE  = 0x80,  /* '>' */
     XML_SYM_OTHER  = 0x100  /* every other byte */
 };
+
+/* The one rule for the bytes of a name (class XML_SYM_NAME): what the parser reads as part of an
+ * element or attribute name. */
+constexpr bool xmlIsNameChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '.' || c == '-' || c == '_';
+}
+
+/* True when the `length` bytes at `text` are one name as the parser reads it back: not empty,
+ * name bytes only. An attribute name that fails this would write a document that no longer parses. */
+bool xmlIsName(const char* text, size_t length);
 
 /* Tree-building actions of a row. */
 enum : int32_t {

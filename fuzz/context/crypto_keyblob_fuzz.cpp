@@ -1,6 +1,7 @@
 // Arbitrary bytes as key blobs, signatures and hex text: every path must end in a result code.
 #include "KrptSign.h"
 #include "tbxerr.h"
+#include "tbxkeys.h"
 #include "tbxutil.h"
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // The store-independent steps of the key operations: keys and signatures as hex texts.
 #include "tbxerr.h"
+#include "tbxkeys.h"
 #include "tbxutil.h"
 #include "crypto_vectors.h"
 

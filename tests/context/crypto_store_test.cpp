@@ -1,6 +1,7 @@
 // Key generation, signing and verification on a real store directory.
 #include "tbxctx.h"
 #include "tbxerr.h"
+#include "tbxkeys.h"
 #include "tbxutil.h"
 #include "crypto_vectors.h"
 

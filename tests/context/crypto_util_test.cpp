@@ -1,5 +1,6 @@
 // Encodings, string conversions, key identifiers and key sizes.
 #include "tbxerr.h"
+#include "tbxkeys.h"
 #include "tbxutil.h"
 #include "crypto_vectors.h"
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "store_test_util.h"
+#include "tbxbase.h"
 #include "tbxctx.h"
 #include "xmlElement.h"
 
@@ -178,6 +179,49 @@ TEST_F(StoreTest, QueryValueReadsWholeFilesWithZeroBytesAndSkipsDirectories)
   EXPECT_TRUE(m_Ctx.QueryValue(MvString("bin"), buf, length));
   EXPECT_EQ(length, 5u);
   EXPECT_FALSE(m_Ctx.QueryValue(MvString("none"), buf, length));
+}
+
+// Every local file, a store's or a stream source's, is read by TBX_ReadFile.
+TEST_F(StoreTest, OneReaderForLocalFiles)
+{
+  WriteAll(File("f"), std::string("ab\0cd", 5));
+  ASSERT_EQ(mkdir(File("dir").c_str(), 0755), 0);
+  // Reading at 0 of a process's own memory fails (nothing is mapped there) after the open works.
+  ASSERT_EQ(symlink("/proc/self/mem", File("unreadable").c_str()), 0);
+  const struct
+  {
+    std::string path;
+    size_t limit;
+    TBX_ReadResult result;
+    std::string content;
+  } cases[] = {
+      {File("f"), SIZE_MAX, TBX_ReadResult::Read, std::string("ab\0cd", 5)},
+      {File("f"), 3, TBX_ReadResult::Read, std::string("ab\0", 3)},
+      {File("f"), 0, TBX_ReadResult::Read, ""},
+      {File("dir"), SIZE_MAX, TBX_ReadResult::NotOpened, "kept"},
+      {File("none"), SIZE_MAX, TBX_ReadResult::NotOpened, "kept"},
+      {File("f") + std::string("\0", 1), SIZE_MAX, TBX_ReadResult::NotOpened, "kept"},
+      {"", SIZE_MAX, TBX_ReadResult::NotOpened, "kept"},
+      {File("unreadable"), SIZE_MAX, TBX_ReadResult::Failed, "kept"},
+      // A file of unknown size is read in chunks, up to the limit.
+      {"/dev/zero", 40000, TBX_ReadResult::Read, std::string(40000, '\0')},
+  };
+  for (const auto& c : cases) {
+    MvString content("kept");
+    EXPECT_EQ(TBX_ReadFile(Mv(c.path), content, c.limit), c.result) << c.path;
+    EXPECT_EQ(Str(content), c.content) << c.path;
+  }
+
+  // The byte reader of the store says false for what cannot be read whole; the text reader
+  // raises a read error rather than pass the file off as empty.
+  unsigned char buf[8];
+  for (const char* name : {"dir", "unreadable"}) {
+    unsigned long length = sizeof buf;
+    EXPECT_FALSE(m_Ctx.QueryValue(MvString(name), buf, length)) << name;
+    EXPECT_EQ(length, sizeof buf) << name;
+  }
+  std::string value;
+  EXPECT_RAISES_AT(TBX_E_FILE_IO, 92, Query("unreadable", "", value));
 }
 
 TEST_F(StoreTest, OperationsNeedAnOpenedContext)

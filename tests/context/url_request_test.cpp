@@ -6,6 +6,7 @@
 #include "spliturl.h"
 #include "store_test_util.h"
 #include "tbxctx.h"
+#include "tbxurl.h"
 
 using namespace storetest;
 

@@ -16,6 +16,7 @@
 #include "tbxctx.h"
 #include "tbxerr.h"
 #include "tbxgate.h"
+#include "tbxkeys.h"
 #include "tbxutil.h"
 
 using namespace setuptest;

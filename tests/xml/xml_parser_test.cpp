@@ -290,4 +290,24 @@ TEST(XmlTab, Symbols)
     EXPECT_EQ(name, 26 + 26 + 10 + 3);
 }
 
+// The whole-name check the store and the messages use agrees with the parser's class of every
+// byte, and refuses the empty name.
+TEST(XmlTab, NameCheckFollowsTheParsersNameClass)
+{
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        EXPECT_EQ(xmlIsName(&c, 1), xmlParser::getSymbol(c) == XML_SYM_NAME) << "byte " << b;
+    }
+    const struct {
+        const char* text;
+        size_t length;
+        bool name;
+    } cases[] = {
+        {"TBX.VTAUTOURL", 13, true}, {"a-b_c", 5, true}, {"", 0, false}, {nullptr, 0, false},
+        {"a b", 3, false},           {"a\0b", 3, false}, {"a=b", 3, false}, {"\xe9t\xe9", 3, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(xmlIsName(c.text, c.length), c.name) << (c.text ? c.text : "(null)");
+}
+
 } // namespace

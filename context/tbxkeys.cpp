@@ -1,0 +1,290 @@
+/*
+ * tbxkeys.cpp - keys and signatures: the steps on key texts, and the store's key files around
+ * them.
+ */
+#include "tbxkeys.h"
+
+#include "KrptSign.h"
+#include "mvobject.h"
+#include "tbxctx.h"
+#include "tbxctx_sites.h"
+#include "tbxerr.h"
+#include "tbxutil.h"
+
+#include <openssl/crypto.h>
+
+#include <new>
+
+namespace {
+
+const char kPrivateKeyDir[] = "keys/private/";
+const char kPublicKeyDir[] = "keys/public/";
+
+/* The code of a failed crypto call: running out of memory says nothing about the key or the
+ * signature, so it is not reported as their fault. */
+long CryptoFailure(int rc, long code)
+{
+  return rc == KRPT_OUT_OF_MEMORY ? TBX_E_OUT_OF_MEMORY : code;
+}
+
+/* Wipes a buffer that held private key material when it goes out of scope. */
+class ScrubbedBuffer
+{
+public:
+  explicit ScrubbedBuffer(size_t size) : m_Data(new unsigned char[size]), m_Size(size) {}
+  ~ScrubbedBuffer()
+  {
+    OPENSSL_cleanse(m_Data, m_Size);
+    delete[] m_Data;
+  }
+  ScrubbedBuffer(const ScrubbedBuffer&) = delete;
+  ScrubbedBuffer& operator=(const ScrubbedBuffer&) = delete;
+  unsigned char* data() { return m_Data; }
+  size_t size() const { return m_Size; }
+
+private:
+  unsigned char* m_Data;
+  size_t m_Size;
+};
+
+// Wipes the text of a private key when it goes out of scope, on every path out.
+class WipeOnExit
+{
+public:
+  explicit WipeOnExit(MvString& text) : m_Text(text) {}
+  ~WipeOnExit()
+  {
+    if (m_Text.begin() != nullptr)
+      OPENSSL_cleanse(m_Text.begin(), m_Text.size());
+  }
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+  MvString& m_Text;
+};
+
+// A key operation's failure told with the key file it used.
+MvString KeyFileDetail(const MvString& path, const TBX_Exception& e)
+{
+  return "key file " + path + (e.m_Detail.empty() ? MvString() : ": " + e.m_Detail);
+}
+
+} // namespace
+
+TBX_WCHARBuffer::TBX_WCHARBuffer(const MvString& text) : m_Buffer(nullptr), m_ByteLength(0)
+{
+  unsigned long n = text.size();
+  m_Buffer = new (std::nothrow) unsigned short[n + 1];
+  if (m_Buffer == nullptr)
+    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+  // Written byte by byte so that the hashed bytes are b, 0 whatever the host's byte order.
+  unsigned char* out = reinterpret_cast<unsigned char*>(m_Buffer);
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(text.c_str());
+  for (unsigned long i = 0; i < n; ++i) {
+    out[2 * i] = in[i];
+    out[2 * i + 1] = 0;
+  }
+  m_Buffer[n] = 0;
+  m_ByteLength = 2 * n;
+}
+
+TBX_WCHARBuffer::~TBX_WCHARBuffer()
+{
+  delete[] m_Buffer;
+}
+
+/* ---- Key identifiers and key size --------------------------------------------------------- */
+
+bool TBX_IsPlainKeyId(const MvString& id)
+{
+  if (id.empty() || id == "." || id == "..")
+    return false;
+  const char* p = id.c_str();
+  for (unsigned i = 0; i < id.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c == '/' || c < 0x20 || c == 0x7F)
+      return false;
+  }
+  return true;
+}
+
+void TBX_CheckKeyId(const MvString& id, long code)
+{
+  if (!TBX_IsPlainKeyId(id))
+    TBX_THROW(code, "key identifier " + TBX_Quote(id) + " is not a plain file name", kUnit,
+              kSiteKeyId);
+}
+
+int TBX_KeyBitsFromSetting(const MvString& value)
+{
+  static const struct
+  {
+    const char* text;
+    int bits;
+  } sizes[] = {{"512", 512}, {"1024", 1024}, {"2048", 2048}, {"3072", 3072}, {"4096", 4096}};
+  if (value.empty())
+    return KRPT_DEFAULT_KEY_BITS;
+  for (const auto& s : sizes) {
+    if (value == s.text)
+      return s.bits;
+  }
+  MvString message("KEYBITS must be 512, 1024, 2048, 3072 or 4096, not '");
+  message += value;
+  message += "'";
+  TBX_THROW(TBX_E_INVALID_OPTION, message, kUnit, kSiteKeyBits);
+}
+
+/* ---- Key operations on key texts ---------------------------------------------------------- */
+
+void TBX_CreateKeyTexts(int bits, MvString& publicText, MvString& privateText)
+{
+  unsigned char publicKey[KRPT_KEY_BUFFER_SIZE];
+  ScrubbedBuffer privateKey(KRPT_KEY_BUFFER_SIZE);
+  int publicLength = sizeof publicKey;
+  int privateLength = static_cast<int>(privateKey.size());
+  const int rc = KRPT_GenerateKeys(publicKey, &publicLength, privateKey.data(), &privateLength,
+                                   nullptr, 0, bits);
+  if (rc != 0)
+    TBX_THROW(CryptoFailure(rc, TBX_E_CRYPTO), "", kUnit, kSiteGenKeyCrypto);
+  publicText = BufferToHex(publicKey, static_cast<unsigned long>(publicLength));
+  privateText = BufferToHex(privateKey.data(), static_cast<unsigned long>(privateLength));
+}
+
+void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvString& signature)
+{
+  TBX_WCHARBuffer wide(data);
+  ScrubbedBuffer key(TBX_PRIVATE_KEY_BUFFER_SIZE);
+  unsigned long keyLength = key.size();
+  if (TBX_HexDecode(privateText, key.data(), keyLength) != 0)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key",
+              kUnit, kSiteSignKeyBlob);
+  unsigned char sig[KRPT_SIGNATURE_BUFFER_SIZE];
+  unsigned long sigLength = sizeof sig;
+  const int rc = KRPT_Signature(key.data(), static_cast<int>(keyLength), wide.bytes(),
+                                wide.byteLength(), sig, &sigLength);
+  if (rc != 0)
+    TBX_THROW(CryptoFailure(rc, TBX_E_CRYPTO), "", kUnit, kSiteSignCrypto);
+  signature = BufferToHex(sig, sigLength);
+}
+
+void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
+                           const MvString& signature)
+{
+  unsigned char key[TBX_PUBLIC_KEY_BUFFER_SIZE];
+  unsigned long keyLength = sizeof key;
+  if (TBX_HexDecode(publicText, key, keyLength) != 0)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key",
+              kUnit, kSiteVerifyKeyBlob);
+  // An odd digit would be dropped by the decoder, so one digit appended to a valid signature
+  // would still verify; duplicate checks keyed on the text rely on one text per signature.
+  unsigned char sig[TBX_SIGNATURE_BUFFER_SIZE];
+  unsigned long sigLength = sizeof sig;
+  if (signature.size() % 2 != 0 || TBX_HexDecode(signature, sig, sigLength) != 0)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the signature is not hex of even length, or is too long",
+              kUnit, kSiteVerifySignatureBlob);
+  TBX_WCHARBuffer wide(data);
+  const int rc =
+      KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig, sigLength);
+  if (rc == KRPT_UNSOUND_KEY)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB,
+              "the public key is not a sound RSA key (its exponent must be odd and at least 3, "
+              "its modulus odd and of 512 to 4096 bits)",
+              kUnit, kSiteVerifyKeyBlob);
+  if (rc == KRPT_BAD_SIGNATURE_LENGTH)
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB,
+              "the signature must have exactly twice as many hex digits as the key has bytes",
+              kUnit, kSiteVerifySignatureBlob);
+  if (rc != 0)
+    TBX_THROW(CryptoFailure(rc, TBX_E_INVALID_SIGNATURE), "", kUnit, kSiteVerifyInvalid);
+}
+
+/* ---- The store's key files ---------------------------------------------------------------- */
+
+void TBX_Context::GenKey(const MvString& keyId)
+{
+  // New identifiers carry the host's CUSTOMERID: a bad one is the host's fault.
+  TBX_CheckKeyId(keyId, TBX_E_INVALID_FORMAT);
+  MvString bitsText;
+  QueryValue(MvString("settings.xml"), MvString("KEYBITS"), bitsText);
+  const int bits = TBX_KeyBitsFromSetting(bitsText);
+  MvString publicText;
+  MvString privateText;
+  WipeOnExit wipe(privateText);
+  TBX_CreateKeyTexts(bits, publicText, privateText);
+  UpdateFile(kPublicKeyDir + keyId, publicText);
+  UpdateFile(kPrivateKeyDir + keyId, privateText);
+}
+
+void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString& signature)
+{
+  TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
+  MvString keyText;
+  WipeOnExit wipe(keyText);
+  const MvString file = kPrivateKeyDir + keyId;
+  if (!QueryValue(file, MvString(), keyText) || keyText.empty())
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND,
+              "the store " + m_Path + " has no " + file + ", the key that keys/current names; "
+              "set the store up again: " + TBX_SetupCommand(m_Path),
+              kUnit, kSiteSignNoKey);
+  try {
+    TBX_SignWithKeyText(data, keyText, signature);
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(KeyFileDetail(StoreFilePath(file), e));
+  }
+}
+
+void TBX_Context::VerifyData(const MvString& data, const MvString& keyId,
+                             const MvString& signature)
+{
+  // What a received message caused is told with the store's own names only: a shop may show
+  // these messages to whoever sent it.
+  TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
+  MvString keyText;
+  const MvString file = kPublicKeyDir + keyId;
+  if (!QueryValue(file, MvString(), keyText) || keyText.empty())
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND,
+              "the store has no " + file + ", the key KEYID names; if the host uses a new key, "
+              "set the store up again with kestrum -conf",
+              kUnit, kSiteVerifyNoKey);
+  try {
+    TBX_VerifyWithKeyText(data, keyText, signature);
+  } catch (const TBX_Exception& e) {
+    if (e.m_Result != TBX_E_INVALID_SIGNATURE)
+      throw e.Retold(KeyFileDetail(file, e));
+    throw e.Retold("the signature does not verify under " + file +
+                   "; the message was changed, or was not passed exactly as the host sent it");
+  }
+}
+
+bool TBX_Context::IsPublicKeyText(const MvString& text)
+{
+  if (text.empty() || text.size() % 2 != 0)
+    return false;
+  unsigned char der[TBX_PUBLIC_KEY_BUFFER_SIZE];
+  unsigned long length = sizeof der;
+  if (TBX_HexDecode(text, der, length) != 0)
+    return false;
+  return KRPT_CheckPublicKey(der, static_cast<int>(length)) == 0;
+}
+
+MvString TBX_Context::BufferToHex(const unsigned char* buffer, unsigned long length)
+{
+  return ::BufferToHex(buffer, length);
+}
+
+long TBX_Context::HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length)
+{
+  return ::HexToBuffer(text, buffer, length);
+}
+
+MvString TBX_Context::Encode(const MvString& text)
+{
+  return ::Encode(text);
+}
+
+void TBX_Context::SlToBackSl(MvString& text)
+{
+  ::SlToBackSl(text);
+}
+

@@ -1,0 +1,106 @@
+// The context's stream sources and request URLs: reading a location with the store's transport
+// settings, and the URL a request to the host travels in.
+#include "tbxsource.h"
+
+#include "spliturl.h"
+#include "tbxctx_sites.h"
+#include "tbxerr.h"
+#include "tbxhttp.h"
+#include "tbxurl.h"
+#include "tbxutil.h"
+#include "tbxxml.h"
+#include "xmlElement.h"
+
+namespace {
+
+// The transport's code for an answer "404 Not Found".
+const long kHttpNotFound = TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 404u);
+
+// Credentials in the authority: letters, digits and "-._~" stay, every other byte is "%XX", so
+// '@', ':' and '/' in a password cannot move the request to another host.
+MvString EncodeCredential(const MvString& text)
+{
+  static const char hex[] = "0123456789abcdef";
+  MvString out;
+  for (unsigned i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request,
+                               MvString signature, MvString& url)
+{
+  // MvString::find_first_of finds the whole text "://", not the first of its characters.
+  const unsigned mark = endpoint.empty() ? MvString::npos : endpoint.find_first_of("://");
+  if (mark == MvString::npos || mark == 0)
+    TBX_THROW(TBX_E_INVALID_URL,
+              "the endpoint " + TBX_Quote(endpoint) + " is not a URL: it must begin with "
+              "http:// or https://",
+              kUnit, kSiteRequestUrl);
+  MvString result = endpoint.substr(0, mark + 3);
+  if (!m_UserName.empty() || !m_Password.empty())
+    result += EncodeCredential(m_UserName) + ":" + EncodeCredential(m_Password) + "@";
+  result += endpoint.substr(mark + 3);
+  result += "?DATA=";
+  result += ::Encode(request.str());
+  if (!signature.empty()) {
+    result += "&SIGNATURE=";
+    result += signature;
+  }
+  url = result;
+}
+
+void TBX_Context::StreamFromURL(const MvString& location, MvStringStream& out)
+{
+  if (!IsHttp(location)) {
+    TBX_StreamFromFile(location, out);
+    return;
+  }
+  URL_INFO info;
+  TBX_SplitLocation(location, info);
+  xmlElementPtr settings;
+  if (LoadSettings(settings.receive()))
+    TBX_ApplyTransportSettings(settings.get(), m_Path, info);
+  HttpSession(info, out);
+}
+
+bool TBX_Context::LoadSettings(xmlElement** element)
+{
+  if (m_Path.empty())
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
+  const MvString location = m_Path + "/settings.xml";
+  MvStringStream text;
+  try {
+    if (IsHttp(m_Path)) {
+      // The settings of a store that is itself a URL are fetched without settings: reading them
+      // with their own proxy settings would need them first, and so on without end.
+      URL_INFO plain;
+      TBX_SplitLocation(location, plain);
+      HttpSession(plain, text);
+    } else {
+      TBX_StreamFromFile(location, text);
+    }
+  } catch (const TBX_Exception& e) {
+    // A store on a web server without settings.xml has no settings, as a directory without one.
+    if (e.m_Result == TBX_E_SOURCE_NOT_OPENED || (IsHttp(m_Path) && e.m_Result == kHttpNotFound))
+      return false;
+    throw;
+  }
+  try {
+    XmlFromStream(text, element);
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(TBX_NotStoreXml(location));
+  }
+  return true;
+}

@@ -1,0 +1,101 @@
+// The XML documents of the store and of the exchanges with the host: text to its TBX element,
+// new requests, and the checks an answer must pass.
+#include "tbxxml.h"
+
+#include "spliturl.h"
+#include "tbxctx.h"
+#include "tbxctx_sites.h"
+#include "tbxerr.h"
+#include "xmlElement.h"
+#include "xmlParser.h"
+
+namespace {
+
+// The first top-level TBX element of a parse's result (0 on success) and document.
+void TopElement(long parsed, xmlElementPtr& document, xmlElement** element)
+{
+  if (parsed != 0)
+    TBX_THROW(TBX_E_INVALID_FORMAT, "", kUnit, kSiteXmlParse);
+  xmlElement* top = nullptr;
+  if (!document->getChild(MvString("TBX"), 0, &top))
+    TBX_THROW(TBX_E_INVALID_FORMAT, "", kUnit, kSiteXmlNoTbx);
+  *element = top;
+}
+
+} // namespace
+
+MvString TBX_NotStoreXml(const MvString& path)
+{
+  return "the store file " + path + " is not XML with a TBX element";
+}
+
+bool TBX_StoreValue(xmlElement* top, const MvString& name, MvString& value)
+{
+  MvString found;
+  if (!xmlGetAttributeEx(top, name, found) || found.empty())
+    return false;
+  value = found;
+  return true;
+}
+
+void TBX_Context::XmlFromStream(MvStringStream& in, xmlElement** element)
+{
+  xmlElementPtr document;
+  const long parsed = xmlParser::parseText(in, document.receive());
+  TopElement(parsed, document, element);
+}
+
+void TBX_Context::XmlFromString(const MvString& text, xmlElement** element)
+{
+  // Parsed where it lies: a copy into a stream would double the memory a large text needs.
+  xmlElementPtr document;
+  const long parsed = xmlParser::parseText(text.c_str(), text.size(), document.receive());
+  TopElement(parsed, document, element);
+}
+
+void TBX_Context::XmlCreateRequest(const MvString& type, xmlElement** element)
+{
+  xmlElementPtr request;
+  xmlParser::createElement(MvString("TBX"), request.receive());
+  request->setAttribute(MvString("MSGTYPE"), type);
+  xmlElement* out = request.get();
+  out->addRef();
+  *element = out;
+}
+
+void TBX_Context::CheckResponseMsgType(xmlElement* response, const MvString& expected)
+{
+  MvString type;
+  if (response != nullptr)
+    response->getAttribute(MvString("MSGTYPE"), type);
+  if (type == "Error") {
+    MvString message;
+    response->getAttribute(MvString("MESSAGE"), message);
+    TBX_THROW(TBX_E_HOST_ERROR, message, kUnit, kSiteHostError);
+  }
+  if (type == expected)
+    return;
+  TBX_THROW(TBX_E_REQUEST_FAILED,
+            "Response MSGTYPE: received '" + type + "', expected '" + expected + "'", kUnit,
+            kSiteWrongType);
+}
+
+void TBX_Context::CheckAnswer(MvStringStream& answer, const MvString& expected,
+                              const MvString& url, xmlElement** element)
+{
+  xmlElementPtr top;
+  try {
+    XmlFromStream(answer, top.receive());
+    CheckResponseMsgType(top.get(), expected);
+  } catch (const TBX_Exception& e) {
+    if (e.m_Result == TBX_E_INVALID_FORMAT)
+      throw e.Retold("the answer from " + ShownUrl(url) + " is not XML with a TBX element");
+    if (e.m_Result == TBX_E_REQUEST_FAILED)
+      throw e.Retold(e.m_Detail + ", from " + ShownUrl(url));
+    throw;
+  }
+  xmlElement* out = top.get();
+  out->addRef();
+  *element = out;
+}
+
