@@ -6,12 +6,14 @@
 
 namespace {
 
+// Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 const char kUnit[] = "cConfigurationSetup";
-
-enum : long {
-  kLineNoValue = 60,
-  kLineFileName = 62,
+enum Site : long {
+  kSiteNoValue = 60,
+  kSiteFileName = 62,
 };
+
+using Setup = TBXCIMPL_ConfigurationSetup;
 
 // The files these functions reach are the store's own: a name that is absolute or climbs out
 // with ".." would read or rewrite any file the process may touch.
@@ -28,12 +30,7 @@ void CheckStoreFileName(const MvString& file)
   if (!inside)
     TBX_THROW(TBX_E_INVALID_ARGUMENT,
               "file name '" + file + "' must be a relative name inside the store, without '..'",
-              kUnit, kLineFileName);
-}
-
-TBXCIMPL_ConfigurationSetup& Setup(void* handle)
-{
-  return TBX_CheckHandle<TBXCIMPL_ConfigurationSetup>(handle, kUnit);
+              kUnit, kSiteFileName);
 }
 
 }  // namespace
@@ -65,7 +62,7 @@ void TBXCIMPL_ConfigurationSetup::GetAttribute(const MvString& file, const MvStr
   if (!m_Context.QueryValue(file, key, value))
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
               "the store file " + file + " has no value " + TBX_Quote(key) + ", or does not exist",
-              kUnit, kLineNoValue);
+              kUnit, kSiteNoValue);
 }
 
 void TBXCIMPL_ConfigurationSetup::SetAttribute(const MvString& file, const MvString& key,
@@ -77,61 +74,44 @@ void TBXCIMPL_ConfigurationSetup::SetAttribute(const MvString& file, const MvStr
   m_Context.SetValue(file, key, value, false);
 }
 
-extern "C" TBX_EXTERN(void*) CreateConfigurationSetup(void)
-{
-  return TBX_NewHandle<TBXCIMPL_ConfigurationSetup>();
-}
-
-extern "C" TBX_EXTERN(void) DestroyConfigurationSetup(void* setup)
-{
-  TBX_DeleteHandle<TBXCIMPL_ConfigurationSetup>(setup);
-}
+TBX_EXPORT_HANDLE_LIFETIME(TBXCIMPL_ConfigurationSetup, CreateConfigurationSetup,
+                           DestroyConfigurationSetup)
 
 extern "C" TBX_EXTERN(long) ConfigurationSetup_SetConfiguration(void* setup, const char* configPath)
 {
-  return TBX_Guard([&] {
-    Setup(setup).SetConfiguration(mbstoSTRING(configPath));
-    return TBX_OK;
-  });
+  return TBX_Call<Setup>(setup, kUnit,
+                         [&](Setup& s) { s.SetConfiguration(mbstoSTRING(configPath)); });
 }
 
 extern "C" TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl,
                                                            const char* userName,
                                                            const char* password)
 {
-  return TBX_Guard([&] {
-    Setup(setup).Reconfigure(mbstoSTRING(serverUrl), mbstoSTRING(userName),
-                             mbstoSTRING(password));
-    return TBX_OK;
+  return TBX_Call<Setup>(setup, kUnit, [&](Setup& s) {
+    s.Reconfigure(mbstoSTRING(serverUrl), mbstoSTRING(userName), mbstoSTRING(password));
   });
 }
 
 extern "C" TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name,
                                                          const char* value)
 {
-  return TBX_Guard([&] {
-    Setup(setup).SetOption(mbstoSTRING(name), mbstoSTRING(value));
-    return TBX_OK;
-  });
+  return TBX_Call<Setup>(setup, kUnit,
+                         [&](Setup& s) { s.SetOption(mbstoSTRING(name), mbstoSTRING(value)); });
 }
 
 extern "C" TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file,
                                                             const char* key, long* length,
                                                             char* buffer)
 {
-  return TBX_Guard([&] {
-    MvString value;
-    Setup(setup).GetAttribute(mbstoSTRING(file), mbstoSTRING(key), value);
-    TBX_CopyOut(value, length, buffer, kUnit);
-    return TBX_OK;
+  return TBX_CallText<Setup>(setup, kUnit, length, buffer, [&](Setup& s, MvString& value) {
+    s.GetAttribute(mbstoSTRING(file), mbstoSTRING(key), value);
   });
 }
 
 extern "C" TBX_EXTERN(long) ConfigurationSetup_SetAttribute(void* setup, const char* file,
                                                             const char* key, const char* value)
 {
-  return TBX_Guard([&] {
-    Setup(setup).SetAttribute(mbstoSTRING(file), mbstoSTRING(key), mbstoSTRING(value));
-    return TBX_OK;
+  return TBX_Call<Setup>(setup, kUnit, [&](Setup& s) {
+    s.SetAttribute(mbstoSTRING(file), mbstoSTRING(key), mbstoSTRING(value));
   });
 }

@@ -18,12 +18,11 @@ const char* const AttributeNames[] = {
 
 namespace {
 
-const char* const kUnit = "cMessageFactory";
-
-enum
-{
-  LINE_EMPTY_TYPE = 30,
-  LINE_BAD_TTL = 40,
+// Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
+const char kUnit[] = "cMessageFactory";
+enum Site : long {
+  kSiteEmptyType = 30,
+  kSiteBadTtl = 40,
 };
 
 // Time to live of an offer when default.xml names none: one day.
@@ -33,15 +32,29 @@ const char* const kDefaultTtl = "86400";
 const double kEarliestTime = -62167219200.0;
 const double kLatestTime = 253402300799.0;
 
-MvString In(const char* s)
-{
-  return s != nullptr ? MvString(s) : MvString();
-}
-
 MvString TtlOutOfRange(const MvString& ttl)
 {
   return "PAYINITTTL out of range: " + TBX_Quote(ttl) +
          " seconds from now is not a time of the years 0 to 9999; check PAYINITTTL in default.xml";
+}
+
+// A new registered message object opened on the store at `configPath`, given its message by
+// `fill`; nothing is left when any step fails.
+template <class Fill>
+TBXCIMPL_MessageObject* NewObject(const MvString& configPath, Fill&& fill)
+{
+  TBX_HandleHolder<TBXCIMPL_MessageObject> object;
+  object->m_Context.Open(configPath);
+  fill(*object);
+  return object.release();
+}
+
+// A new outgoing message of `type` in `object`: one the factory built, whose URL may be taken.
+TBX_Message& CreateMessage(TBXCIMPL_MessageObject& object, const MvString& type)
+{
+  object.m_Message.Create(&object.m_Context, type);
+  object.m_Created = 1;
+  return object.m_Message;
 }
 
 } // namespace
@@ -53,12 +66,12 @@ MvString TBX_ExpirationText(long long now, const MvString& ttl)
   const double when = static_cast<double>(now) + seconds;
   // Checked in floating point, before any conversion to time_t could overflow.
   if (!std::isfinite(seconds) || when < kEarliestTime || when > kLatestTime)
-    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, LINE_BAD_TTL);
+    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, kSiteBadTtl);
 
   const time_t t = static_cast<time_t>(now) + static_cast<time_t>(seconds);
   struct tm utc;
   if (gmtime_r(&t, &utc) == nullptr)
-    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, LINE_BAD_TTL);
+    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, kSiteBadTtl);
   char buffer[80]; // room for any int in every field, though the range check keeps them short
   std::snprintf(buffer, sizeof buffer, "%04d%02d%02d %02d:%02d:%02d", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
@@ -67,123 +80,92 @@ MvString TBX_ExpirationText(long long now, const MvString& ttl)
 
 TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreatePayInit() const
 {
-  TBX_HandleHolder<TBXCIMPL_MessageObject> object;
-  TBX_Context& context = object->m_Context;
-  context.Open(m_ConfigPath);
-  TBX_Message& message = object->m_Message;
-  message.Create(&context, MvString("PayInit"));
-  message.SetAttribute(MvString("TOKEN"), TBX_Context::CreateUuid());
-  object->m_Created = 1;
+  return NewObject(m_ConfigPath, [](TBXCIMPL_MessageObject& object) {
+    TBX_Message& message = CreateMessage(object, MvString("PayInit"));
+    message.SetAttribute(MvString("TOKEN"), TBX_Context::CreateUuid());
 
-  // One read of default.xml serves both the defaults and PAYINITTTL.
-  MvString ttl;
-  MvString defaults;
-  if (context.QueryValue(MvString("default.xml"), MvString(), defaults)) {
-    xmlElementPtr root;
-    context.XmlFromString(defaults, root.receive());
-    for (const char* const* name = AttributeNames; *name != nullptr; ++name) {
-      MvString value;
-      if (root->getAttribute(MvString(*name), value))
-        message.SetAttribute(MvString(*name), value);
+    // One read of default.xml serves both the defaults and PAYINITTTL.
+    MvString ttl;
+    MvString defaults;
+    if (object.m_Context.QueryValue(MvString("default.xml"), MvString(), defaults)) {
+      xmlElementPtr root;
+      object.m_Context.XmlFromString(defaults, root.receive());
+      for (const char* const* name = AttributeNames; *name != nullptr; ++name) {
+        MvString value;
+        if (root->getAttribute(MvString(*name), value))
+          message.SetAttribute(MvString(*name), value);
+      }
+      root->getAttribute(MvString("PAYINITTTL"), ttl);
     }
-    root->getAttribute(MvString("PAYINITTTL"), ttl);
-  }
-  if (ttl.empty())
-    ttl = kDefaultTtl;
-  message.SetAttribute(MvString("EXPIRATION"),
-                       TBX_ExpirationText(static_cast<long long>(std::time(nullptr)), ttl));
-  return object.release();
+    if (ttl.empty())
+      ttl = kDefaultTtl;
+    message.SetAttribute(MvString("EXPIRATION"),
+                         TBX_ExpirationText(static_cast<long long>(std::time(nullptr)), ttl));
+  });
 }
 
 TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::VerifyPayConfirm(const MvString& data,
                                                                   const MvString& signature) const
 {
-  TBX_HandleHolder<TBXCIMPL_MessageObject> object;
-  object->m_Context.Open(m_ConfigPath);
-  object->m_Message.Open(&object->m_Context, data, signature);
-  return object.release();
+  // A verified confirmation is not one the factory built: no URL may be taken from it.
+  return NewObject(m_ConfigPath, [&](TBXCIMPL_MessageObject& object) {
+    object.m_Message.Open(&object.m_Context, data, signature);
+  });
 }
 
 TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreatePayComplete(const MvString& id,
                                                                    const MvString& token) const
 {
-  TBX_HandleHolder<TBXCIMPL_MessageObject> object;
-  object->m_Context.Open(m_ConfigPath);
-  object->m_Message.Create(&object->m_Context, MvString("PayComplete"));
-  object->m_Created = 1;
-  object->m_Message.SetAttribute(MvString("ID"), id);
-  object->m_Message.SetAttribute(MvString("TOKEN"), token);
-  return object.release();
+  return NewObject(m_ConfigPath, [&](TBXCIMPL_MessageObject& object) {
+    TBX_Message& message = CreateMessage(object, MvString("PayComplete"));
+    message.SetAttribute(MvString("ID"), id);
+    message.SetAttribute(MvString("TOKEN"), token);
+  });
 }
 
 TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreateRequest(const MvString& type) const
 {
   if (type.empty())
-    TBX_THROW(TBX_E_INVALID_ARGUMENT, "the message type is empty", kUnit, LINE_EMPTY_TYPE);
-  TBX_HandleHolder<TBXCIMPL_MessageObject> object;
-  object->m_Context.Open(m_ConfigPath);
-  object->m_Message.Create(&object->m_Context, type);
-  object->m_Created = 1;
-  return object.release();
+    TBX_THROW(TBX_E_INVALID_ARGUMENT, "the message type is empty", kUnit, kSiteEmptyType);
+  return NewObject(m_ConfigPath,
+                   [&](TBXCIMPL_MessageObject& object) { CreateMessage(object, type); });
 }
 
-extern "C" TBX_EXTERN(void*) CreateMessageFactory(void)
-{
-  return TBX_NewHandle<TBXCIMPL_MessageFactory>();
-}
-
-extern "C" TBX_EXTERN(void) DestroyMessageFactory(void* factory)
-{
-  TBX_DeleteHandle<TBXCIMPL_MessageFactory>(factory);
-}
+TBX_EXPORT_HANDLE_LIFETIME(TBXCIMPL_MessageFactory, CreateMessageFactory, DestroyMessageFactory)
 
 extern "C" TBX_EXTERN(long) MessageFactory_Open(void* factory, const char* configPath)
 {
-  return TBX_Guard([&] {
-    TBX_CheckHandle<TBXCIMPL_MessageFactory>(factory, kUnit).Open(In(configPath));
-    return TBX_OK;
-  });
+  return TBX_Call<TBXCIMPL_MessageFactory>(
+      factory, kUnit, [&](TBXCIMPL_MessageFactory& f) { f.Open(mbstoSTRING(configPath)); });
 }
 
 extern "C" TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message)
 {
-  return TBX_Guard([&] {
-    const TBXCIMPL_MessageFactory& f = TBX_CheckHandle<TBXCIMPL_MessageFactory>(factory, kUnit);
-    TBX_CheckOutHandle(message, kUnit);
-    *message = f.CreatePayInit();
-    return TBX_OK;
-  });
+  return TBX_CallNew<TBXCIMPL_MessageFactory>(
+      factory, kUnit, message, [](const TBXCIMPL_MessageFactory& f) { return f.CreatePayInit(); });
 }
 
 extern "C" TBX_EXTERN(long) MessageFactory_VerifyPayConfirm(void* factory, const char* data,
                                                             const char* signature, void** message)
 {
-  return TBX_Guard([&] {
-    const TBXCIMPL_MessageFactory& f = TBX_CheckHandle<TBXCIMPL_MessageFactory>(factory, kUnit);
-    TBX_CheckOutHandle(message, kUnit);
-    *message = f.VerifyPayConfirm(In(data), In(signature));
-    return TBX_OK;
-  });
+  return TBX_CallNew<TBXCIMPL_MessageFactory>(factory, kUnit, message,
+                                              [&](const TBXCIMPL_MessageFactory& f) {
+                                                return f.VerifyPayConfirm(mbstoSTRING(data), mbstoSTRING(signature));
+                                              });
 }
 
 extern "C" TBX_EXTERN(long) MessageFactory_CreatePayComplete(void* factory, const char* id,
                                                              const char* token, void** message)
 {
-  return TBX_Guard([&] {
-    const TBXCIMPL_MessageFactory& f = TBX_CheckHandle<TBXCIMPL_MessageFactory>(factory, kUnit);
-    TBX_CheckOutHandle(message, kUnit);
-    *message = f.CreatePayComplete(In(id), In(token));
-    return TBX_OK;
-  });
+  return TBX_CallNew<TBXCIMPL_MessageFactory>(
+      factory, kUnit, message,
+      [&](const TBXCIMPL_MessageFactory& f) { return f.CreatePayComplete(mbstoSTRING(id), mbstoSTRING(token)); });
 }
 
 extern "C" TBX_EXTERN(long) MessageFactory_CreateRequest(void* factory, const char* messageType,
                                                          void** message)
 {
-  return TBX_Guard([&] {
-    const TBXCIMPL_MessageFactory& f = TBX_CheckHandle<TBXCIMPL_MessageFactory>(factory, kUnit);
-    TBX_CheckOutHandle(message, kUnit);
-    *message = f.CreateRequest(In(messageType));
-    return TBX_OK;
-  });
+  return TBX_CallNew<TBXCIMPL_MessageFactory>(
+      factory, kUnit, message,
+      [&](const TBXCIMPL_MessageFactory& f) { return f.CreateRequest(mbstoSTRING(messageType)); });
 }

@@ -2,23 +2,19 @@
 
 #include "tbxapp.h"
 #include "tbxerr.h"
+#include "tbxutil.h"
 
 namespace {
 
-const char* const kUnit = "cMessageObject";
-
-enum
-{
-  LINE_URL_NOT_CREATED = 40,
-  LINE_NOT_OPENED = 50,
-  LINE_TO_STRING = 60,
+// Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
+const char kUnit[] = "cMessageObject";
+enum Site : long {
+  kSiteUrlNotCreated = 40,
+  kSiteNotOpened = 50,
+  kSiteToString = 60,
 };
 
-// Strings in: a null pointer counts as the empty string.
-MvString In(const char* s)
-{
-  return s != nullptr ? MvString(s) : MvString();
-}
+using Object = TBXCIMPL_MessageObject;
 
 } // namespace
 
@@ -44,7 +40,7 @@ void TBXCIMPL_MessageObject::GetURL(MvString& url) const
   // could surface another failure in place of this one.
   // The bare code text is the one Java callers have always been given for this refusal.
   if (m_Created == 0)
-    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, LINE_URL_NOT_CREATED);
+    TBX_THROW(TBX_E_UNEXPECTED, "", kUnit, kSiteUrlNotCreated);
   m_Message.GetURL(url);
 }
 
@@ -75,7 +71,7 @@ void TBXCIMPL_MessageObject::FromString(const MvString& text)
   if (m_Message.GetContext() == nullptr || m_Message.GetKeyId().empty())
     TBX_THROW(TBX_E_UNEXPECTED,
               "only an object opened on a store with MessageObject_Open takes a saved message",
-              kUnit, LINE_NOT_OPENED);
+              kUnit, kSiteNotOpened);
   m_Message.Attach(parsed.get());
   m_Message.SetAttribute(MvString("KEYID"), m_Message.GetKeyId());
 }
@@ -84,89 +80,55 @@ void TBXCIMPL_MessageObject::ToString(MvString& text) const
 {
   if (!m_Message.ToText(text))
     TBX_THROW(TBX_E_UNEXPECTED, "the message object holds no message: open it on a store first",
-              kUnit, LINE_TO_STRING);
+              kUnit, kSiteToString);
 }
 
-extern "C" TBX_EXTERN(void*) CreateMessageObject(void)
-{
-  return TBX_NewHandle<TBXCIMPL_MessageObject>();
-}
-
-extern "C" TBX_EXTERN(void) DestroyMessageObject(void* message)
-{
-  TBX_DeleteHandle<TBXCIMPL_MessageObject>(message);
-}
+TBX_EXPORT_HANDLE_LIFETIME(TBXCIMPL_MessageObject, CreateMessageObject, DestroyMessageObject)
 
 extern "C" TBX_EXTERN(long) MessageObject_Open(void* message, const char* configPath)
 {
-  return TBX_Guard([&] {
-    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).Open(In(configPath));
-    return TBX_OK;
-  });
+  return TBX_Call<Object>(message, kUnit, [&](Object& m) { m.Open(mbstoSTRING(configPath)); });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name,
                                                        const char* value)
 {
-  return TBX_Guard([&] {
-    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).SetAttribute(In(name), In(value));
-    return TBX_OK;
+  return TBX_Call<Object>(message, kUnit, [&](Object& m) {
+    m.SetAttribute(mbstoSTRING(name), mbstoSTRING(value));
   });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_GetAttribute(void* message, const char* name,
                                                        long* length, char* buffer)
 {
-  return TBX_Guard([&] {
-    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
-    MvString value;
-    object.GetAttribute(In(name), value);
-    return TBX_CopyOutResult(value, length, buffer, kUnit);
+  return TBX_CallText<Object>(message, kUnit, length, buffer, [&](Object& m, MvString& value) {
+    m.GetAttribute(mbstoSTRING(name), value);
   });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_GetURL(void* message, long* length, char* buffer)
 {
-  return TBX_Guard([&] {
-    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
-    MvString url;
-    object.GetURL(url);
-    return TBX_CopyOutResult(url, length, buffer, kUnit);
-  });
+  return TBX_CallText<Object>(message, kUnit, length, buffer,
+                              [](Object& m, MvString& url) { m.GetURL(url); });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_Capture(void* message)
 {
-  return TBX_Guard([&] {
-    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).Capture();
-    return TBX_OK;
-  });
+  return TBX_Call<Object>(message, kUnit, [](Object& m) { m.Capture(); });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_Execute(void* message, void** response)
 {
-  return TBX_Guard([&] {
-    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
-    TBX_CheckOutHandle(response, kUnit);
-    *response = object.Execute();
-    return TBX_OK;
-  });
+  return TBX_CallNew<Object>(message, kUnit, response, [](Object& m) { return m.Execute(); });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_FromString(void* message, const char* text)
 {
-  return TBX_Guard([&] {
-    TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit).FromString(In(text));
-    return TBX_OK;
-  });
+  return TBX_Call<Object>(message, kUnit, [&](Object& m) { m.FromString(mbstoSTRING(text)); });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_ToString(void* message, long* length, char* buffer)
 {
-  return TBX_Guard([&] {
-    TBXCIMPL_MessageObject& object = TBX_CheckHandle<TBXCIMPL_MessageObject>(message, kUnit);
-    MvString text;
-    object.ToString(text);
-    return TBX_CopyOutResult(text, length, buffer, kUnit);
-  });
+  return TBX_CallText<Object>(message, kUnit, length, buffer,
+                              [](Object& m, MvString& text) { m.ToString(text); });
 }

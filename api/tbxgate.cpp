@@ -9,6 +9,12 @@
 
 namespace {
 
+// Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
+const char kUnit[] = "tbxgate";
+enum Site : long {
+  kSiteNone = 0,  // failures that did not come with a site of their own
+};
+
 struct Registry
 {
   std::mutex lock;
@@ -29,7 +35,6 @@ struct LastError
 {
   std::string text;
   const char* fallback = nullptr; // used when `text` could not be stored
-  long result = 0;
 };
 
 thread_local LastError t_LastError;
@@ -72,10 +77,9 @@ unsigned long TBX_HandleRegistry::Count(TBX_HandleKind kind)
   return n;
 }
 
-void TBX_SetLastError(long result, const MvString& message) noexcept
+void TBX_SetLastError(const MvString& message) noexcept
 {
   LastError& e = t_LastError;
-  e.result = result;
   try {
     e.text.assign(message.c_str() != nullptr ? message.c_str() : "", message.length());
     e.fallback = nullptr;
@@ -91,11 +95,6 @@ const char* TBX_LastErrorMessage() noexcept
   return e.fallback != nullptr ? e.fallback : e.text.c_str();
 }
 
-long TBX_LastErrorResult() noexcept
-{
-  return t_LastError.result;
-}
-
 namespace {
 
 // Records a failure that did not come as a TBX_Exception, composing its message the way a
@@ -103,11 +102,10 @@ namespace {
 void RecordPlain(long result, const char* detail, const char* unit) noexcept
 {
   try {
-    TBX_Exception composed(result, MvString(detail), unit, 0);
-    TBX_SetLastError(result, composed.m_Message);
+    TBX_Exception composed(result, MvString(detail), unit, kSiteNone);
+    TBX_SetLastError(composed.m_Message);
   } catch (...) {
     LastError& e = t_LastError;
-    e.result = result;
     e.text.clear();
     e.fallback = "out of memory while recording the error message";
   }
@@ -120,19 +118,19 @@ long TBX_HandleCurrentException() noexcept
   try {
     throw;
   } catch (const TBX_Exception& e) {
-    TBX_SetLastError(e.m_Result, e.m_Message);
+    TBX_SetLastError(e.m_Message);
     return e.m_Result;
   } catch (const MVFC_Exception& e) {
     RecordPlain(e.code(), "", "mvfc");
     return e.code();
   } catch (const std::bad_alloc&) {
-    RecordPlain(TBX_E_OUT_OF_MEMORY, "", "tbxgate");
+    RecordPlain(TBX_E_OUT_OF_MEMORY, "", kUnit);
     return TBX_E_OUT_OF_MEMORY;
   } catch (const std::exception& e) {
-    RecordPlain(TBX_E_UNEXPECTED, e.what(), "tbxgate");
+    RecordPlain(TBX_E_UNEXPECTED, e.what(), kUnit);
     return TBX_E_UNEXPECTED;
   } catch (...) {
-    RecordPlain(TBX_E_UNEXPECTED, "", "tbxgate");
+    RecordPlain(TBX_E_UNEXPECTED, "", kUnit);
     return TBX_E_UNEXPECTED;
   }
 }
@@ -159,21 +157,14 @@ long CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcep
 
 } // namespace
 
-void TBX_CopyOut(const MvString& text, long* length, char* buffer, const char* unit)
+long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit)
 {
   // Bytes up to the first NUL: the C caller could not see past it anyway.
   const char* data = text.c_str() != nullptr ? text.c_str() : "";
-  if (CopyOut(data, ::strnlen(data, text.length()), length, buffer) != TBX_OK)
-    TBX_THROW(TBX_E_BUFFER_TOO_SMALL, "", unit, TBX_GATE_LINE_BUFFER);
-}
-
-long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit)
-{
-  const char* data = text.c_str() != nullptr ? text.c_str() : "";
   const long rc = CopyOut(data, ::strnlen(data, text.length()), length, buffer);
   if (rc != TBX_OK) {
-    const TBX_Exception failure(rc, MvString(""), unit, TBX_GATE_LINE_BUFFER);
-    TBX_SetLastError(failure.m_Result, failure.m_Message);
+    const TBX_Exception failure(rc, MvString(""), unit, kSiteGateBuffer);
+    TBX_SetLastError(failure.m_Message);
   }
   return rc;
 }

@@ -5,12 +5,10 @@
 //
 // A C shim is a few lines:
 //
-//   extern "C" TBX_EXTERN(long) MessageObject_Capture(void* handle)
+//   extern "C" TBX_EXTERN(long) MessageObject_Capture(void* message)
 //   {
-//     return TBX_Guard([&] {
-//       TBX_CheckHandle<TBXCIMPL_MessageObject>(handle, "cMessageObject").Capture();
-//       return TBX_OK;
-//     });
+//     return TBX_Call<TBXCIMPL_MessageObject>(message, kUnit,
+//                                             [](TBXCIMPL_MessageObject& m) { m.Capture(); });
 //   }
 #ifndef TBXGATE_H
 #define TBXGATE_H
@@ -25,12 +23,13 @@
 // decides whether a handle is live; the mark is a second check and a help when reading a core dump.
 const uint32_t TBX_HANDLE_MARK = 0xAFFEAFFEu;
 
-// Lines reported (with the calling unit's name) by the gate's own failures.
-enum
+// Error sites of the gate's own failures: the line values messages show, with the name of the
+// calling unit (see "Error sites" in tbxerr.h).
+enum TBX_GateSite : long
 {
-  TBX_GATE_LINE_HANDLE = 1,
-  TBX_GATE_LINE_OUT_HANDLE = 2,
-  TBX_GATE_LINE_BUFFER = 3,
+  kSiteGateHandle = 1,
+  kSiteGateOutHandle = 2,
+  kSiteGateBuffer = 3,
 };
 
 // One value per class behind a handle: a handle of one kind is never accepted as another kind.
@@ -58,14 +57,24 @@ public:
 };
 
 // The object behind `handle` when it is a live T (a class with `static const TBX_HandleKind
-// HandleKind` and a `uint32_t m_Mark`); otherwise raises TBX_E_INVALID_HANDLE naming `unit`.
+// HandleKind` and a `uint32_t m_Mark`); null otherwise.
 template <class T>
-T& TBX_CheckHandle(void* handle, const char* unit)
+T* TBX_LiveHandle(void* handle) noexcept
 {
   if (handle == nullptr || !TBX_HandleRegistry::IsLive(T::HandleKind, handle) ||
       static_cast<T*>(handle)->m_Mark != TBX_HANDLE_MARK)
-    TBX_THROW(TBX_E_INVALID_HANDLE, "invalid handle", unit, TBX_GATE_LINE_HANDLE);
-  return *static_cast<T*>(handle);
+    return nullptr;
+  return static_cast<T*>(handle);
+}
+
+// The same, raising TBX_E_INVALID_HANDLE naming `unit` when `handle` is not a live T.
+template <class T>
+T& TBX_CheckHandle(void* handle, const char* unit)
+{
+  T* object = TBX_LiveHandle<T>(handle);
+  if (object == nullptr)
+    TBX_THROW(TBX_E_INVALID_HANDLE, "invalid handle", unit, kSiteGateHandle);
+  return *object;
 }
 
 // A new registered T, or null when memory runs out (never throws).
@@ -143,26 +152,68 @@ long TBX_Guard(F&& body) noexcept
 }
 
 // The calling thread's last error: the composed message of the most recent failure of an exported
-// function on this thread, and its code. Successful calls leave it alone.
-void TBX_SetLastError(long result, const MvString& message) noexcept;
+// function on this thread. Successful calls leave it alone.
+void TBX_SetLastError(const MvString& message) noexcept;
 const char* TBX_LastErrorMessage() noexcept; // never null; "" when no failure was recorded
-long TBX_LastErrorResult() noexcept;         // 0 when no failure was recorded
 
 // The output copy of the (length, buffer) convention: needed = bytes up to the text's first NUL,
-// plus one. A null `length`, or *length below needed, raises TBX_E_BUFFER_TOO_SMALL without
-// copying (*length then receives needed when `length` is not null); otherwise the text and its NUL
-// are copied when `buffer` is not null (a null buffer only measures) and *length receives needed.
-void TBX_CopyOut(const MvString& text, long* length, char* buffer, const char* unit);
-// The same, answering TBX_E_BUFFER_TOO_SMALL (recorded as the thread's last error, with the
-// message TBX_CopyOut's exception would carry) instead of raising it: measuring is the usual first
-// call, and an exception costs more than the rest of a small call.
+// plus one. A null `length`, or *length below needed, answers TBX_E_BUFFER_TOO_SMALL without
+// copying (*length then receives needed when `length` is not null) and records it as the thread's
+// last error, composed as an exception naming `unit` would be; otherwise the text and its NUL are
+// copied when `buffer` is not null (a null buffer only measures) and *length receives needed.
+// Answered rather than raised: measuring is the usual first call, and an exception costs more than
+// the rest of a small call.
 long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit);
 
 // Raises TBX_E_INVALID_ARGUMENT naming `unit` when an output-handle pointer is null.
 inline void TBX_CheckOutHandle(void** out, const char* unit)
 {
   if (out == nullptr)
-    TBX_THROW(TBX_E_INVALID_ARGUMENT, "null output handle pointer", unit, TBX_GATE_LINE_OUT_HANDLE);
+    TBX_THROW(TBX_E_INVALID_ARGUMENT, "null output handle pointer", unit, kSiteGateOutHandle);
 }
+
+// The shapes of the exported shims. Each checks the handle first (a bad one is reported naming
+// `unit`), then runs `body` on the live T; any exception becomes its result code.
+
+// `body(object)` does the work; success is TBX_OK.
+template <class T, class F>
+long TBX_Call(void* handle, const char* unit, F&& body) noexcept
+{
+  return TBX_Guard([&] {
+    body(TBX_CheckHandle<T>(handle, unit));
+    return TBX_OK;
+  });
+}
+
+// `body(object, text)` reads a text, which is then copied out (see TBX_CopyOutResult).
+template <class T, class F>
+long TBX_CallText(void* handle, const char* unit, long* length, char* buffer, F&& body) noexcept
+{
+  return TBX_Guard([&] {
+    T& object = TBX_CheckHandle<T>(handle, unit);
+    MvString text;
+    body(object, text);
+    return TBX_CopyOutResult(text, length, buffer, unit);
+  });
+}
+
+// `body(object)` returns a new handle, written to *out only on success; a null `out` is refused
+// before any work is done.
+template <class T, class F>
+long TBX_CallNew(void* handle, const char* unit, void** out, F&& body) noexcept
+{
+  return TBX_Guard([&] {
+    T& object = TBX_CheckHandle<T>(handle, unit);
+    TBX_CheckOutHandle(out, unit);
+    *out = body(object);
+    return TBX_OK;
+  });
+}
+
+// Defines the exported create and destroy functions of the handles of T: `create` answers a new
+// registered T or null when memory runs out; `destroy` ignores null, unknown and destroyed handles.
+#define TBX_EXPORT_HANDLE_LIFETIME(T, create, destroy)                                             \
+  extern "C" TBX_EXTERN(void*) create(void) { return TBX_NewHandle<T>(); }                         \
+  extern "C" TBX_EXTERN(void) destroy(void* handle) { TBX_DeleteHandle<T>(handle); }
 
 #endif

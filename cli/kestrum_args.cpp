@@ -71,14 +71,6 @@ long Fail(std::string& error, const char* message, const char* subject)
 
 } // namespace
 
-int KestrumPairCount(const KestrumPair* pairs)
-{
-  int n = 0;
-  while (pairs != nullptr && n < kKestrumMaxPairs && pairs[n].m_Name != nullptr)
-    ++n;
-  return n;
-}
-
 long KestrumParseArguments(int argc, const char* const* argv, const KestrumCommandArgs& command,
                            KestrumEnvLookup env, std::string& error)
 {

@@ -59,7 +59,4 @@ struct KestrumCommandArgs
 long KestrumParseArguments(int argc, const char* const* argv, const KestrumCommandArgs& command,
                            KestrumEnvLookup env, std::string& error);
 
-/* The number of pairs before the end marker. */
-int KestrumPairCount(const KestrumPair* pairs);
-
 #endif /* KESTRUM_ARGS_H */

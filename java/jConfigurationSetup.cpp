@@ -6,40 +6,18 @@ namespace {
 
 using Setup = TBXCIMPL_ConfigurationSetup;
 
-void* Create()
-{
-  return CreateConfigurationSetup();
-}
-
-void Destroy(void* object)
-{
-  DestroyConfigurationSetup(object);
-}
-
 } // namespace
 
+TBXJ_LIFETIME_NATIVES(ConfigurationSetup, Setup)
+
 extern "C" {
-
-JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_nConstruct(JNIEnv* env, jobject self)
-{
-  TBXJ_Construct(env, self, Setup::HandleKind, "ConfigurationSetup::Construct()", Create, Destroy);
-}
-
-JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_nDestruct(JNIEnv* env, jobject self)
-{
-  TBXJ_Destruct(env, self, Setup::HandleKind, Destroy);
-}
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetConfiguration(JNIEnv* env,
                                                                                  jobject self,
                                                                                  jstring path)
 {
-  TBXJ_Call<Setup>(env, self, "ConfigurationSetup::SetConfiguration()", 0, [&](Setup& setup) {
-    MvString p;
-    if (TBXJ_GetString(env, path, p))
-      setup.SetConfiguration(p);
-    return 0;
-  });
+  TBXJ_Run<Setup>(env, self, "ConfigurationSetup::SetConfiguration()",
+                  [&](Setup& setup) { setup.SetConfiguration(TBXJ_Text(env, path)); });
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_Reconfigure(JNIEnv* env,
@@ -48,12 +26,9 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_Reconfigure(JNIEn
                                                                             jstring userName,
                                                                             jstring password)
 {
-  TBXJ_Call<Setup>(env, self, "ConfigurationSetup::Reconfigure()", 0, [&](Setup& setup) {
-    MvString url, user, pass;
-    if (TBXJ_GetString(env, serverUrl, url) && TBXJ_GetString(env, userName, user) &&
-        TBXJ_GetString(env, password, pass))
-      setup.Reconfigure(url, user, pass);
-    return 0;
+  TBXJ_Run<Setup>(env, self, "ConfigurationSetup::Reconfigure()", [&](Setup& setup) {
+    setup.Reconfigure(TBXJ_Text(env, serverUrl), TBXJ_Text(env, userName),
+                      TBXJ_Text(env, password));
   });
 }
 
@@ -61,18 +36,7 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetOption(JNIEnv*
                                                                           jstring name,
                                                                           jstring value)
 {
-  static const char where[] = "ConfigurationSetup::SetOption()";
-  TBXJ_Call<Setup>(env, self, where, 0, [&](Setup& setup) {
-    if (name == nullptr || value == nullptr) {
-      TBXJ_Throw(env, TBXJ_E_BINDING,
-                 std::string(where) + ": Value or Name of the Attribute is NULL");
-      return 0;
-    }
-    MvString n, v;
-    if (TBXJ_GetString(env, name, n) && TBXJ_GetString(env, value, v))
-      setup.SetOption(n, v);
-    return 0;
-  });
+  TBXJ_SetNamed(env, self, "ConfigurationSetup::SetOption()", name, value, &Setup::SetOption);
 }
 
 JNIEXPORT jstring JNICALL Java_morvane_kestrum_ConfigurationSetup_GetAttribute(JNIEnv* env,
@@ -80,20 +44,10 @@ JNIEXPORT jstring JNICALL Java_morvane_kestrum_ConfigurationSetup_GetAttribute(J
                                                                                 jstring file,
                                                                                 jstring key)
 {
-  return TBXJ_Call<Setup>(
-      env, self, "ConfigurationSetup::GetAttribute()", jstring(nullptr), [&](Setup& setup) {
-        MvString f, k, value;
-        if (!TBXJ_GetString(env, file, f) || !TBXJ_GetString(env, key, k))
-          return jstring(nullptr);
-        try {
-          setup.GetAttribute(f, k, value);
-        } catch (const TBX_Exception& e) {
-          // A value that is not there reads as "" from Java.
-          if (e.m_Result != TBX_E_ITEM_NOT_FOUND)
-            throw;
-          value = MvString();
-        }
-        return TBXJ_NewString(env, value);
+  return TBXJ_CallText<Setup>(
+      env, self, "ConfigurationSetup::GetAttribute()", [&](Setup& setup, MvString& text) {
+        const MvString f = TBXJ_Text(env, file), k = TBXJ_Text(env, key);
+        text = TBXJ_ValueOrEmpty([&](MvString& value) { setup.GetAttribute(f, k, value); });
       });
 }
 
@@ -104,17 +58,9 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetAttribute(JNIE
                                                                              jstring value)
 {
   static const char where[] = "ConfigurationSetup::SetAttribute()";
-  TBXJ_Call<Setup>(env, self, where, 0, [&](Setup& setup) {
-    if (file == nullptr || key == nullptr || value == nullptr) {
-      TBXJ_Throw(env, TBXJ_E_BINDING,
-                 std::string(where) + ": Value or File, Name or newVal is NULL");
-      return 0;
-    }
-    MvString f, k, v;
-    if (TBXJ_GetString(env, file, f) && TBXJ_GetString(env, key, k) &&
-        TBXJ_GetString(env, value, v))
-      setup.SetAttribute(f, k, v);
-    return 0;
+  TBXJ_Run<Setup>(env, self, where, [&](Setup& setup) {
+    TBXJ_RequireAll(env, {file, key, value}, where, "Value or File, Name or newVal is NULL");
+    setup.SetAttribute(TBXJ_Text(env, file), TBXJ_Text(env, key), TBXJ_Text(env, value));
   });
 }
 

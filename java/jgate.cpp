@@ -44,26 +44,33 @@ jint TBXJ_HandleTable::Add(TBX_HandleKind kind, void* object)
   return handle;
 }
 
-std::shared_ptr<TBXJ_Slot> TBXJ_HandleTable::Find(TBX_HandleKind kind, jint handle)
+namespace {
+
+// The slot of `handle` when it is live as `kind`, taken out of the table when `remove`; null
+// otherwise.
+std::shared_ptr<TBXJ_Slot> Lookup(TBX_HandleKind kind, jint handle, bool remove)
 {
   Table& t = TheTable();
   std::lock_guard<std::mutex> guard(t.lock);
   auto it = t.live.find(handle);
   if (it == t.live.end() || it->second->kind != kind)
     return nullptr;
-  return it->second;
+  std::shared_ptr<TBXJ_Slot> slot = it->second;
+  if (remove)
+    t.live.erase(it);
+  return slot;
+}
+
+} // namespace
+
+std::shared_ptr<TBXJ_Slot> TBXJ_HandleTable::Find(TBX_HandleKind kind, jint handle)
+{
+  return Lookup(kind, handle, false);
 }
 
 std::shared_ptr<TBXJ_Slot> TBXJ_HandleTable::Remove(TBX_HandleKind kind, jint handle)
 {
-  Table& t = TheTable();
-  std::lock_guard<std::mutex> guard(t.lock);
-  auto it = t.live.find(handle);
-  if (it == t.live.end() || it->second->kind != kind)
-    return nullptr;
-  std::shared_ptr<TBXJ_Slot> slot = std::move(it->second);
-  t.live.erase(it);
-  return slot;
+  return Lookup(kind, handle, true);
 }
 
 void TBXJ_Throw(JNIEnv* env, long code, const std::string& text)
@@ -112,21 +119,30 @@ jstring TBXJ_NewString(JNIEnv* env, const MvString& text)
   return env->NewString(reinterpret_cast<const jchar*>(wide.data()), static_cast<jsize>(wide.size()));
 }
 
-bool TBXJ_GetString(JNIEnv* env, jstring text, MvString& out)
+MvString TBXJ_Text(JNIEnv* env, jstring text)
 {
-  out = MvString();
   if (text == nullptr)
-    return true;
+    return MvString();
   const jsize length = env->GetStringLength(text);
   std::u16string wide(static_cast<size_t>(length), u'\0');
   env->GetStringRegion(text, 0, length, reinterpret_cast<jchar*>(&wide[0]));
   if (env->ExceptionCheck())
-    return false;
+    throw TBXJ_Pending();
   const std::string bytes = TBXJ_BytesFromUtf16(wide.data(), wide.size());
   if (bytes.size() > UINT_MAX)
     throw std::bad_alloc();
-  out = MvString(bytes.c_str(), static_cast<unsigned>(bytes.size()));
-  return true;
+  return MvString(bytes.c_str(), static_cast<unsigned>(bytes.size()));
+}
+
+void TBXJ_RequireAll(JNIEnv* env, std::initializer_list<jstring> texts, const char* where,
+                     const char* what)
+{
+  for (jstring text : texts) {
+    if (text == nullptr) {
+      TBXJ_Throw(env, TBXJ_E_BINDING, std::string(where) + ": " + what);
+      throw TBXJ_Pending();
+    }
+  }
 }
 
 jfieldID TBXJ_HandleField(JNIEnv* env, jobject self)

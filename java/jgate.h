@@ -6,6 +6,7 @@
 
 #include <jni.h>
 
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,13 +45,44 @@ public:
 // already pending.
 void TBXJ_Throw(JNIEnv* env, long code, const std::string& text);
 
+// Raised inside a native when a Java exception is already pending (a string could not be read, an
+// argument was refused): the native returns at once and adds nothing.
+struct TBXJ_Pending
+{
+};
+
 // A Java string for library bytes (see TBXJ_Utf16FromBytes); null with an exception pending when
 // the virtual machine is out of memory.
 jstring TBXJ_NewString(JNIEnv* env, const MvString& text);
 
-// Library bytes of a Java string; a null string is "". False with an exception pending when the
-// virtual machine is out of memory.
-bool TBXJ_GetString(JNIEnv* env, jstring text, MvString& out);
+// Library bytes of a Java string; a null string is "". Raises TBXJ_Pending when the virtual
+// machine is out of memory.
+MvString TBXJ_Text(JNIEnv* env, jstring text);
+
+// Throws the binding's failure "<where>: <what>" and raises TBXJ_Pending when any of `texts` is
+// null.
+void TBXJ_RequireAll(JNIEnv* env, std::initializer_list<jstring> texts, const char* where,
+                     const char* what);
+
+// The value `read(value)` gives; a value that is not there (TBX_E_ITEM_NOT_FOUND) reads as "" from
+// Java.
+template <class F>
+MvString TBXJ_ValueOrEmpty(F&& read)
+{
+  MvString value;
+  try {
+    read(value);
+  } catch (const TBX_Exception& e) {
+    if (e.m_Result != TBX_E_ITEM_NOT_FOUND)
+      throw;
+    value = MvString();
+  }
+  return value;
+}
+
+// A message object made by a native, handed to Java as a table number; destroyed when it cannot
+// be entered.
+jint TBXJ_Adopt(void* message);
 
 // The m_Handle field of `self`'s class, or null (the lookup's own error cleared).
 jfieldID TBXJ_HandleField(JNIEnv* env, jobject self);
@@ -75,11 +107,11 @@ R TBXJ_Call(JNIEnv* env, jobject self, const char* where, R fallback, F&& body) 
     std::shared_ptr<TBXJ_Slot> slot = TBXJ_HandleTable::Find(T::HandleKind, env->GetIntField(self, field));
     if (slot) {
       std::lock_guard<std::mutex> guard(slot->use);
-      T* object = static_cast<T*>(slot->object);
-      if (object != nullptr && TBX_HandleRegistry::IsLive(T::HandleKind, object) &&
-          object->m_Mark == TBX_HANDLE_MARK) {
+      if (T* object = TBX_LiveHandle<T>(slot->object)) {
         try {
           return body(*object);
+        } catch (const TBXJ_Pending&) {
+          return fallback;
         } catch (...) {
           TBXJ_ThrowCurrent(env, where);
           return fallback;
@@ -93,6 +125,47 @@ R TBXJ_Call(JNIEnv* env, jobject self, const char* where, R fallback, F&& body) 
   return fallback;
 }
 
+// TBXJ_Call for a native that returns nothing.
+template <class T, class F>
+void TBXJ_Run(JNIEnv* env, jobject self, const char* where, F&& body) noexcept
+{
+  TBXJ_Call<T>(env, self, where, 0, [&](T& object) {
+    body(object);
+    return 0;
+  });
+}
+
+// TBXJ_Call for a native that answers a text: `body(object, text)` reads it, Java gets a string.
+template <class T, class F>
+jstring TBXJ_CallText(JNIEnv* env, jobject self, const char* where, F&& body) noexcept
+{
+  return TBXJ_Call<T>(env, self, where, jstring(nullptr), [&](T& object) {
+    MvString text;
+    body(object, text);
+    return TBXJ_NewString(env, text);
+  });
+}
+
+// TBXJ_Call for a native that makes a message object: `body(object)` makes it, Java gets its
+// number (see TBXJ_Adopt).
+template <class T, class F>
+jint TBXJ_CallNew(JNIEnv* env, jobject self, const char* where, F&& body) noexcept
+{
+  return TBXJ_Call<T>(env, self, where, jint(0),
+                      [&](T& object) { return TBXJ_Adopt(body(object)); });
+}
+
+// The natives that set a named value (an option, an attribute): both strings are required.
+template <class T>
+void TBXJ_SetNamed(JNIEnv* env, jobject self, const char* where, jstring name, jstring value,
+                   void (T::*set)(const MvString&, const MvString&)) noexcept
+{
+  TBXJ_Run<T>(env, self, where, [&](T& object) {
+    TBXJ_RequireAll(env, {name, value}, where, "Value or Name of the Attribute is NULL");
+    (object.*set)(TBXJ_Text(env, name), TBXJ_Text(env, value));
+  });
+}
+
 // nConstruct: a new T (made by `create`) in the table and its number in m_Handle.
 void TBXJ_Construct(JNIEnv* env, jobject self, TBX_HandleKind kind, const char* where,
                     void* (*create)(), void (*destroy)(void*)) noexcept;
@@ -100,8 +173,26 @@ void TBXJ_Construct(JNIEnv* env, jobject self, TBX_HandleKind kind, const char* 
 // nDestruct: takes the object out of the table, destroys it and sets m_Handle to 0.
 void TBXJ_Destruct(JNIEnv* env, jobject self, TBX_HandleKind kind, void (*destroy)(void*)) noexcept;
 
-// A message object made by a native, handed to Java as a table number; destroyed when it cannot
-// be entered.
-jint TBXJ_Adopt(void* message);
+// A new registered T as the table takes it; null when memory runs out.
+template <class T>
+void* TBXJ_NewObject() noexcept
+{
+  return TBX_NewHandle<T>();
+}
+
+// Defines the natives nConstruct and nDestruct of the Java class morvane.kestrum.<Class>, whose
+// objects are T.
+#define TBXJ_LIFETIME_NATIVES(Class, T)                                                            \
+  extern "C" JNIEXPORT void JNICALL Java_morvane_kestrum_##Class##_nConstruct(JNIEnv* env,       \
+                                                                              jobject self)      \
+  {                                                                                                \
+    TBXJ_Construct(env, self, T::HandleKind, #Class "::Construct()", TBXJ_NewObject<T>,           \
+                   TBX_DeleteHandle<T>);                                                          \
+  }                                                                                                \
+  extern "C" JNIEXPORT void JNICALL Java_morvane_kestrum_##Class##_nDestruct(JNIEnv* env,        \
+                                                                             jobject self)       \
+  {                                                                                                \
+    TBXJ_Destruct(env, self, T::HandleKind, TBX_DeleteHandle<T>);                                 \
+  }
 
 #endif

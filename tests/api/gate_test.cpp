@@ -180,19 +180,14 @@ TEST(CopyOut, MeasureFetchAndEmbeddedNul)
   for (const Case& c : cases) {
     char buffer[8] = "zzzzzzz";
     long length = c.length;
-    const long result = TBX_Guard([&] {
-      TBX_CopyOut(text, &length, c.buffer ? buffer : nullptr, "gate_test");
-      return TBX_OK;
-    });
+    const long result = TBX_CopyOutResult(text, &length, c.buffer ? buffer : nullptr, "gate_test");
     EXPECT_EQ(result, c.result) << c.length;
     EXPECT_EQ(length, c.lengthAfter) << c.length;
     EXPECT_STREQ(buffer, c.copied != nullptr ? c.copied : "zzzzzzz") << c.length;
   }
-  EXPECT_EQ(TBX_Guard([&] { TBX_CopyOut(text, nullptr, nullptr, "t"); return TBX_OK; }),
-            TBX_E_BUFFER_TOO_SMALL);
+  EXPECT_EQ(TBX_CopyOutResult(text, nullptr, nullptr, "t"), TBX_E_BUFFER_TOO_SMALL);
   long length = 10;
-  EXPECT_EQ(TBX_Guard([&] { TBX_CopyOut(MvString(), &length, nullptr, "t"); return TBX_OK; }),
-            TBX_OK);
+  EXPECT_EQ(TBX_CopyOutResult(MvString(), &length, nullptr, "t"), TBX_OK);
   EXPECT_EQ(length, 1);
 }
 

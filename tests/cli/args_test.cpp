@@ -10,6 +10,15 @@
 
 namespace {
 
+// The number of pairs before the end marker.
+int KestrumPairCount(const KestrumPair* pairs)
+{
+  int n = 0;
+  while (n < kKestrumMaxPairs && pairs[n].m_Name != nullptr)
+    ++n;
+  return n;
+}
+
 struct Parsed
 {
   KestrumOption path = {"--path", "-p", nullptr};

@@ -1,5 +1,7 @@
 #include "sbcheckout.h"
 
+#include "sbhttp.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -191,13 +193,7 @@ std::string DefaultCardExpiry(long long now)
 
 bool AsksForHtml(const std::string& accept)
 {
-  size_t pos = 0;
-  while (pos <= accept.size()) {
-    size_t end = accept.find(',', pos);
-    if (end == std::string::npos)
-      end = accept.size();
-    std::string range = accept.substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string range : SplitList(accept, ',')) {
     std::string params;
     const size_t semi = range.find(';');
     if (semi != std::string::npos) {

@@ -343,22 +343,26 @@ Cert MakeCert(EVP_PKEY* key, const char* cn, X509* issuer, EVP_PKEY* issuerKey, 
   return cert;
 }
 
-Cert LoadCert(const std::string& path)
+// The first object of the PEM file at `path`, read by `read` (a PEM_read_bio_* function); null
+// when the file cannot be read or holds none.
+template <class Owner, class Read>
+Owner LoadPem(const std::string& path, Read read)
 {
   std::string pem;
   if (!ReadFile(path, pem))
     return nullptr;
   Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  return Cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  return Owner(bio ? read(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+Cert LoadCert(const std::string& path)
+{
+  return LoadPem<Cert>(path, PEM_read_bio_X509);
 }
 
 Pkey LoadKey(const std::string& path)
 {
-  std::string pem;
-  if (!ReadFile(path, pem))
-    return nullptr;
-  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  return Pkey(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  return LoadPem<Pkey>(path, PEM_read_bio_PrivateKey);
 }
 
 std::string BioText(BIO* bio)

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,21 +109,6 @@ bool FileExists(const std::string& path)
 {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::vector<std::string> ListDir(const std::string& dir)
-{
-  std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  if (!d)
-    return names;
-  while (struct dirent* e = ::readdir(d)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..")
-      names.push_back(name);
-  }
-  ::closedir(d);
-  return names;
 }
 
 }  // namespace sandbox

@@ -4,7 +4,6 @@
 #define SBFILE_H
 
 #include <string>
-#include <vector>
 
 namespace sandbox {
 
@@ -22,9 +21,6 @@ bool WriteFileAtomic(const std::string& path, const std::string& content, unsign
 bool MakeDirs(const std::string& dir, unsigned mode, std::string& error);
 
 bool FileExists(const std::string& path);
-
-// Names of the regular entries of `dir` (no "." or ".."), unsorted. Empty when unreadable.
-std::vector<std::string> ListDir(const std::string& dir);
 
 // The text of errno as "strerror (errno N)".
 std::string ErrnoText(int err);

@@ -4,12 +4,14 @@
 #ifndef SBHOST_H
 #define SBHOST_H
 
+#include "sbanswer.h"
 #include "sbcheckout.h"
 #include "sbhttp.h"
 #include "sbstate.h"
 #include "sbxml.h"
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -74,6 +76,10 @@ private:
                          const Message& key) const;
 
   bool Authenticate(const HttpRequest& req, Message& account) const;
+  // The answer of an XML exchange at `endpoint`: `normal()` unless a fault set for the endpoint
+  // or the request's type shapes it.
+  HttpResponse Exchange(const std::string& endpoint, const Message& request,
+                        const std::function<HttpResponse()>& normal);
   bool TakeFault(const std::string& endpoint, const std::string& type, Fault& fault);
   void Record(const std::string& endpoint, const std::string& data);
   void Note(const std::string& text) const;
@@ -86,11 +92,6 @@ private:
   std::mutex m_LogMutex;
   std::deque<std::string> m_Log;
 };
-
-// The expiration time text of offers: "YYYYMMDD HH:MM:SS" in UTC.
-std::string FormatTime(long long epochSeconds);
-// False unless `text` is exactly that form with a real date and time.
-bool ParseTime(const std::string& text, long long& epochSeconds);
 
 }  // namespace sandbox
 

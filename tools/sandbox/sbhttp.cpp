@@ -218,21 +218,29 @@ namespace {
 // The decoded value of the first field `name` of "a=1&b=2".
 bool EncodedField(const std::string& fields, const std::string& name, std::string& value)
 {
-  size_t pos = 0;
-  while (pos <= fields.size()) {
-    size_t end = fields.find('&', pos);
-    if (end == std::string::npos)
-      end = fields.size();
-    std::string part = fields.substr(pos, end - pos);
+  for (const std::string& part : SplitList(fields, '&')) {
     size_t eq = part.find('=');
     if (part.substr(0, eq) == name)
       return UrlDecode(eq == std::string::npos ? std::string() : part.substr(eq + 1), value);
-    pos = end + 1;
   }
   return false;
 }
 
 }  // namespace
+
+std::vector<std::string> SplitList(const std::string& text, char separator)
+{
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(separator, pos);
+    if (end == std::string::npos)
+      end = text.size();
+    parts.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return parts;
+}
 
 bool HttpRequest::Param(const std::string& name, std::string& value) const
 {

@@ -70,7 +70,6 @@ public:
 
   // Serves https with this certificate (PEM) and key instead of plain http.
   bool EnableTls(const std::string& certFile, const std::string& keyFile, std::string& error);
-  bool Tls() const { return m_Tls != nullptr; }
 
   // Serves until `stopFd` becomes readable, then ends every connection and returns.
   void Run(int stopFd, const HttpHandler& handler);
@@ -106,6 +105,10 @@ bool ParseRequestHead(const std::string& head, HttpRequest& req);
 // request: 411 with a Transfer-Encoding (bodies are read by length only), 400 for a malformed or
 // repeated length, 413 beyond kMaxRequestBody.
 int RequestBodyLength(const HttpRequest& req, size_t& length);
+
+// The parts of a list such as "a=1&b=2" or an Accept header, split at every `separator`; an empty
+// text is one empty part.
+std::vector<std::string> SplitList(const std::string& text, char separator);
 
 // "Bad Request" and friends.
 const char* StatusText(int status);

@@ -139,35 +139,31 @@ bool State::FindPaymentByToken(const std::string& user, const std::string& token
          payment.Value("TOKEN") == token;
 }
 
-bool State::SaveAccount(const Message& account, std::string& error)
+bool State::SaveNamed(const char* folder, const std::string& name, const char* what,
+                      const Message& record, std::string& error)
 {
-  std::string user = account.Value("USER");
-  if (!IsFileName(user)) {
-    error = "'" + user + "' cannot name an account";
+  if (!IsFileName(name)) {
+    error = "'" + name + "' cannot name " + what;
     return false;
   }
-  return SaveRecord(m_Dir + "/accounts/" + user + ".xml", account, error);
+  return SaveRecord(m_Dir + "/" + folder + "/" + name + ".xml", record, error);
+}
+
+bool State::SaveAccount(const Message& account, std::string& error)
+{
+  return SaveNamed("accounts", account.Value("USER"), "an account", account, error);
 }
 
 bool State::SaveMerchantKey(const Message& key, std::string& error)
 {
-  std::string id = key.Value("KEYID");
-  if (!IsFileName(id)) {
-    error = "'" + id + "' cannot name a key";
-    return false;
-  }
-  return SaveRecord(m_Dir + "/merchantkeys/" + id + ".xml", key, error);
+  return SaveNamed("merchantkeys", key.Value("KEYID"), "a key", key, error);
 }
 
 bool State::SavePayment(const Message& payment, std::string& error)
 {
-  std::string id = payment.Value("ID");
-  if (!IsFileName(id)) {
-    error = "'" + id + "' cannot name a payment";
-    return false;
-  }
-  std::string tokenPath = TokenPath(payment.Value("USER"), payment.Value("TOKEN"));
-  return SaveRecord(m_Dir + "/payments/" + id + ".xml", payment, error) &&
+  const std::string id = payment.Value("ID");
+  const std::string tokenPath = TokenPath(payment.Value("USER"), payment.Value("TOKEN"));
+  return SaveNamed("payments", id, "a payment", payment, error) &&
          (FileExists(tokenPath) || WriteFileAtomic(tokenPath, id, 0600, error));
 }
 

@@ -64,6 +64,10 @@ public:
 private:
   bool LoadRecord(const std::string& path, Message& record) const;
   bool SaveRecord(const std::string& path, const Message& record, std::string& error);
+  // Saves `record` as FOLDER/NAME.xml; a `name` that is no file name is refused, the error naming
+  // the record as `what`.
+  bool SaveNamed(const char* folder, const std::string& name, const char* what,
+                 const Message& record, std::string& error);
   std::string TokenPath(const std::string& user, const std::string& token) const;
 
   std::string m_Dir;
