@@ -32,7 +32,9 @@ extern "C" {
 #endif
 
 /* A 32-bit result code as the (sign-extended) long the exported functions return. */
+/* clang-format off */
 #define TBX_RESULT(u) ((long)((long long)(u) - 0x100000000LL))
+/* clang-format on */
 
 #define TBX_OK 0L
 
@@ -40,6 +42,7 @@ extern "C" {
  * Result codes. Codes are permanent: new ones are added at the end of their group, none is ever
  * removed or renumbered. Codes with a text are those TBX_GetErrorStringFromResult knows.
  */
+/* clang-format off */
 #define TBX_E_NO_CONTEXT          TBX_RESULT(0x80040201u) /* "no context present" */
 #define TBX_E_FILE_NOT_FOUND      TBX_RESULT(0x80040202u) /* "file not found" */
 #define TBX_E_FILE_IO             TBX_RESULT(0x80040203u) /* "file I/O error" */
@@ -84,6 +87,7 @@ extern "C" {
 #define TBX_E_CONNECTION_RESET    TBX_RESULT(0x80043036u) /* "connection reset" */
 #define TBX_E_CONNECTION_ABORTED  TBX_RESULT(0x80043035u) /* "connection aborted" */
 #define TBX_E_NETWORK_UNREACHABLE TBX_RESULT(0x80043033u) /* "network not reachable" */
+/* clang-format on */
 
 /*
  * Looks up the English text of a result code. Only the low 32 bits of `result` are used, so both

@@ -19,6 +19,7 @@ constexpr int32_t ANY_BUT_NAME   = static_cast<int32_t>(0xFFFFFFFBu);
 // 6 after a name and white space, 7 after '=', 8 in '...', 9 in "...", 10 before an end-tag
 // name, 14 end-tag name, 15 after it, 18 at the '/' of "/>" with the element made, 19 a name
 // after a valueless attribute, 20 the '/' after one, 25 the '>' after one, 30 unquoted value.
+// clang-format off
 constexpr xmlTabEntry xmlTable[XML_TABLE_ROWS] = {
     /*  1 */ {  1, XML_SYM_OPEN,   1,  2, XML_ACT_TEXT },
     /*  2 */ {  1, ANY_BUT_OPEN,   1,  1, XML_ACT_APPEND },
@@ -67,6 +68,7 @@ constexpr xmlTabEntry xmlTable[XML_TABLE_ROWS] = {
     /* 45 */ { 30, ANY_BUT_NAME,   0,  4, XML_ACT_ATTRVALUE },
     /* 46 */ {  0, 0,              0,  0, XML_ACT_APPEND },  // end of table, never matched
 };
+// clang-format on
 
 bool xmlParser::isSpace(char c)
 {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 /* Character classes as bit masks (getSymbol answers exactly one). */
+// clang-format off
 enum : int32_t {
     XML_SYM_SPACE  = 0x1,   /* tab, line feed, carriage return, space */
     XML_SYM_OPEN   = 0x2,   /* '<' */
@@ -23,6 +24,7 @@ enum : int32_t {
     XML_SYM_CLOSE  = 0x80,  /* '>' */
     XML_SYM_OTHER  = 0x100  /* every other byte */
 };
+// clang-format on
 
 /* The one rule for the bytes of a name (class XML_SYM_NAME): what the parser reads as part of an
  * element or attribute name. */
@@ -37,6 +39,7 @@ constexpr bool xmlIsNameChar(char c)
 bool xmlIsName(const char* text, size_t length);
 
 /* Tree-building actions of a row. */
+// clang-format off
 enum : int32_t {
     XML_ACT_NONE      = 0,  /* nothing */
     XML_ACT_APPEND    = 2,  /* append the byte to the token */
@@ -46,6 +49,7 @@ enum : int32_t {
     XML_ACT_ATTRVALUE = 8,  /* set the attribute to the decoded token */
     XML_ACT_TEXT      = 9   /* a non-empty token becomes the current element's text */
 };
+// clang-format on
 
 /* One transition: in `state`, a byte whose class shares a bit with `mask` is consumed (or read
  * again when `consume` is 0), `action` is performed and the parser moves to `next`. */
