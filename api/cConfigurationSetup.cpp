@@ -8,7 +8,8 @@ namespace {
 
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 const char kUnit[] = "cConfigurationSetup";
-enum Site : long {
+enum Site : long
+{
   kSiteNoValue = 60,
   kSiteFileName = 62,
 };
@@ -83,25 +84,25 @@ extern "C" TBX_EXTERN(long) ConfigurationSetup_SetConfiguration(void* setup, con
                          [&](Setup& s) { s.SetConfiguration(mbstoSTRING(configPath)); });
 }
 
-extern "C" TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl,
-                                                           const char* userName,
-                                                           const char* password)
+extern "C" TBX_EXTERN(long)
+    ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl, const char* userName,
+                                   const char* password)
 {
   return TBX_Call<Setup>(setup, kUnit, [&](Setup& s) {
     s.Reconfigure(mbstoSTRING(serverUrl), mbstoSTRING(userName), mbstoSTRING(password));
   });
 }
 
-extern "C" TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name,
-                                                         const char* value)
+extern "C" TBX_EXTERN(long)
+    ConfigurationSetup_SetOption(void* setup, const char* name, const char* value)
 {
   return TBX_Call<Setup>(setup, kUnit,
                          [&](Setup& s) { s.SetOption(mbstoSTRING(name), mbstoSTRING(value)); });
 }
 
-extern "C" TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file,
-                                                            const char* key, long* length,
-                                                            char* buffer)
+extern "C" TBX_EXTERN(long)
+    ConfigurationSetup_GetAttribute(void* setup, const char* file, const char* key, long* length,
+                                    char* buffer)
 {
   return TBX_CallText<Setup>(setup, kUnit, length, buffer, [&](Setup& s, MvString& value) {
     s.GetAttribute(mbstoSTRING(file), mbstoSTRING(key), value);

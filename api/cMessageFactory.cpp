@@ -12,15 +12,16 @@
 #include "tbxutil.h"
 
 const char* const AttributeNames[] = {
-  "ALLOWCOLLECT", "DELIVERY", "LANGID", "SUCCESSLINK", "NOTIFYADDRESS",
-  "DEFAULTVALIDITY", "BACKLINK", "FAILLINK", nullptr,
+    "ALLOWCOLLECT",    "DELIVERY", "LANGID",   "SUCCESSLINK", "NOTIFYADDRESS",
+    "DEFAULTVALIDITY", "BACKLINK", "FAILLINK", nullptr,
 };
 
 namespace {
 
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 const char kUnit[] = "cMessageFactory";
-enum Site : long {
+enum Site : long
+{
   kSiteEmptyType = 30,
   kSiteBadTtl = 40,
 };
@@ -57,7 +58,7 @@ TBX_Message& CreateMessage(TBXCIMPL_MessageObject& object, const MvString& type)
   return object.m_Message;
 }
 
-} // namespace
+}  // namespace
 
 MvString TBX_ExpirationText(long long now, const MvString& ttl)
 {
@@ -72,7 +73,7 @@ MvString TBX_ExpirationText(long long now, const MvString& ttl)
   struct tm utc;
   if (gmtime_r(&t, &utc) == nullptr)
     TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, kSiteBadTtl);
-  char buffer[80]; // room for any int in every field, though the range check keeps them short
+  char buffer[80];  // room for any int in every field, though the range check keeps them short
   std::snprintf(buffer, sizeof buffer, "%04d%02d%02d %02d:%02d:%02d", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
   return MvString(buffer);
@@ -148,22 +149,23 @@ extern "C" TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** m
 extern "C" TBX_EXTERN(long) MessageFactory_VerifyPayConfirm(void* factory, const char* data,
                                                             const char* signature, void** message)
 {
-  return TBX_CallNew<TBXCIMPL_MessageFactory>(factory, kUnit, message,
-                                              [&](const TBXCIMPL_MessageFactory& f) {
-                                                return f.VerifyPayConfirm(mbstoSTRING(data), mbstoSTRING(signature));
-                                              });
+  return TBX_CallNew<TBXCIMPL_MessageFactory>(
+      factory, kUnit, message, [&](const TBXCIMPL_MessageFactory& f) {
+        return f.VerifyPayConfirm(mbstoSTRING(data), mbstoSTRING(signature));
+      });
 }
 
 extern "C" TBX_EXTERN(long) MessageFactory_CreatePayComplete(void* factory, const char* id,
                                                              const char* token, void** message)
 {
   return TBX_CallNew<TBXCIMPL_MessageFactory>(
-      factory, kUnit, message,
-      [&](const TBXCIMPL_MessageFactory& f) { return f.CreatePayComplete(mbstoSTRING(id), mbstoSTRING(token)); });
+      factory, kUnit, message, [&](const TBXCIMPL_MessageFactory& f) {
+        return f.CreatePayComplete(mbstoSTRING(id), mbstoSTRING(token));
+      });
 }
 
-extern "C" TBX_EXTERN(long) MessageFactory_CreateRequest(void* factory, const char* messageType,
-                                                         void** message)
+extern "C" TBX_EXTERN(long)
+    MessageFactory_CreateRequest(void* factory, const char* messageType, void** message)
 {
   return TBX_CallNew<TBXCIMPL_MessageFactory>(
       factory, kUnit, message,

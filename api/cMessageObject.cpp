@@ -8,7 +8,8 @@ namespace {
 
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 const char kUnit[] = "cMessageObject";
-enum Site : long {
+enum Site : long
+{
   kSiteUrlNotCreated = 40,
   kSiteNotOpened = 50,
   kSiteToString = 60,
@@ -16,7 +17,7 @@ enum Site : long {
 
 using Object = TBXCIMPL_MessageObject;
 
-} // namespace
+}  // namespace
 
 void TBXCIMPL_MessageObject::Open(const MvString& configPath)
 {
@@ -52,7 +53,7 @@ void TBXCIMPL_MessageObject::Capture() const
 TBXCIMPL_MessageObject* TBXCIMPL_MessageObject::Execute()
 {
   TBX_HandleHolder<TBXCIMPL_MessageObject> response;
-  response->m_Context = m_Context; // path, user name, password and set-up endpoint
+  response->m_Context = m_Context;  // path, user name, password and set-up endpoint
   m_Message.Request(response->m_Message);
   return response.release();
 }
@@ -90,16 +91,15 @@ extern "C" TBX_EXTERN(long) MessageObject_Open(void* message, const char* config
   return TBX_Call<Object>(message, kUnit, [&](Object& m) { m.Open(mbstoSTRING(configPath)); });
 }
 
-extern "C" TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name,
-                                                       const char* value)
+extern "C" TBX_EXTERN(long)
+    MessageObject_SetAttribute(void* message, const char* name, const char* value)
 {
-  return TBX_Call<Object>(message, kUnit, [&](Object& m) {
-    m.SetAttribute(mbstoSTRING(name), mbstoSTRING(value));
-  });
+  return TBX_Call<Object>(
+      message, kUnit, [&](Object& m) { m.SetAttribute(mbstoSTRING(name), mbstoSTRING(value)); });
 }
 
-extern "C" TBX_EXTERN(long) MessageObject_GetAttribute(void* message, const char* name,
-                                                       long* length, char* buffer)
+extern "C" TBX_EXTERN(long)
+    MessageObject_GetAttribute(void* message, const char* name, long* length, char* buffer)
 {
   return TBX_CallText<Object>(message, kUnit, length, buffer, [&](Object& m, MvString& value) {
     m.GetAttribute(mbstoSTRING(name), value);

@@ -11,7 +11,8 @@ namespace {
 
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 const char kUnit[] = "tbxgate";
-enum Site : long {
+enum Site : long
+{
   kSiteNone = 0,  // failures that did not come with a site of their own
 };
 
@@ -34,12 +35,12 @@ Registry& TheRegistry()
 struct LastError
 {
   std::string text;
-  const char* fallback = nullptr; // used when `text` could not be stored
+  const char* fallback = nullptr;  // used when `text` could not be stored
 };
 
 thread_local LastError t_LastError;
 
-} // namespace
+}  // namespace
 
 void TBX_HandleRegistry::Add(TBX_HandleKind kind, const void* object)
 {
@@ -111,7 +112,7 @@ void RecordPlain(long result, const char* detail, const char* unit) noexcept
   }
 }
 
-} // namespace
+}  // namespace
 
 long TBX_HandleCurrentException() noexcept
 {
@@ -155,7 +156,7 @@ long CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcep
   return TBX_OK;
 }
 
-} // namespace
+}  // namespace
 
 long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit)
 {

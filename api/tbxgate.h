@@ -154,7 +154,7 @@ long TBX_Guard(F&& body) noexcept
 // The calling thread's last error: the composed message of the most recent failure of an exported
 // function on this thread. Successful calls leave it alone.
 void TBX_SetLastError(const MvString& message) noexcept;
-const char* TBX_LastErrorMessage() noexcept; // never null; "" when no failure was recorded
+const char* TBX_LastErrorMessage() noexcept;  // never null; "" when no failure was recorded
 
 // The output copy of the (length, buffer) convention: needed = bytes up to the text's first NUL,
 // plus one. A null `length`, or *length below needed, answers TBX_E_BUFFER_TOO_SMALL without
@@ -213,7 +213,13 @@ long TBX_CallNew(void* handle, const char* unit, void** out, F&& body) noexcept
 // Defines the exported create and destroy functions of the handles of T: `create` answers a new
 // registered T or null when memory runs out; `destroy` ignores null, unknown and destroyed handles.
 #define TBX_EXPORT_HANDLE_LIFETIME(T, create, destroy)                                             \
-  extern "C" TBX_EXTERN(void*) create(void) { return TBX_NewHandle<T>(); }                         \
-  extern "C" TBX_EXTERN(void) destroy(void* handle) { TBX_DeleteHandle<T>(handle); }
+  extern "C" TBX_EXTERN(void*) create(void)                                                        \
+  {                                                                                                \
+    return TBX_NewHandle<T>();                                                                     \
+  }                                                                                                \
+  extern "C" TBX_EXTERN(void) destroy(void* handle)                                                \
+  {                                                                                                \
+    TBX_DeleteHandle<T>(handle);                                                                   \
+  }
 
 #endif

@@ -15,41 +15,41 @@ struct ErrorEntry
 
 // Scanned from the top; a code listed twice would answer with its first row.
 const ErrorEntry ErrorTable[] = {
-  {0x80040201u, "no context present"},
-  {0x80040202u, "file not found"},
-  {0x80040203u, "file I/O error"},
-  {0x80040204u, "invalid file format"},
-  {0x80040205u, "the buffer size is too small"},
-  {0x80040206u, "invalid URL"},
-  {0x80040207u, "invalid option"},
-  {0x80040208u, "request failed"},
-  {0x80040209u, "cryptographic error"},
-  {0x8004020Au, "no endpoint"},
-  {0x8004020Bu, "invalid key blob"},
-  {0x8004020Cu, "command failed"},
-  {0x8004020Du, "requested item was not found"},
-  {0x8004020Eu, "no key identifier specified"},
-  {0x8004020Fu, "no configuration found"},
-  {0x80040210u, "the requested key was not found"},
-  {0x80040211u, "unexpected error"},
-  {0x80040212u, "no default path was supplied"},
-  {0x80040213u, "the request failed"},
-  {0x80040214u, "invalid signature"},
-  {0x8004021Au, "missing signature"},
-  {0x80070005u, "access to URL resource denied"},
-  {0x800C0005u, "URL resource not found"},
-  {0x800C0006u, "URL resource not found"},
-  {0x800C000Cu, "invalid URL request"},
-  {0x8004303Du, "connection refused"},
-  {0x8004303Cu, "connection timeout"},
-  {0x80043036u, "connection reset"},
-  {0x80043035u, "connection aborted"},
-  {0x80043033u, "network not reachable"},
-  {0x80042021u, "DNS lookup failed"},
-  {0x80042191u, "access to URL resource denied"},
-  {0x80042194u, "URL resource not found"},
-  {0x800421F7u, "server temporarily unavailable"},
-  {0u, nullptr},
+    {0x80040201u, "no context present"},
+    {0x80040202u, "file not found"},
+    {0x80040203u, "file I/O error"},
+    {0x80040204u, "invalid file format"},
+    {0x80040205u, "the buffer size is too small"},
+    {0x80040206u, "invalid URL"},
+    {0x80040207u, "invalid option"},
+    {0x80040208u, "request failed"},
+    {0x80040209u, "cryptographic error"},
+    {0x8004020Au, "no endpoint"},
+    {0x8004020Bu, "invalid key blob"},
+    {0x8004020Cu, "command failed"},
+    {0x8004020Du, "requested item was not found"},
+    {0x8004020Eu, "no key identifier specified"},
+    {0x8004020Fu, "no configuration found"},
+    {0x80040210u, "the requested key was not found"},
+    {0x80040211u, "unexpected error"},
+    {0x80040212u, "no default path was supplied"},
+    {0x80040213u, "the request failed"},
+    {0x80040214u, "invalid signature"},
+    {0x8004021Au, "missing signature"},
+    {0x80070005u, "access to URL resource denied"},
+    {0x800C0005u, "URL resource not found"},
+    {0x800C0006u, "URL resource not found"},
+    {0x800C000Cu, "invalid URL request"},
+    {0x8004303Du, "connection refused"},
+    {0x8004303Cu, "connection timeout"},
+    {0x80043036u, "connection reset"},
+    {0x80043035u, "connection aborted"},
+    {0x80043033u, "network not reachable"},
+    {0x80042021u, "DNS lookup failed"},
+    {0x80042191u, "access to URL resource denied"},
+    {0x80042194u, "URL resource not found"},
+    {0x800421F7u, "server temporarily unavailable"},
+    {0u, nullptr},
 };
 
 unsigned int Low32(long result)
@@ -57,7 +57,7 @@ unsigned int Low32(long result)
   return static_cast<unsigned int>(static_cast<unsigned long>(result) & 0xFFFFFFFFul);
 }
 
-} // namespace
+}  // namespace
 
 const char* TBX_ErrorLookup::Find(long result)
 {
@@ -91,7 +91,7 @@ MvString TBX_FormatResultHex(long result)
 }
 
 TBX_Exception::TBX_Exception(long result, const MvString& message, const char* file, long line)
-  : m_Result(result), m_Line(line)
+    : m_Result(result), m_Line(line)
 {
   if (!message.empty()) {
     const std::string shown = TBX_TraceRedact(std::string(message.c_str(), message.length()));
@@ -132,7 +132,7 @@ TBX_Exception TBX_Exception::Retold(const MvString& detail) const
 }
 
 void TBX_TraceLog::Write(const char* file, long line, long result, const MvString& tag,
-                        const MvString& text)
+                         const MvString& text)
 {
   TBX_TraceAppend(file, line, result, tag.c_str(), text.c_str(), text.length());
 }
@@ -145,7 +145,8 @@ extern "C" TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* lengt
   const size_t needed = std::strlen(text) + 1;
   const long room = *length;
   if (buffer != nullptr && room > 0) {
-    const size_t n = static_cast<size_t>(room) >= needed ? needed - 1 : static_cast<size_t>(room) - 1;
+    const size_t n =
+        static_cast<size_t>(room) >= needed ? needed - 1 : static_cast<size_t>(room) - 1;
     std::memcpy(buffer, text, n);
     buffer[n] = '\0';
   }

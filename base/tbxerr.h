@@ -19,7 +19,7 @@
 // folder where several files do (context/tbxctx_sites.h).
 
 // Raises a TBX_Exception at the site (`unit`, `line`).
-#define TBX_THROW(code, message, unit, line) \
+#define TBX_THROW(code, message, unit, line)                                                       \
   throw TBX_Exception((code), MvString(message), (unit), (line))
 
 // The code-to-text table. Lookups use only the low 32 bits of a result.

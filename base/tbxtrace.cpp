@@ -26,8 +26,7 @@ bool IsHex(char c)
 bool EqualsNoCase(const std::string& text, size_t at, const char* word)
 {
   for (size_t i = 0; word[i] != '\0'; ++i) {
-    if (at + i >= text.size() ||
-        std::toupper(static_cast<unsigned char>(text[at + i])) != word[i])
+    if (at + i >= text.size() || std::toupper(static_cast<unsigned char>(text[at + i])) != word[i])
       return false;
   }
   return true;
@@ -35,8 +34,8 @@ bool EqualsNoCase(const std::string& text, size_t at, const char* word)
 
 // Names whose values are secret; matched case-insensitively anywhere in a name, so
 // "PROXYPASSWORD" and "x-signature" count as well.
-const char* const kSecretNames[] = {"PASS", "PWD", "SIGNATURE", "SECRET", "PRIVATE", "KEYBLOB",
-                                    "TOKEN"};
+const char* const kSecretNames[] = {"PASS",    "PWD",     "SIGNATURE", "SECRET",
+                                    "PRIVATE", "KEYBLOB", "TOKEN"};
 
 bool IsNameChar(char c)
 {
@@ -128,8 +127,8 @@ std::string HideSecretValues(const std::string& in)
     }
     size_t end = i;
     while (end < in.size() && !std::isspace(static_cast<unsigned char>(in[end])) &&
-           in[end] != '&' && in[end] != ';' && in[end] != ',' && in[end] != ')' &&
-           in[end] != '>' && in[end] != '<')
+           in[end] != '&' && in[end] != ';' && in[end] != ',' && in[end] != ')' && in[end] != '>' &&
+           in[end] != '<')
       ++end;
     if (end > i)
       out += kHidden;
@@ -217,7 +216,7 @@ void WriteAll(int fd, const std::string& line)
   }
 }
 
-} // namespace
+}  // namespace
 
 std::string TBX_TraceRedact(const std::string& text)
 {
@@ -243,7 +242,8 @@ void TBX_TraceAppend(const char* file, long line, long result, const char* tag, 
     std::string entry(head);
     AppendEscaped(entry, tag != nullptr ? tag : "");
     char code[64];
-    std::snprintf(code, sizeof code, "\t%08lx\t", static_cast<unsigned long>(result) & 0xffffffffUL);
+    std::snprintf(code, sizeof code, "\t%08lx\t",
+                  static_cast<unsigned long>(result) & 0xffffffffUL);
     entry += code;
     AppendEscaped(entry, file != nullptr ? file : "");
     std::snprintf(code, sizeof code, ":%ld\t", line);

@@ -11,8 +11,8 @@
 // Texts are redacted first (see TBX_TraceRedact) and control characters are escaped, so a line
 // is always one line. Without the variable nothing is opened or allocated. The sink never raises
 // and never changes errno: tracing must not change what the component does.
-void TBX_TraceAppend(const char* file, long line, long result, const char* tag,
-                     const char* text, size_t textLength) noexcept;
+void TBX_TraceAppend(const char* file, long line, long result, const char* tag, const char* text,
+                     size_t textLength) noexcept;
 
 // Hides secrets in a trace text: the credentials of URLs ("scheme://user:pw@host" keeps only
 // the host), values of names that hold passwords, signatures, keys or secrets ("PASSWORD=...",

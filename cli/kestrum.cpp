@@ -91,7 +91,8 @@ long RunConfiguration(bool reconfigure)
       return result;
   }
   for (const KestrumPair* pair = g_pairs; pair->m_Name != nullptr; ++pair) {
-    result = Check(ConfigurationSetup_SetAttribute(h.setup, kDefaultsFile, pair->m_Name, pair->m_Value));
+    result =
+        Check(ConfigurationSetup_SetAttribute(h.setup, kDefaultsFile, pair->m_Name, pair->m_Value));
     if (result != TBX_OK)
       return result;
   }
@@ -238,12 +239,12 @@ struct Command
 };
 
 const Command kCommands[] = {
-  {"-conf", kConfRequired, kNone, true, RunConf},
-  {"-attr", kPathOnly, kNone, true, RunAttr},
-  {"-payinit", kPathOnly, kNone, true, RunPayInit},
-  {"-payconfirm", kPayConfirmRequired, kFileOnly, false, RunPayConfirm},
-  {"-capt", kPathOnly, kCaptOptional, true, RunCapture},
-  {"-exec", kExecRequired, kFileOnly, true, RunExec},
+    {"-conf", kConfRequired, kNone, true, RunConf},
+    {"-attr", kPathOnly, kNone, true, RunAttr},
+    {"-payinit", kPathOnly, kNone, true, RunPayInit},
+    {"-payconfirm", kPayConfirmRequired, kFileOnly, false, RunPayConfirm},
+    {"-capt", kPathOnly, kCaptOptional, true, RunCapture},
+    {"-exec", kExecRequired, kFileOnly, true, RunExec},
 };
 
 const char* Environment(const char* name)
@@ -290,7 +291,7 @@ int Run(int argc, char** argv)
   return 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

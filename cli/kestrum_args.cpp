@@ -14,7 +14,7 @@ struct EnvFallback
 };
 
 const EnvFallback kEnvFallbacks[] = {
-  {"--password", "KESTRUM_PASSWORD"},
+    {"--password", "KESTRUM_PASSWORD"},
 };
 
 bool IsEnd(const KestrumOption* option)
@@ -69,7 +69,7 @@ long Fail(std::string& error, const char* message, const char* subject)
   return TBX_E_INVALID_ARGUMENT;
 }
 
-} // namespace
+}  // namespace
 
 long KestrumParseArguments(int argc, const char* const* argv, const KestrumCommandArgs& command,
                            KestrumEnvLookup env, std::string& error)

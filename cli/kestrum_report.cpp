@@ -40,13 +40,14 @@ std::string LibraryReason()
 void ReportReason(long code, const char* text, const std::string& reason)
 {
   char bare[32];
-  std::snprintf(bare, sizeof bare, "ErrorCode = 0x%lx", static_cast<unsigned long>(code) & 0xFFFFFFFFul);
+  std::snprintf(bare, sizeof bare, "ErrorCode = 0x%lx",
+                static_cast<unsigned long>(code) & 0xFFFFFFFFul);
   if (reason.empty() || reason == text || reason == bare)
     return;
   std::fprintf(stderr, "[kestrum] %s\n", Printable(reason).c_str());
 }
 
-} // namespace
+}  // namespace
 
 long OsError(int error)
 {

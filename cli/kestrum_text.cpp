@@ -15,8 +15,8 @@
 
 namespace {
 
-// Measures, then fetches, a text of the library's (length, buffer) convention: `get(length, buffer)`
-// is the library call. `fromLibrary` tells a failed library call from a failed allocation.
+// Measures, then fetches, a text of the library's (length, buffer) convention: `get(length,
+// buffer)` is the library call. `fromLibrary` tells a failed library call from a failed allocation.
 template <class Get>
 long FetchText(Get get, std::unique_ptr<char[]>& text, bool& fromLibrary)
 {
@@ -87,7 +87,8 @@ long SaveText(const char* path, const char* data, size_t size)
   if (exists && ::access(path, W_OK) != 0)
     return OsError(errno);
 
-  const std::string temporary = std::string(path) + ".kestrum-" + std::to_string(::getpid()) + ".tmp";
+  const std::string temporary =
+      std::string(path) + ".kestrum-" + std::to_string(::getpid()) + ".tmp";
   errno = 0;
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0)
@@ -110,7 +111,7 @@ long SaveText(const char* path, const char* data, size_t size)
   return TBX_OK;
 }
 
-} // namespace
+}  // namespace
 
 long WriteOut(const char* text)
 {
@@ -123,13 +124,15 @@ long WriteOut(const char* text)
 long WriteMessage(void* message, const char* path, bool& fromLibrary)
 {
   std::unique_ptr<char[]> text;
-  const long result = FetchText(
-      [message](long* length, char* buffer) { return MessageObject_ToString(message, length, buffer); },
-      text, fromLibrary);
+  const long result =
+      FetchText([message](long* length,
+                          char* buffer) { return MessageObject_ToString(message, length, buffer); },
+                text, fromLibrary);
   if (result != TBX_OK)
     return result;
   fromLibrary = false;
-  return path != nullptr ? SaveText(path, text.get(), std::strlen(text.get())) : WriteOut(text.get());
+  return path != nullptr ? SaveText(path, text.get(), std::strlen(text.get()))
+                         : WriteOut(text.get());
 }
 
 long LoadMessage(void* message, const char* path, bool& fromLibrary, std::string& reason)
@@ -183,6 +186,8 @@ long FetchAttribute(void* message, const char* name, std::unique_ptr<char[]>& va
 long FetchURL(void* message, std::unique_ptr<char[]>& url)
 {
   return FetchReported(
-      [message](long* length, char* buffer) { return MessageObject_GetURL(message, length, buffer); },
+      [message](long* length, char* buffer) {
+        return MessageObject_GetURL(message, length, buffer);
+      },
       url);
 }

@@ -3,6 +3,7 @@
 // The set-up endpoint named in the usage text.
 #define KESTRUM_SETUP_URL "https://setup.kestrum.example/user/setup.asp"
 
+// clang-format off
 const char kKestrumUsage[] =
     "\n"
     "KESTRUM COMMAND LINE UTILITY\n"
@@ -156,5 +157,6 @@ const char kKestrumUsage[] =
     "   kestrum returns 0 on success, 1 on wrong usage, else the error code\n"
     "   returned by the Kestrum API.\n"
     ;
+// clang-format on
 
 #undef KESTRUM_SETUP_URL

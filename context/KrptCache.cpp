@@ -24,7 +24,7 @@ size_t HashOf(int kind, const unsigned char* der, size_t length)
   return static_cast<size_t>(h ^ (h >> 32));
 }
 
-} // namespace
+}  // namespace
 
 class KrptKeyCache
 {
@@ -122,7 +122,7 @@ std::shared_ptr<const KrptKeyEntry> KrptKeyCache::NewEntry(KrptKeyKind kind, siz
   entry->m_Length = length;
   // The operation is set up once here; without it each call sets one up from the key.
   EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-  const int init = ctx == nullptr ? 0
+  const int init = ctx == nullptr             ? 0
                    : kind == KRPT_SIGNING_KEY ? EVP_PKEY_sign_init(ctx)
                                               : EVP_PKEY_verify_recover_init(ctx);
   if (init == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1)

@@ -23,7 +23,11 @@
 #include <cstddef>
 #include <memory>
 
-enum { KRPT_CACHE_SHARDS = 8, KRPT_CACHE_WAYS = 4 };
+enum
+{
+  KRPT_CACHE_SHARDS = 8,
+  KRPT_CACHE_WAYS = 4
+};
 
 /* What a cache miss produces: the decoded key and its modulus size in bytes; 0 or the KRPT
  * result of a failed decode or check (failures are not cached). */
@@ -56,7 +60,11 @@ private:
   int m_ModulusBytes = 0;
 };
 
-enum KrptKeyKind { KRPT_SIGNING_KEY = 1, KRPT_VERIFYING_KEY = 2 };
+enum KrptKeyKind
+{
+  KRPT_SIGNING_KEY = 1,
+  KRPT_VERIFYING_KEY = 2
+};
 
 /*
  * The entry for `der` of `kind`: found, or decoded by `decode` (and its checks) and stored. 0

@@ -258,7 +258,7 @@ int DecodeVerifyingKey(const unsigned char* der, int length, EVP_PKEY** key, int
   return rc;
 }
 
-} // namespace
+}  // namespace
 
 int KRPT_GenerateKeys(unsigned char* publicKey, int* publicLength, unsigned char* privateKey,
                       int* privateLength, const unsigned char* seed, int seedLength, int bits)

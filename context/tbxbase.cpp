@@ -26,7 +26,8 @@ namespace {
 
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 const char kUnit[] = "tbxbase";
-enum Site : long {
+enum Site : long
+{
   kSiteCreatePath = 55,
 };
 
@@ -193,8 +194,8 @@ void RemoveDeadTemps(const MvString& dir)
 bool StillNamed(int fd, const MvString& name)
 {
   struct stat held, named;
-  return fstat(fd, &held) == 0 && lstat(name.c_str(), &named) == 0 &&
-         held.st_ino == named.st_ino && held.st_dev == named.st_dev;
+  return fstat(fd, &held) == 0 && lstat(name.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+         held.st_dev == named.st_dev;
 }
 
 bool WriteAll(int fd, const unsigned char* p, size_t left)
@@ -338,7 +339,8 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
 
 TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limit)
 {
-  const int fd = path.empty() || TBX_HasZeroByte(path) ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd =
+      path.empty() || TBX_HasZeroByte(path) ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     return TBX_ReadResult::NotOpened;
   // A directory opens for reading but is no file to read; it is as absent as a missing one.
@@ -402,9 +404,9 @@ void TBX_CreateDirectory(const MvString& dir)
     trimmed = trimmed.substr(0, trimmed.size() - 1);
   const unsigned n = trimmed.size();
   const unsigned suffix = sizeof("keys/private") - 1;
-  const bool privateDir =
-      n >= suffix && std::memcmp(trimmed.c_str() + n - suffix, "keys/private", suffix) == 0 &&
-      (n == suffix || trimmed[n - suffix - 1] == '/');
+  const bool privateDir = n >= suffix &&
+                          std::memcmp(trimmed.c_str() + n - suffix, "keys/private", suffix) == 0 &&
+                          (n == suffix || trimmed[n - suffix - 1] == '/');
   int err = 0;
   if (TBX_HasZeroByte(dir))
     err = EINVAL;

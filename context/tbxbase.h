@@ -44,10 +44,11 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
                      int* sysError);
 
 /* What TBX_ReadFile found. */
-enum class TBX_ReadResult {
-  Read,       /* the bytes are in `content` */
-  NotOpened,  /* missing, not to be opened, a directory, or a path holding a zero byte */
-  Failed      /* opened, but a read failed: an unreadable file must not pass for an empty one */
+enum class TBX_ReadResult
+{
+  Read,      /* the bytes are in `content` */
+  NotOpened, /* missing, not to be opened, a directory, or a path holding a zero byte */
+  Failed     /* opened, but a read failed: an unreadable file must not pass for an empty one */
 };
 
 /*

@@ -61,13 +61,9 @@ void ReplaceStoreFile(const MvString& path, const MvString& file, const void* da
 
 }  // namespace
 
-TBX_Context::TBX_Context()
-{
-}
+TBX_Context::TBX_Context() {}
 
-TBX_Context::~TBX_Context()
-{
-}
+TBX_Context::~TBX_Context() {}
 
 MvString TBX_Context::StoreFilePath(const MvString& file) const
 {
@@ -98,8 +94,9 @@ void TBX_Context::SetOption(const MvString& name, const MvString& value)
     m_AutoUrl = value;
   else
     TBX_THROW(TBX_E_INVALID_OPTION,
-              "option " + TBX_Quote(name) + " is unknown: the options are UserName, Password and "
-              "VTAUTOURL",
+              "option " + TBX_Quote(name) +
+                  " is unknown: the options are UserName, Password and "
+                  "VTAUTOURL",
               kUnit, kSiteSetOption);
 }
 
@@ -189,10 +186,13 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
     if (!create && found)
       throw e.Retold(TBX_NotStoreXml(StoreFilePath(file)));
     if (!create && (file == "default.xml" || file == "config.xml"))
-      throw e.Retold("the store file " + StoreFilePath(file) + " does not exist; set the store up "
-                     "first: " + TBX_SetupCommand(m_Path));
+      throw e.Retold("the store file " + StoreFilePath(file) +
+                     " does not exist; set the store up "
+                     "first: " +
+                     TBX_SetupCommand(m_Path));
     if (!create)
-      throw e.Retold("the store file " + StoreFilePath(file) + " does not exist; create it "
+      throw e.Retold("the store file " + StoreFilePath(file) +
+                     " does not exist; create it "
                      "first, holding <TBX/>");
     xmlParser::createElement(MvString("TBX"), top.receive());
   }
@@ -257,8 +257,8 @@ MvString TBX_Context::CreateUuid()
   const unsigned b = static_cast<unsigned>(id[4]) | static_cast<unsigned>(id[5]) << 8;
   const unsigned c = static_cast<unsigned>(id[6]) | static_cast<unsigned>(id[7]) << 8;
   char text[33];
-  std::snprintf(text, sizeof text, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x", a, b, c,
-                id[8], id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+  std::snprintf(text, sizeof text, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x", a, b, c, id[8],
+                id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
   return MvString(text, 32);
 }
 

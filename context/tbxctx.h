@@ -53,7 +53,12 @@ public:
   bool QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length);
 
   /* What the store can tell of an entry without reading it. */
-  enum class Presence { Absent, Present, Unknown };
+  enum class Presence
+  {
+    Absent,
+    Present,
+    Unknown
+  };
   /*
    * Whether the store entry `file` exists. In a directory the entry is looked at, never opened:
    * any directory entry counts, a dangling link too; Absent only when the system says so for
@@ -173,10 +178,10 @@ private:
   bool LoadSettings(xmlElement** element);
   MvString StoreFilePath(const MvString& file) const;
 
-  MvString m_Path;      /* store location; empty: no context present */
-  MvString m_UserName;  /* option "UserName" */
-  MvString m_Password;  /* option "Password" */
-  MvString m_AutoUrl;   /* option "VTAUTOURL": set-up endpoint override */
+  MvString m_Path;     /* store location; empty: no context present */
+  MvString m_UserName; /* option "UserName" */
+  MvString m_Password; /* option "Password" */
+  MvString m_AutoUrl;  /* option "VTAUTOURL": set-up endpoint override */
 };
 
 /* The detail of TBX_E_NO_CONTEXT: what a caller has to do first. */

@@ -7,7 +7,8 @@
 
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 constexpr char kUnit[] = "tbxctx";
-enum Site : long {
+enum Site : long
+{
   // The store: values and files.
   kSiteLogMessage = 0,
   kSiteOpenTrace = 23,

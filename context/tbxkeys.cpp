@@ -70,7 +70,7 @@ MvString KeyFileDetail(const MvString& path, const TBX_Exception& e)
   return "key file " + path + (e.m_Detail.empty() ? MvString() : ": " + e.m_Detail);
 }
 
-} // namespace
+}  // namespace
 
 TBX_WCHARBuffer::TBX_WCHARBuffer(const MvString& text) : m_Buffer(nullptr), m_ByteLength(0)
 {
@@ -157,8 +157,8 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
   ScrubbedBuffer key(TBX_PRIVATE_KEY_BUFFER_SIZE);
   unsigned long keyLength = key.size();
   if (TBX_HexDecode(privateText, key.data(), keyLength) != 0)
-    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key",
-              kUnit, kSiteSignKeyBlob);
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key", kUnit,
+              kSiteSignKeyBlob);
   unsigned char sig[KRPT_SIGNATURE_BUFFER_SIZE];
   unsigned long sigLength = sizeof sig;
   const int rc = KRPT_Signature(key.data(), static_cast<int>(keyLength), wide.bytes(),
@@ -174,8 +174,8 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
   unsigned char key[TBX_PUBLIC_KEY_BUFFER_SIZE];
   unsigned long keyLength = sizeof key;
   if (TBX_HexDecode(publicText, key, keyLength) != 0)
-    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key",
-              kUnit, kSiteVerifyKeyBlob);
+    TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key", kUnit,
+              kSiteVerifyKeyBlob);
   // An odd digit would be dropped by the decoder, so one digit appended to a valid signature
   // would still verify; duplicate checks keyed on the text rely on one text per signature.
   unsigned char sig[TBX_SIGNATURE_BUFFER_SIZE];
@@ -184,8 +184,8 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the signature is not hex of even length, or is too long",
               kUnit, kSiteVerifySignatureBlob);
   TBX_WCHARBuffer wide(data);
-  const int rc =
-      KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig, sigLength);
+  const int rc = KRPT_Verify(key, static_cast<int>(keyLength), wide.bytes(), wide.byteLength(), sig,
+                             sigLength);
   if (rc == KRPT_UNSOUND_KEY)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB,
               "the public key is not a sound RSA key (its exponent must be odd and at least 3, "
@@ -224,8 +224,10 @@ void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString
   const MvString file = kPrivateKeyDir + keyId;
   if (!QueryValue(file, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
-              "the store " + m_Path + " has no " + file + ", the key that keys/current names; "
-              "set the store up again: " + TBX_SetupCommand(m_Path),
+              "the store " + m_Path + " has no " + file +
+                  ", the key that keys/current names; "
+                  "set the store up again: " +
+                  TBX_SetupCommand(m_Path),
               kUnit, kSiteSignNoKey);
   try {
     TBX_SignWithKeyText(data, keyText, signature);
@@ -234,8 +236,7 @@ void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString
   }
 }
 
-void TBX_Context::VerifyData(const MvString& data, const MvString& keyId,
-                             const MvString& signature)
+void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const MvString& signature)
 {
   // What a received message caused is told with the store's own names only: a shop may show
   // these messages to whoever sent it.
@@ -244,8 +245,9 @@ void TBX_Context::VerifyData(const MvString& data, const MvString& keyId,
   const MvString file = kPublicKeyDir + keyId;
   if (!QueryValue(file, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
-              "the store has no " + file + ", the key KEYID names; if the host uses a new key, "
-              "set the store up again with kestrum -conf",
+              "the store has no " + file +
+                  ", the key KEYID names; if the host uses a new key, "
+                  "set the store up again with kestrum -conf",
               kUnit, kSiteVerifyNoKey);
   try {
     TBX_VerifyWithKeyText(data, keyText, signature);
@@ -287,4 +289,3 @@ void TBX_Context::SlToBackSl(MvString& text)
 {
   ::SlToBackSl(text);
 }
-

@@ -16,8 +16,8 @@
 
 /* Working buffers of the key operations: hex text is decoded into buffers of these sizes. */
 #define TBX_PRIVATE_KEY_BUFFER_SIZE 4096 /* DER private key: 4096-bit keys take ~2350 bytes */
-#define TBX_PUBLIC_KEY_BUFFER_SIZE 1024  /* DER public key: 4096-bit keys take ~526 bytes */
-#define TBX_SIGNATURE_BUFFER_SIZE 4096   /* decoded signature text */
+#define TBX_PUBLIC_KEY_BUFFER_SIZE  1024 /* DER public key: 4096-bit keys take ~526 bytes */
+#define TBX_SIGNATURE_BUFFER_SIZE   4096 /* decoded signature text */
 
 /*
  * The 16-bit widening of a text, as it is signed: n + 1 units, each byte b of the text stored as

@@ -41,13 +41,13 @@ void CheckNotOwnKey(TBX_Context& context, const MvString& keyId, const MvString&
     RefuseKey(keyId, "is the merchant's own current key: an offer is no confirmation",
               kSiteOpenOwnKey);
   if (!found && context.Probe(currentFile) != TBX_Context::Presence::Absent)
-    RefuseKey(keyId, "cannot be checked: keys/current exists but cannot be read",
-              kSiteOpenOwnKey);
+    RefuseKey(keyId, "cannot be checked: keys/current exists but cannot be read", kSiteOpenOwnKey);
 
   const TBX_Context::Presence own = context.Probe("keys/private/" + keyId);
   if (own == TBX_Context::Presence::Present ||
       (own == TBX_Context::Presence::Unknown && !(keyId == hostKeyId)))
-    RefuseKey(keyId, "names a key of keys/private/, the merchant's own: an offer is no confirmation",
+    RefuseKey(keyId,
+              "names a key of keys/private/, the merchant's own: an offer is no confirmation",
               kSiteOpenOwnKey);
 }
 
@@ -72,7 +72,7 @@ void RequireMessage(const TBX_Message& message, long site)
     TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, site);
 }
 
-} // namespace
+}  // namespace
 
 void TBX_Message::Attach(xmlElement* element)
 {
@@ -108,8 +108,10 @@ void TBX_Message::Create(TBX_Context* context, const MvString& type)
     const MvString store = context->GetPath();
     if (context->Probe(MvString("keys/current")) == TBX_Context::Presence::Absent)
       TBX_THROW(TBX_E_NO_KEY_ID,
-                "the store " + store + " has no keys/current, the merchant's key; set the store "
-                "up first: " + TBX_SetupCommand(store),
+                "the store " + store +
+                    " has no keys/current, the merchant's key; set the store "
+                    "up first: " +
+                    TBX_SetupCommand(store),
                 kUnit, kSiteCreateNoKey);
     TBX_THROW(TBX_E_NO_KEY_ID,
               "keys/current of the store " + store + " cannot be read; check its permissions",
@@ -132,8 +134,9 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   try {
     context->XmlFromString(data, root.receive());
   } catch (const TBX_Exception& e) {
-    throw e.Retold(MvString("the confirmation's data is not XML with a TBX element; pass it "
-                            "exactly as the host sent it, not URL-encoded"));
+    throw e.Retold(
+        MvString("the confirmation's data is not XML with a TBX element; pass it "
+                 "exactly as the host sent it, not URL-encoded"));
   }
   Attach(root.get());
 

@@ -36,13 +36,13 @@
 #include "mvstring.h"
 
 /* Message types of the set-up exchanges. */
-#define TBX_MSG_SETUP_REQUEST "SetupRequest"
-#define TBX_MSG_SETUP_RESPONSE "SetupResponse"
-#define TBX_MSG_DEFAULTS_REQUEST "LoadDefaultsRequest"
-#define TBX_MSG_DEFAULTS_RESPONSE "LoadDefaultsResponse"
-#define TBX_MSG_KEY_QUERY_REQUEST "KeyQueryRequest"
-#define TBX_MSG_KEY_QUERY_RESPONSE "KeyQueryResponse"
-#define TBX_MSG_KEY_EXPORT_REQUEST "KeyExportRequest"
+#define TBX_MSG_SETUP_REQUEST       "SetupRequest"
+#define TBX_MSG_SETUP_RESPONSE      "SetupResponse"
+#define TBX_MSG_DEFAULTS_REQUEST    "LoadDefaultsRequest"
+#define TBX_MSG_DEFAULTS_RESPONSE   "LoadDefaultsResponse"
+#define TBX_MSG_KEY_QUERY_REQUEST   "KeyQueryRequest"
+#define TBX_MSG_KEY_QUERY_RESPONSE  "KeyQueryResponse"
+#define TBX_MSG_KEY_EXPORT_REQUEST  "KeyExportRequest"
 #define TBX_MSG_KEY_EXPORT_RESPONSE "KeyExportResponse"
 
 /* The identifier of a new merchant key: "0-" + customerId + "-" + uuid (32 hex digits). */

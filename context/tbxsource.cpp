@@ -26,8 +26,9 @@ void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request
   const unsigned mark = endpoint.empty() ? MvString::npos : endpoint.find_first_of("://");
   if (mark == MvString::npos || mark == 0)
     TBX_THROW(TBX_E_INVALID_URL,
-              "the endpoint " + TBX_Quote(endpoint) + " is not a URL: it must begin with "
-              "http:// or https://",
+              "the endpoint " + TBX_Quote(endpoint) +
+                  " is not a URL: it must begin with "
+                  "http:// or https://",
               kUnit, kSiteRequestUrl);
   MvString result = endpoint.substr(0, mark + 3);
   // Credentials percent-encoded, so that '@', ':' and '/' in a password cannot move the request

@@ -15,7 +15,8 @@ namespace {
 
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 const char kUnit[] = "tbxurl";
-enum Site : long {
+enum Site : long
+{
   kSiteBadUrl = 51,
   kSiteTimeout = 66,
   kSiteNotOpened = 84,
@@ -100,8 +101,10 @@ void TBX_ApplyTransportSettings(xmlElement* settings, const MvString& storePath,
     long seconds = 0;
     if (!ParseTimeout(value, seconds))
       TBX_THROW(TBX_E_INVALID_OPTION,
-                "TIMEOUT '" + value + "' is not a number of seconds; give whole seconds from 0 "
-                "(no limit) to 86400 in " + storePath + "/settings.xml",
+                "TIMEOUT '" + value +
+                    "' is not a number of seconds; give whole seconds from 0 "
+                    "(no limit) to 86400 in " +
+                    storePath + "/settings.xml",
                 kUnit, kSiteTimeout);
     info.m_Timeout = seconds;
   }

@@ -24,7 +24,7 @@ void AppendInPlace(MvString& out, unsigned room, Fill fill)
   out.append(at, fill(at));  // the bytes are already in place: append only counts them
 }
 
-} // namespace
+}  // namespace
 
 /* ---- Encodings ---------------------------------------------------------------------------- */
 

@@ -22,7 +22,7 @@ void TopElement(long parsed, xmlElementPtr& document, xmlElement** element)
   *element = top;
 }
 
-} // namespace
+}  // namespace
 
 MvString TBX_NotStoreXml(const MvString& path)
 {
@@ -80,8 +80,8 @@ void TBX_Context::CheckResponseMsgType(xmlElement* response, const MvString& exp
             kSiteWrongType);
 }
 
-void TBX_Context::CheckAnswer(MvStringStream& answer, const MvString& expected,
-                              const MvString& url, xmlElement** element)
+void TBX_Context::CheckAnswer(MvStringStream& answer, const MvString& expected, const MvString& url,
+                              xmlElement** element)
 {
   xmlElementPtr top;
   try {
@@ -98,4 +98,3 @@ void TBX_Context::CheckAnswer(MvStringStream& answer, const MvString& expected,
   out->addRef();
   *element = out;
 }
-

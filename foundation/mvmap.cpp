@@ -68,7 +68,10 @@ void MvMapBase::clear(MvTreeNode* n)
     return;
   struct Drop
   {
-    static void each(MvTreeNode* node, void* self) { static_cast<MvMapBase*>(self)->dropEntries(node); }
+    static void each(MvTreeNode* node, void* self)
+    {
+      static_cast<MvMapBase*>(self)->dropEntries(node);
+    }
   };
   walk(n, &Drop::each, this);
   MvRBTree::clear(n);
@@ -107,7 +110,7 @@ MvMapItem* MvMap::putEntry(MvFindable* entry, const void* probe, Order order, co
   try {
     putOwned(item, probe ? probe : item, order, hint);
   } catch (...) {
-    delete entry; // the item itself went with the failed put
+    delete entry;  // the item itself went with the failed put
     throw;
   }
   m_Order.link(item);
@@ -187,7 +190,7 @@ bool isStringPair(const MvFindable& x)
   return typeid(key) == typeid(MvString) && typeid(value) == typeid(MvString);
 }
 
-} // namespace
+}  // namespace
 
 MvStrMap::MvStrMap(const MvStrMap& o) : MvMap()
 {
@@ -272,7 +275,7 @@ namespace {
 // Initial capacity of a key's group.
 const unsigned kGroupCapacity = 5;
 
-} // namespace
+}  // namespace
 
 MvMultimap::MvMultimap(const MvMultimap& o) : MvMapBase()
 {
@@ -299,7 +302,7 @@ MvMapItem* MvMultimap::putValue(MvFindable* entry)
       MvFindableVector* group = static_cast<MvFindableVector*>(n->object());
       group->push_back(item);
       delete fresh;
-      ++m_Size; // the tree counted the group's first value only
+      ++m_Size;  // the tree counted the group's first value only
     } else {
       MvFindableVector* owned = fresh;
       fresh = nullptr;
@@ -349,7 +352,7 @@ bool MvMultimap::remove(const MvFindable& key)
   MvFindableVector* group = static_cast<MvFindableVector*>(take(&key, &genericOrder));
   if (!group)
     return false;
-  m_Size -= group->size() - 1; // take() counted one
+  m_Size -= group->size() - 1;  // take() counted one
   destroyGroup(group);
   delete group;
   return true;
@@ -365,8 +368,8 @@ bool MvMultimap::remove(const MvFindable& key, long index)
     return false;
   if (group->size() == 1)
     return remove(key);
-  MvMapItem* item =
-    const_cast<MvMapItem*>(static_cast<const MvMapItem*>(group->at(static_cast<unsigned>(index))));
+  MvMapItem* item = const_cast<MvMapItem*>(
+      static_cast<const MvMapItem*>(group->at(static_cast<unsigned>(index))));
   group->remove(static_cast<unsigned>(index));
   --m_Size;
   m_Order.unlink(item);

@@ -18,8 +18,14 @@ class MvMapItem : public MvFindable
 public:
   MvMapItem() : m_Prev(nullptr), m_Next(nullptr), m_Object(nullptr) {}
   explicit MvMapItem(MvFindable* object) : m_Prev(nullptr), m_Next(nullptr), m_Object(object) {}
-  MvMapItem(const MvMapItem& o) : MvFindable(o), m_Prev(o.m_Prev), m_Next(o.m_Next), m_Object(o.m_Object) {}
-  MvMapItem& operator=(const MvMapItem& o) { assign(o); return *this; }
+  MvMapItem(const MvMapItem& o)
+      : MvFindable(o), m_Prev(o.m_Prev), m_Next(o.m_Next), m_Object(o.m_Object)
+  {}
+  MvMapItem& operator=(const MvMapItem& o)
+  {
+    assign(o);
+    return *this;
+  }
   ~MvMapItem() override;
   using MvFindable::operator=;
   MV_DECLARE_CLASS(MvMapItem);
@@ -71,8 +77,17 @@ public:
   MvMapIterator(MvMapItem* item = nullptr) : m_Item(item) {}
   MvFindable& operator*() const { return *m_Item->object(); }
   MvFindable* operator->() const { return m_Item->object(); }
-  MvMapIterator& operator++() { m_Item = m_Item->next(); return *this; }
-  MvMapIterator operator++(int) { MvMapIterator r(*this); m_Item = m_Item->next(); return r; }
+  MvMapIterator& operator++()
+  {
+    m_Item = m_Item->next();
+    return *this;
+  }
+  MvMapIterator operator++(int)
+  {
+    MvMapIterator r(*this);
+    m_Item = m_Item->next();
+    return r;
+  }
   bool operator==(const MvMapIterator& o) const { return m_Item == o.m_Item; }
   bool operator!=(const MvMapIterator& o) const { return m_Item != o.m_Item; }
   MvMapItem* item() const { return m_Item; }
@@ -123,7 +138,11 @@ class MvMap : public MvMapBase
 public:
   MvMap() = default;
   MvMap(const MvMap& o);
-  MvMap& operator=(const MvMap& o) { assign(o); return *this; }
+  MvMap& operator=(const MvMap& o)
+  {
+    assign(o);
+    return *this;
+  }
   ~MvMap() override;
   using MvRBTree::operator=;
   MV_DECLARE_CLASS(MvMap);
@@ -158,7 +177,11 @@ class MvStrMap : public MvMap
 public:
   MvStrMap() = default;
   MvStrMap(const MvStrMap& o);
-  MvStrMap& operator=(const MvStrMap& o) { assign(o); return *this; }
+  MvStrMap& operator=(const MvStrMap& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvMap::operator=;
   MV_DECLARE_CLASS(MvStrMap);
 
@@ -186,7 +209,11 @@ class MvMultimap : public MvMapBase
 public:
   MvMultimap() = default;
   MvMultimap(const MvMultimap& o);
-  MvMultimap& operator=(const MvMultimap& o) { assign(o); return *this; }
+  MvMultimap& operator=(const MvMultimap& o)
+  {
+    assign(o);
+    return *this;
+  }
   ~MvMultimap() override;
   using MvRBTree::operator=;
   MV_DECLARE_CLASS(MvMultimap);
@@ -201,7 +228,10 @@ public:
   // The key's group leaves the tree with its last value, so a later put starts a fresh one.
   virtual bool remove(const MvFindable& key, long index);
   MvMultimap& assign(const MvObject& other) override;
-  MvMultimap& assign(MvObject& other) override { return assign(static_cast<const MvObject&>(other)); }
+  MvMultimap& assign(MvObject& other) override
+  {
+    return assign(static_cast<const MvObject&>(other));
+  }
 
   // The group of `k`; when absent one is added holding `k` with an empty MvString value.
   virtual MvFindableVector& operator[](const MvFindable& k);
@@ -226,10 +256,14 @@ class MvStrPtrMultimap : public MvMultimap
 public:
   MvStrPtrMultimap() = default;
   MvStrPtrMultimap(const MvStrPtrMultimap& o) : MvMultimap() { assign(o); }
-  MvStrPtrMultimap& operator=(const MvStrPtrMultimap& o) { assign(o); return *this; }
+  MvStrPtrMultimap& operator=(const MvStrPtrMultimap& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvMultimap::operator=;
-  using MvMultimap::put;
   using MvMultimap::insert;
+  using MvMultimap::put;
   MV_DECLARE_CLASS(MvStrPtrMultimap);
 
   virtual MvMapItem* put(const MvString& key, const MvPtr& p);

@@ -16,7 +16,7 @@ struct CountDeferral
 };
 __thread CountDeferral t_Deferral;
 
-} // namespace
+}  // namespace
 
 void MvRefCounter::Count(int32_t n)
 {

@@ -19,7 +19,10 @@
 class MVFC_Exception : public std::exception
 {
 public:
-  enum { TEXT_SIZE = 536 };
+  enum
+  {
+    TEXT_SIZE = 536
+  };
 
   explicit MVFC_Exception(long code);
   long code() const { return m_Code; }
@@ -100,7 +103,11 @@ class MvFindable : public MvObject
 public:
   MvFindable() = default;
   MvFindable(const MvFindable&) = default;
-  MvFindable& operator=(const MvFindable& o) { assign(o); return *this; }
+  MvFindable& operator=(const MvFindable& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvObject::operator=;
 
   MvAllocator getAllocator() const override;
@@ -167,17 +174,23 @@ T* MvCloneAs(const T& o)
 
 // Declares and implements the class-name test and the allocator of a library class `Cls`
 // derived from `Base`; the class name is the identifier itself.
-#define MV_DECLARE_CLASS(Cls)                                   \
-  MvAllocator getAllocator() const override;                    \
-  bool isInstanceOf(const char* name) const override;           \
+#define MV_DECLARE_CLASS(Cls)                                                                      \
+  MvAllocator getAllocator() const override;                                                       \
+  bool isInstanceOf(const char* name) const override;                                              \
   static void allocate(MvObject** slot)
 
-#define MV_IMPLEMENT_CLASS(Cls, Base)                           \
-  MvAllocator Cls::getAllocator() const { return &Cls::allocate; } \
-  bool Cls::isInstanceOf(const char* name) const                \
-  {                                                             \
-    return TCSNCMP(name, #Cls, 0xFFFFFFFFu) == 0 || Base::isInstanceOf(name); \
-  }                                                             \
-  void Cls::allocate(MvObject** slot) { MvAllocateInto<Cls>(slot); }
+#define MV_IMPLEMENT_CLASS(Cls, Base)                                                              \
+  MvAllocator Cls::getAllocator() const                                                            \
+  {                                                                                                \
+    return &Cls::allocate;                                                                         \
+  }                                                                                                \
+  bool Cls::isInstanceOf(const char* name) const                                                   \
+  {                                                                                                \
+    return TCSNCMP(name, #Cls, 0xFFFFFFFFu) == 0 || Base::isInstanceOf(name);                      \
+  }                                                                                                \
+  void Cls::allocate(MvObject** slot)                                                              \
+  {                                                                                                \
+    MvAllocateInto<Cls>(slot);                                                                     \
+  }
 
 #endif

@@ -59,8 +59,7 @@ MvObject* MvPtr::detach()
 
 MV_IMPLEMENT_CLASS(MvKeyValue, MvFindable)
 
-MvKeyValue::MvKeyValue(const MvFindable& k, const MvObject& v)
-  : m_First(nullptr), m_Second(nullptr)
+MvKeyValue::MvKeyValue(const MvFindable& k, const MvObject& v) : m_First(nullptr), m_Second(nullptr)
 {
   m_First = MvCloneAs(k);
   try {
@@ -104,7 +103,7 @@ void copyPart(T*& part, const T* from)
   part = copy;
 }
 
-} // namespace
+}  // namespace
 
 MvKeyValue& MvKeyValue::assign(const MvObject& o)
 {

@@ -49,7 +49,11 @@ public:
   MvKeyValue() : m_First(nullptr), m_Second(nullptr) {}
   MvKeyValue(const MvFindable& k, const MvObject& v);
   MvKeyValue(const MvKeyValue& o);
-  MvKeyValue& operator=(const MvKeyValue& o) { assign(o); return *this; }
+  MvKeyValue& operator=(const MvKeyValue& o)
+  {
+    assign(o);
+    return *this;
+  }
   ~MvKeyValue() override;
   using MvFindable::operator=;
   MV_DECLARE_CLASS(MvKeyValue);
@@ -83,7 +87,11 @@ public:
   MvStrPtr() = default;
   MvStrPtr(const MvString& k, const MvPtr& p) : m_First(k), m_Second(p) {}
   MvStrPtr(const MvStrPtr& o) = default;
-  MvStrPtr& operator=(const MvStrPtr& o) { assign(o); return *this; }
+  MvStrPtr& operator=(const MvStrPtr& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvFindable::operator=;
   MV_DECLARE_CLASS(MvStrPtr);
 

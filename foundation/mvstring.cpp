@@ -34,7 +34,7 @@ int clampToInt(int64_t v)
   return static_cast<int>(v);
 }
 
-} // namespace
+}  // namespace
 
 MvString::MvString(const char* s) : MvString()
 {
@@ -52,7 +52,7 @@ MvString::MvString(const MvString& s) : MvFindable(s), m_Buffer(nullptr), m_Leng
 }
 
 MvString::MvString(MvString&& s) noexcept
-  : MvFindable(s), m_Buffer(s.m_Buffer), m_Length(s.m_Length), m_Capacity(s.m_Capacity)
+    : MvFindable(s), m_Buffer(s.m_Buffer), m_Length(s.m_Length), m_Capacity(s.m_Capacity)
 {
   s.m_Buffer = nullptr;
   s.m_Length = 0;
@@ -224,7 +224,7 @@ int MvString::compare(const MvString& o) const
   if (m_Length != o.m_Length)
     return clampToInt(int64_t(m_Length) - int64_t(o.m_Length));
   if (m_Length == 0)
-    return 0; // no buffer and an empty buffer are the same empty text
+    return 0;  // no buffer and an empty buffer are the same empty text
   return compareBytes(m_Buffer, o.m_Buffer, m_Length);
 }
 

@@ -105,8 +105,14 @@ MvString operator+(const MvString& a, const MvString& b);
 MvString operator+(const char* a, const MvString& b);
 MvString operator+(const MvString& a, const char* b);
 MvString operator+(const MvString& a, char b);
-inline bool operator==(const char* a, const MvString& b) { return b.compare(a) == 0; }
-inline bool operator!=(const char* a, const MvString& b) { return b.compare(a) != 0; }
+inline bool operator==(const char* a, const MvString& b)
+{
+  return b.compare(a) == 0;
+}
+inline bool operator!=(const char* a, const MvString& b)
+{
+  return b.compare(a) != 0;
+}
 
 // Text written at the end, read from a position that only reading and put-back move.
 class MvStringStream
@@ -123,7 +129,11 @@ public:
   // Stores the next character in `c` and answers true; at the end sets the end flag and
   // answers false, leaving `c` alone.
   bool get(char& c);
-  MvStringStream& operator>>(char& c) { get(c); return *this; }
+  MvStringStream& operator>>(char& c)
+  {
+    get(c);
+    return *this;
+  }
   // Steps back one character (not before the start) and clears the end flag.
   void unget();
   // Reads on to `pos` (never back, never past the end) as get() would, without the copies:

@@ -25,7 +25,10 @@ public:
   bool empty() const { return m_Top == 0; }
 
 private:
-  enum { kDepth = 130 };
+  enum
+  {
+    kDepth = 130
+  };
   MvTreeNode* m_Nodes[kDepth];
   unsigned m_Top = 0;
 };
@@ -37,7 +40,7 @@ bool isRed(const MvTreeNode* n)
   return n && n->isRed();
 }
 
-} // namespace
+}  // namespace
 
 long ROUND_LOG(long n)
 {
@@ -54,7 +57,7 @@ long ROUND_LOG(long n)
 MV_IMPLEMENT_CLASS(MvTreeNode, MvFindable)
 
 MvTreeNode::MvTreeNode(const MvTreeNode& o)
-  : MvFindable(o), m_Color(RED), m_Left(nullptr), m_Right(nullptr), m_Object(nullptr)
+    : MvFindable(o), m_Color(RED), m_Left(nullptr), m_Right(nullptr), m_Object(nullptr)
 {
   if (o.m_Object)
     m_Object = MvCloneAs(*o.m_Object);
@@ -123,8 +126,7 @@ MvFindable* MvRBTree::put(const MvFindable& x)
   return putOwned(copy, copy, &genericOrder);
 }
 
-MvFindable* MvRBTree::putOwned(MvFindable* owned, const void* probe, Order order,
-                               const void* hint)
+MvFindable* MvRBTree::putOwned(MvFindable* owned, const void* probe, Order order, const void* hint)
 {
   PathStack path;
   MvTreeNode* node = nullptr;
@@ -187,7 +189,7 @@ void MvRBTree::restoreBalance(PathStack& path, MvTreeNode* x)
       x = g;
       continue;
     }
-    if (x == p->*far) { // inner side: rotate it outward first
+    if (x == p->*far) {  // inner side: rotate it outward first
       g->*near = rotate(p, near, far);
       p = x;
     }
@@ -245,7 +247,7 @@ MvFindable* MvRBTree::take(const void* probe, Order order)
     z = y;
   }
 
-  path.pop(); // z
+  path.pop();  // z
   MvTreeNode* x = z->m_Left ? z->m_Left : z->m_Right;
   replaceChild(path.top(), z, x);
   const bool removedBlack = !z->isRed();
@@ -317,7 +319,7 @@ void MvRBTree::clear(MvTreeNode* n)
       c = genericOrder(n->m_Object, *c) < 0 ? c->m_Left : c->m_Right;
     }
     if (!parent || (parent->m_Left != n && parent->m_Right != n))
-      return; // not a node of this tree
+      return;  // not a node of this tree
     replaceChild(parent, n, nullptr);
   } else {
     m_Root = nullptr;
@@ -366,4 +368,3 @@ MvRBTree& MvRBTree::assign(const MvObject& other)
   o->walk(o->m_Root, &Copy::each, this);
   return *this;
 }
-

@@ -15,16 +15,23 @@ long ROUND_LOG(long n);
 class MvTreeNode : public MvFindable
 {
 public:
-  enum { BLACK = 0, RED = 1 };
+  enum
+  {
+    BLACK = 0,
+    RED = 1
+  };
 
   MvTreeNode() : m_Color(RED), m_Left(nullptr), m_Right(nullptr), m_Object(nullptr) {}
   explicit MvTreeNode(MvFindable* owned)
-    : m_Color(RED), m_Left(nullptr), m_Right(nullptr), m_Object(owned)
-  {
-  }
+      : m_Color(RED), m_Left(nullptr), m_Right(nullptr), m_Object(owned)
+  {}
   // A new unlinked node holding a copy of `o`'s object.
   MvTreeNode(const MvTreeNode& o);
-  MvTreeNode& operator=(const MvTreeNode& o) { assign(o); return *this; }
+  MvTreeNode& operator=(const MvTreeNode& o)
+  {
+    assign(o);
+    return *this;
+  }
   ~MvTreeNode() override;
   using MvFindable::operator=;
   MV_DECLARE_CLASS(MvTreeNode);
@@ -68,7 +75,11 @@ public:
   MvRBTree() : m_Root(nullptr) {}
   // Holds copies of `o`'s objects.
   MvRBTree(const MvRBTree& o);
-  MvRBTree& operator=(const MvRBTree& o) { assign(o); return *this; }
+  MvRBTree& operator=(const MvRBTree& o)
+  {
+    assign(o);
+    return *this;
+  }
   ~MvRBTree() override;
   using MvContainer::operator=;
   MV_DECLARE_CLASS(MvRBTree);

@@ -19,7 +19,7 @@ P* newArray(uint64_t n)
   return a;
 }
 
-} // namespace
+}  // namespace
 
 // ---- MvSized, MvContainer, MvFindableContainer
 

@@ -33,7 +33,11 @@ class MvContainer : public MvSized<MvObject, MvContainer>
 public:
   MvContainer() = default;
   MvContainer(const MvContainer& o) = default;
-  MvContainer& operator=(const MvContainer& o) { assign(o); return *this; }
+  MvContainer& operator=(const MvContainer& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvObject::operator=;
   MV_DECLARE_CLASS(MvContainer);
 };
@@ -43,7 +47,11 @@ class MvFindableContainer : public MvSized<MvFindable, MvFindableContainer>
 public:
   MvFindableContainer() = default;
   MvFindableContainer(const MvFindableContainer& o) = default;
-  MvFindableContainer& operator=(const MvFindableContainer& o) { assign(o); return *this; }
+  MvFindableContainer& operator=(const MvFindableContainer& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvFindable::operator=;
   MV_DECLARE_CLASS(MvFindableContainer);
 
@@ -106,7 +114,11 @@ public:
   explicit MvVector(unsigned n) : MvPtrArray(n) {}
   // Points to the same objects as `o`.
   MvVector(const MvVector& o) : MvPtrArray(o) { copyFrom(o); }
-  MvVector& operator=(const MvVector& o) { assign(o); return *this; }
+  MvVector& operator=(const MvVector& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvContainer::operator=;
   MV_DECLARE_CLASS(MvVector);
 
@@ -124,7 +136,11 @@ public:
   MvFindableVector() = default;
   explicit MvFindableVector(unsigned n) : MvPtrArray(n) {}
   MvFindableVector(const MvFindableVector& o) : MvPtrArray(o) { copyFrom(o); }
-  MvFindableVector& operator=(const MvFindableVector& o) { assign(o); return *this; }
+  MvFindableVector& operator=(const MvFindableVector& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvFindableContainer::operator=;
   MV_DECLARE_CLASS(MvFindableVector);
 
@@ -151,7 +167,11 @@ public:
   MvStack() = default;
   explicit MvStack(unsigned n) : MvVector(n) {}
   MvStack(const MvStack& o) = default;
-  MvStack& operator=(const MvStack& o) { assign(o); return *this; }
+  MvStack& operator=(const MvStack& o)
+  {
+    assign(o);
+    return *this;
+  }
   using MvVector::operator=;
   MV_DECLARE_CLASS(MvStack);
 

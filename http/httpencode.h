@@ -12,9 +12,10 @@ void Base64Encode(MvStringStream& in, MvStringStream& out);
 
 /* Which bytes a percent-encoding keeps as they are; every other byte becomes "%" and two
  * lower-case hex digits. Both sets are ASCII only, whatever the process's locale. */
-enum class PercentKeep {
-    kAlnum,      /* letters and digits: the DATA of request and offer URLs */
-    kUnreserved, /* letters, digits and "-._~": user names and passwords in an authority */
+enum class PercentKeep
+{
+  kAlnum,      /* letters and digits: the DATA of request and offer URLs */
+  kUnreserved, /* letters, digits and "-._~": user names and passwords in an authority */
 };
 
 /* The percent-encoded form of every byte of `text`, zero bytes included. */

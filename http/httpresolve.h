@@ -9,10 +9,14 @@
 #include "mvstring.h"
 
 /* The addresses a host name resolved to, tried in this order. */
-struct TBX_HostAddr {
-    enum { kMaxAddrs = 8 };
-    int m_Count = 0;
-    struct sockaddr_storage m_Addr[kMaxAddrs];
+struct TBX_HostAddr
+{
+  enum
+  {
+    kMaxAddrs = 8
+  };
+  int m_Count = 0;
+  struct sockaddr_storage m_Addr[kMaxAddrs];
 };
 
 /*

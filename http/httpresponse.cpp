@@ -13,31 +13,31 @@ namespace {
 
 int HttpStatusCode(int status)
 {
-    return static_cast<int>(TBX_E_HTTP_STATUS_BASE | static_cast<unsigned>(status));
+  return static_cast<int>(TBX_E_HTTP_STATUS_BASE | static_cast<unsigned>(status));
 }
 
 const char* FindBytes(const char* hay, size_t n, const char* needle, size_t m)
 {
-    return static_cast<const char*>(memmem(hay, n, needle, m));
+  return static_cast<const char*>(memmem(hay, n, needle, m));
 }
 
 bool IsSpaceOrTab(char c)
 {
-    return c == ' ' || c == '\t';
+  return c == ' ' || c == '\t';
 }
 
 /* Exactly three digits, not followed by a fourth, valued 100 to 999; else 0. */
 int ReadStatus(const char* p, const char* end)
 {
-    int value = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (p + i >= end || p[i] < '0' || p[i] > '9')
-            return 0;
-        value = value * 10 + (p[i] - '0');
-    }
-    if (p + 3 < end && p[3] >= '0' && p[3] <= '9')
-        return 0;
-    return value >= 100 ? value : 0;
+  int value = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (p + i >= end || p[i] < '0' || p[i] > '9')
+      return 0;
+    value = value * 10 + (p[i] - '0');
+  }
+  if (p + 3 < end && p[3] >= '0' && p[3] <= '9')
+    return 0;
+  return value >= 100 ? value : 0;
 }
 
 /*
@@ -46,105 +46,105 @@ int ReadStatus(const char* p, const char* end)
  */
 long long ContentLength(const char* from, const char* to)
 {
-    static const char kName[] = "content-length:";
-    const size_t nameLength = sizeof kName - 1;
-    long long found = -1;
-    for (const char* line = from; line < to;) {
-        const char* eol = FindBytes(line, to - line, "\r\n", 2);
-        if (eol == nullptr)
-            eol = to;
-        if (static_cast<size_t>(eol - line) >= nameLength &&
-            strncasecmp(line, kName, nameLength) == 0) {
-            const char* p = line + nameLength;
-            while (p < eol && IsSpaceOrTab(*p))
-                ++p;
-            long long value = 0;
-            const char* digits = p;
-            while (p < eol && *p >= '0' && *p <= '9' && value <= static_cast<long long>(kHttpMaxResponse))
-                value = value * 10 + (*p++ - '0');
-            while (p < eol && IsSpaceOrTab(*p))
-                ++p;
-            if (p == digits || p != eol || (found >= 0 && found != value))
-                return -2;
-            found = value;
-        }
-        line = eol + 2;
+  static const char kName[] = "content-length:";
+  const size_t nameLength = sizeof kName - 1;
+  long long found = -1;
+  for (const char* line = from; line < to;) {
+    const char* eol = FindBytes(line, to - line, "\r\n", 2);
+    if (eol == nullptr)
+      eol = to;
+    if (static_cast<size_t>(eol - line) >= nameLength &&
+        strncasecmp(line, kName, nameLength) == 0) {
+      const char* p = line + nameLength;
+      while (p < eol && IsSpaceOrTab(*p))
+        ++p;
+      long long value = 0;
+      const char* digits = p;
+      while (p < eol && *p >= '0' && *p <= '9' && value <= static_cast<long long>(kHttpMaxResponse))
+        value = value * 10 + (*p++ - '0');
+      while (p < eol && IsSpaceOrTab(*p))
+        ++p;
+      if (p == digits || p != eol || (found >= 0 && found != value))
+        return -2;
+      found = value;
     }
-    return found;
+    line = eol + 2;
+  }
+  return found;
 }
 
 /* A failure at `at`: the site noted when the caller asked for it. */
 long Failed(long code, long* site, long at)
 {
-    if (site != nullptr)
-        *site = at;
-    return code;
+  if (site != nullptr)
+    *site = at;
+  return code;
 }
 
-} // namespace
+}  // namespace
 
 long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOffset,
                        size_t* bodyLen, long* site)
 {
-    *status = 0;
-    *bodyOffset = 0;
-    *bodyLen = 0;
-    const size_t n = text != nullptr ? strnlen(text, len) : 0;
-    const char* end = text + n;
-    // Whatever else a peer sends (another protocol, an error page of a TLS port) is not an answer.
-    if (n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNotHttp);
-    const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
-    if (space == nullptr)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNoSpace);
-    *status = ReadStatus(space + 1, end);
-    if (*status == 0)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteStatus);
-    if (*status != 200)
-        return Failed(HttpStatusCode(*status), site, kSiteNot200);
-    const char* blank = FindBytes(space, static_cast<size_t>(end - space), "\r\n\r\n", 4);
-    if (blank == nullptr)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNoBlankLine);
-    size_t off = static_cast<size_t>(blank + 4 - text);
-    size_t body = n - off;
-    // A connection that ends before the announced length was cut: a part of an answer is not an
-    // answer. Bytes beyond it are not part of the answer either.
-    const char* headers = static_cast<const char*>(std::memchr(text, '\n', n)) + 1;
-    const long long announced = headers <= blank ? ContentLength(headers, blank + 2) : -1;
-    if (announced == -2)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteContentLength);
-    if (announced >= 0) {
-        if (len - off < static_cast<unsigned long long>(announced))
-            return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteShortBody);
-        if (body > static_cast<unsigned long long>(announced))
-            body = static_cast<size_t>(announced);
-    }
-    if (body > kHttpMaxBody)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteBodyTooLong);
-    *bodyOffset = off;
-    *bodyLen = body;
-    return 0;
+  *status = 0;
+  *bodyOffset = 0;
+  *bodyLen = 0;
+  const size_t n = text != nullptr ? strnlen(text, len) : 0;
+  const char* end = text + n;
+  // Whatever else a peer sends (another protocol, an error page of a TLS port) is not an answer.
+  if (n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNotHttp);
+  const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
+  if (space == nullptr)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNoSpace);
+  *status = ReadStatus(space + 1, end);
+  if (*status == 0)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteStatus);
+  if (*status != 200)
+    return Failed(HttpStatusCode(*status), site, kSiteNot200);
+  const char* blank = FindBytes(space, static_cast<size_t>(end - space), "\r\n\r\n", 4);
+  if (blank == nullptr)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNoBlankLine);
+  size_t off = static_cast<size_t>(blank + 4 - text);
+  size_t body = n - off;
+  // A connection that ends before the announced length was cut: a part of an answer is not an
+  // answer. Bytes beyond it are not part of the answer either.
+  const char* headers = static_cast<const char*>(std::memchr(text, '\n', n)) + 1;
+  const long long announced = headers <= blank ? ContentLength(headers, blank + 2) : -1;
+  if (announced == -2)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteContentLength);
+  if (announced >= 0) {
+    if (len - off < static_cast<unsigned long long>(announced))
+      return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteShortBody);
+    if (body > static_cast<unsigned long long>(announced))
+      body = static_cast<size_t>(announced);
+  }
+  if (body > kHttpMaxBody)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteBodyTooLong);
+  *bodyOffset = off;
+  *bodyLen = body;
+  return 0;
 }
 
 long ParseProxyAnswer(const char* text, size_t len, int* status, long* site)
 {
-    *status = 0;
-    const size_t n = text != nullptr ? strnlen(text, len) : 0;
-    const char* end = text + n;
-    if (n == 0 || FindBytes(text, n, "HTTP/1", 6) == nullptr)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyNoHttp);
-    const char* p = static_cast<const char*>(std::memchr(text, ' ', n));
-    if (p == nullptr)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyStatus);
-    while (p < end && IsSpaceOrTab(*p))
-        ++p;
-    *status = ReadStatus(p, end);
-    if (*status == 0)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyStatus);
-    if (*status != 200)
-        return Failed(HttpStatusCode(*status), site, kSiteProxyNot200);
-    /* The tunnel starts after the answer's blank line; without it the answer is cut short. */
-    if (FindBytes(text, n, "\r\n\r\n", 4) == nullptr)
-        return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyNoBlankLine);
-    return 0;
+  *status = 0;
+  const size_t n = text != nullptr ? strnlen(text, len) : 0;
+  const char* end = text + n;
+  if (n == 0 || FindBytes(text, n, "HTTP/1", 6) == nullptr)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyNoHttp);
+  const char* p = static_cast<const char*>(std::memchr(text, ' ', n));
+  if (p == nullptr)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyStatus);
+  while (p < end && IsSpaceOrTab(*p))
+    ++p;
+  *status = ReadStatus(p, end);
+  if (*status == 0)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyStatus);
+  if (*status != 200)
+    return Failed(HttpStatusCode(*status), site, kSiteProxyNot200);
+  /* The tunnel starts after the answer's blank line; without it the answer is cut short. */
+  if (FindBytes(text, n, "\r\n\r\n", 4) == nullptr)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyNoBlankLine);
+  return 0;
 }

@@ -7,11 +7,12 @@
 #include <cstddef>
 
 /* Named bounds of what a peer may send. */
-enum : size_t {
-    kHttpMaxBody = 16u * 1024 * 1024,        /* largest response body accepted */
-    kHttpMaxHeader = 64u * 1024,             /* room for the status line and headers */
-    kHttpMaxResponse = kHttpMaxBody + kHttpMaxHeader, /* most bytes one response may hold */
-    kHttpMaxProxyAnswer = 16u * 1024,        /* largest proxy answer to CONNECT */
+enum : size_t
+{
+  kHttpMaxBody = 16u * 1024 * 1024,                 /* largest response body accepted */
+  kHttpMaxHeader = 64u * 1024,                      /* room for the status line and headers */
+  kHttpMaxResponse = kHttpMaxBody + kHttpMaxHeader, /* most bytes one response may hold */
+  kHttpMaxProxyAnswer = 16u * 1024,                 /* largest proxy answer to CONNECT */
 };
 
 /*

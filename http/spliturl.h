@@ -11,26 +11,27 @@
  * the proxy, trace and TLS settings (from the store's settings.xml). The session keeps a reference
  * to the record for its lifetime, so the record must outlive it.
  */
-struct URL_INFO {
-    MvString m_Scheme;       /* text before the first ':', case kept ("http", "https") */
-    MvString m_User;         /* user name of the authority, percent-decoded */
-    MvString m_Password;     /* password of the authority, percent-decoded */
-    MvString m_Host;         /* name, dotted IPv4, or IPv6 literal without its brackets */
-    MvString m_Port;         /* decimal text; "80" / "443" by default for http / https */
-    MvString m_Path;         /* from the '/' that ends the authority to the end, query included */
-    MvString m_ProxyHost;    /* empty: no proxy */
-    MvString m_ProxyPort;    /* decimal text */
-    MvString m_TraceOptions; /* free text; "rawhttp" anywhere prints the raw exchange on stdout */
+struct URL_INFO
+{
+  MvString m_Scheme;       /* text before the first ':', case kept ("http", "https") */
+  MvString m_User;         /* user name of the authority, percent-decoded */
+  MvString m_Password;     /* password of the authority, percent-decoded */
+  MvString m_Host;         /* name, dotted IPv4, or IPv6 literal without its brackets */
+  MvString m_Port;         /* decimal text; "80" / "443" by default for http / https */
+  MvString m_Path;         /* from the '/' that ends the authority to the end, query included */
+  MvString m_ProxyHost;    /* empty: no proxy */
+  MvString m_ProxyPort;    /* decimal text */
+  MvString m_TraceOptions; /* free text; "rawhttp" anywhere prints the raw exchange on stdout */
 
-    /* TLS: the certificate chain and the host name (or IP address) are verified unless this is
-     * false (settings.xml SSLVERIFY "0"). */
-    bool m_SslVerify = true;
-    /* PEM file of trusted certificates used instead of the system trust store when not empty
-     * (settings.xml SSLCAFILE). */
-    MvString m_SslCaFile;
-    /* Seconds allowed for the connect, for each send and for each receive (TLS handshake and the
-     * proxy's answer to CONNECT included); 0 means no limit (settings.xml TIMEOUT). */
-    long m_Timeout = 60;
+  /* TLS: the certificate chain and the host name (or IP address) are verified unless this is
+   * false (settings.xml SSLVERIFY "0"). */
+  bool m_SslVerify = true;
+  /* PEM file of trusted certificates used instead of the system trust store when not empty
+   * (settings.xml SSLCAFILE). */
+  MvString m_SslCaFile;
+  /* Seconds allowed for the connect, for each send and for each receive (TLS handshake and the
+   * proxy's answer to CONNECT included); 0 means no limit (settings.xml TIMEOUT). */
+  long m_Timeout = 60;
 };
 
 /*

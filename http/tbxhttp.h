@@ -16,35 +16,43 @@ class TBX_Connection;
  * One HTTP/1.0 GET of one URL. The steps run in order, each once; a step called out of order
  * raises 0x80042023. The session keeps a reference to `url`, which must outlive it.
  */
-class TBX_HttpSession {
+class TBX_HttpSession
+{
 public:
-    explicit TBX_HttpSession(const URL_INFO& url);
-    virtual ~TBX_HttpSession();
+  explicit TBX_HttpSession(const URL_INFO& url);
+  virtual ~TBX_HttpSession();
 
-    void ConnectNetwork();
-    void ProxyConnect();
-    void BuildRequest();
-    void SendRequest();
-    void ReceiveResponse();
-    /* Checks the status and appends the body to `out`; `out` is untouched on failure. */
-    void ExtractResponse(MvStringStream& out);
+  void ConnectNetwork();
+  void ProxyConnect();
+  void BuildRequest();
+  void SendRequest();
+  void ReceiveResponse();
+  /* Checks the status and appends the body to `out`; `out` is untouched on failure. */
+  void ExtractResponse(MvStringStream& out);
 
-    static const char m_UserAgent[];
+  static const char m_UserAgent[];
 
 private:
-    /* The steps done so far; each step needs the one before it. */
-    enum class State { kNew, kConnected, kRequestBuilt, kRequestSent, kResponseReceived };
+  /* The steps done so far; each step needs the one before it. */
+  enum class State
+  {
+    kNew,
+    kConnected,
+    kRequestBuilt,
+    kRequestSent,
+    kResponseReceived
+  };
 
-    TBX_HttpSession(const TBX_HttpSession&) = delete;
-    TBX_HttpSession& operator=(const TBX_HttpSession&) = delete;
-    /* Raises 0x80042023 naming `step` unless the session is in state `needed`. */
-    void Expect(State needed, const char* step, long site) const;
+  TBX_HttpSession(const TBX_HttpSession&) = delete;
+  TBX_HttpSession& operator=(const TBX_HttpSession&) = delete;
+  /* Raises 0x80042023 naming `step` unless the session is in state `needed`. */
+  void Expect(State needed, const char* step, long site) const;
 
-    State m_State;
-    const URL_INFO& m_Url;
-    std::unique_ptr<TBX_Connection> m_Connection;
-    MvStringStream m_Request;
-    MvStringStream m_Response;
+  State m_State;
+  const URL_INFO& m_Url;
+  std::unique_ptr<TBX_Connection> m_Connection;
+  MvStringStream m_Request;
+  MvStringStream m_Response;
 };
 
 /* Fetches `url` and appends the response body to `out`; throws TBX_Exception on any failure,

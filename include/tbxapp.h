@@ -19,7 +19,7 @@
 #define TBXAPP_VERSION_MAJOR 0
 #define TBXAPP_VERSION_MINOR 1
 #define TBXAPP_VERSION_PATCH 0
-#define TBXAPP_VERSION "0.1.0"
+#define TBXAPP_VERSION       "0.1.0"
 
 #if defined(TBX_BUILDING_LIBRARY)
 #define TBX_EXTERN(type) __attribute__((visibility("default"))) type
@@ -108,9 +108,10 @@ TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* length, char* bu
  * other threads never see it; this function itself never changes it. The returned code of the
  * failing call stays what decides: the message only explains.
  *
- * Measure-then-fetch: *length receives the size needed, NUL included. Returns TBX_E_BUFFER_TOO_SMALL
- * when `length` is null or *length is below that size (nothing copied); a null buffer with a large
- * enough *length only measures. The text is "" (size 1) when no failure has been recorded.
+ * Measure-then-fetch: *length receives the size needed, NUL included. Returns
+ * TBX_E_BUFFER_TOO_SMALL when `length` is null or *length is below that size (nothing copied); a
+ * null buffer with a large enough *length only measures. The text is "" (size 1) when no failure
+ * has been recorded.
  */
 TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer);
 
@@ -159,8 +160,9 @@ TBX_EXTERN(long) ConfigurationSetup_SetConfiguration(void* setup, const char* co
  * `userName` and `password` are the account's credentials. A failure stops where it happens:
  * files written before stay, and keys/current keeps naming the previous key. A refusal by the
  * host gives TBX_E_HOST_ERROR with the host's reason in TBX_GetLastErrorMessage. */
-TBX_EXTERN(long) ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl,
-                                                const char* userName, const char* password);
+TBX_EXTERN(long)
+ConfigurationSetup_Reconfigure(void* setup, const char* serverUrl, const char* userName,
+                               const char* password);
 
 /* Sets a connection option of this object (never stored): "UserName", "Password" or "VTAUTOURL"
  * (set-up endpoint), case-sensitive; another name gives TBX_E_INVALID_OPTION. */
@@ -171,16 +173,17 @@ TBX_EXTERN(long) ConfigurationSetup_SetOption(void* setup, const char* name, con
  * measure-then-fetch: *length receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL
  * is returned, with nothing copied, when `length` is null or *length is below that size. An
  * absent or empty value gives TBX_E_ITEM_NOT_FOUND and leaves *length unchanged. */
-TBX_EXTERN(long) ConfigurationSetup_GetAttribute(void* setup, const char* file, const char* key,
-                                                 long* length, char* buffer);
+TBX_EXTERN(long)
+ConfigurationSetup_GetAttribute(void* setup, const char* file, const char* key, long* length,
+                                char* buffer);
 
 /* Sets attribute `key` of the store file `file` (a name relative to the store without a ".."
  * component, TBX_E_INVALID_ARGUMENT otherwise), which must already hold a well-formed document
  * (TBX_E_INVALID_FORMAT otherwise); the file is replaced as a whole, atomically. An empty or null
  * value does nothing and succeeds. A key that is empty or holds other characters than letters,
  * digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and leaves the file unchanged. */
-TBX_EXTERN(long) ConfigurationSetup_SetAttribute(void* setup, const char* file, const char* key,
-                                                 const char* value);
+TBX_EXTERN(long)
+ConfigurationSetup_SetAttribute(void* setup, const char* file, const char* key, const char* value);
 
 /* ---- Message factory: builds the messages of a merchant's configuration store. ---- */
 
@@ -209,19 +212,20 @@ TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message);
  * of another length than twice the key's size in bytes, or a stored key that anyone could sign
  * for (public exponent 1 or even, an even modulus, outside 512 to 4096 bits), gives
  * TBX_E_INVALID_KEY_BLOB. */
-TBX_EXTERN(long) MessageFactory_VerifyPayConfirm(void* factory, const char* data,
-                                                 const char* signature, void** message);
+TBX_EXTERN(long)
+MessageFactory_VerifyPayConfirm(void* factory, const char* data, const char* signature,
+                                void** message);
 
 /* A new PayComplete (capture) request for transaction `id` and `token` in *message
  * (caller-owned); send it with MessageObject_Capture. */
-TBX_EXTERN(long) MessageFactory_CreatePayComplete(void* factory, const char* id, const char* token,
-                                                  void** message);
+TBX_EXTERN(long)
+MessageFactory_CreatePayComplete(void* factory, const char* id, const char* token, void** message);
 
 /* A new general request of type `messageType` (sent as messageType + "Request") in *message
  * (caller-owned); send it with MessageObject_Execute. An empty or null type gives
  * TBX_E_INVALID_ARGUMENT. */
-TBX_EXTERN(long) MessageFactory_CreateRequest(void* factory, const char* messageType,
-                                              void** message);
+TBX_EXTERN(long)
+MessageFactory_CreateRequest(void* factory, const char* messageType, void** message);
 
 /* ---- Message object: one payment message. ---- */
 
@@ -242,8 +246,8 @@ TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name, con
 
 /* The value of one attribute (measure-then-fetch). A missing attribute gives TBX_E_ITEM_NOT_FOUND
  * and leaves *length unchanged. */
-TBX_EXTERN(long) MessageObject_GetAttribute(void* message, const char* name, long* length,
-                                            char* buffer);
+TBX_EXTERN(long)
+MessageObject_GetAttribute(void* message, const char* name, long* length, char* buffer);
 
 /* The signed payment-offer URL of a message built by the factory (measure-then-fetch). Other
  * messages (verified, restored, responses) give TBX_E_UNEXPECTED. While the message is unchanged

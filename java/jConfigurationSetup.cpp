@@ -6,25 +6,22 @@ namespace {
 
 using Setup = TBXCIMPL_ConfigurationSetup;
 
-} // namespace
+}  // namespace
 
 TBXJ_LIFETIME_NATIVES(ConfigurationSetup, Setup)
 
 extern "C" {
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetConfiguration(JNIEnv* env,
-                                                                                 jobject self,
-                                                                                 jstring path)
+                                                                                jobject self,
+                                                                                jstring path)
 {
   TBXJ_Run<Setup>(env, self, "ConfigurationSetup::SetConfiguration()",
                   [&](Setup& setup) { setup.SetConfiguration(TBXJ_Text(env, path)); });
 }
 
-JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_Reconfigure(JNIEnv* env,
-                                                                            jobject self,
-                                                                            jstring serverUrl,
-                                                                            jstring userName,
-                                                                            jstring password)
+JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_Reconfigure(
+    JNIEnv* env, jobject self, jstring serverUrl, jstring userName, jstring password)
 {
   TBXJ_Run<Setup>(env, self, "ConfigurationSetup::Reconfigure()", [&](Setup& setup) {
     setup.Reconfigure(TBXJ_Text(env, serverUrl), TBXJ_Text(env, userName),
@@ -33,16 +30,16 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_Reconfigure(JNIEn
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetOption(JNIEnv* env, jobject self,
-                                                                          jstring name,
-                                                                          jstring value)
+                                                                         jstring name,
+                                                                         jstring value)
 {
   TBXJ_SetNamed(env, self, "ConfigurationSetup::SetOption()", name, value, &Setup::SetOption);
 }
 
 JNIEXPORT jstring JNICALL Java_morvane_kestrum_ConfigurationSetup_GetAttribute(JNIEnv* env,
-                                                                                jobject self,
-                                                                                jstring file,
-                                                                                jstring key)
+                                                                               jobject self,
+                                                                               jstring file,
+                                                                               jstring key)
 {
   return TBXJ_CallText<Setup>(
       env, self, "ConfigurationSetup::GetAttribute()", [&](Setup& setup, MvString& text) {
@@ -51,11 +48,8 @@ JNIEXPORT jstring JNICALL Java_morvane_kestrum_ConfigurationSetup_GetAttribute(J
       });
 }
 
-JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetAttribute(JNIEnv* env,
-                                                                             jobject self,
-                                                                             jstring file,
-                                                                             jstring key,
-                                                                             jstring value)
+JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetAttribute(
+    JNIEnv* env, jobject self, jstring file, jstring key, jstring value)
 {
   static const char where[] = "ConfigurationSetup::SetAttribute()";
   TBXJ_Run<Setup>(env, self, where, [&](Setup& setup) {
@@ -64,4 +58,4 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetAttribute(JNIE
   });
 }
 
-} // extern "C"
+}  // extern "C"

@@ -8,27 +8,28 @@ namespace {
 
 using Factory = TBXCIMPL_MessageFactory;
 
-} // namespace
+}  // namespace
 
 TBXJ_LIFETIME_NATIVES(MessageFactory, Factory)
 
 extern "C" {
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageFactory_Open(JNIEnv* env, jobject self,
-                                                                 jstring path)
+                                                                jstring path)
 {
   TBXJ_Run<Factory>(env, self, "MessageFactory::Open()",
                     [&](Factory& factory) { factory.Open(TBXJ_Text(env, path)); });
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nVerifyPayConfirm(JNIEnv* env,
-                                                                              jobject self,
-                                                                              jstring data,
-                                                                              jstring signature)
+                                                                             jobject self,
+                                                                             jstring data,
+                                                                             jstring signature)
 {
-  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::VerifyPayConfirm()", [&](Factory& factory) {
-    return factory.VerifyPayConfirm(TBXJ_Text(env, data), TBXJ_Text(env, signature));
-  });
+  return TBXJ_CallNew<Factory>(
+      env, self, "MessageFactory::VerifyPayConfirm()", [&](Factory& factory) {
+        return factory.VerifyPayConfirm(TBXJ_Text(env, data), TBXJ_Text(env, signature));
+      });
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayInit(JNIEnv* env, jobject self)
@@ -38,22 +39,22 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayInit(JNIEnv
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayComplete(JNIEnv* env,
-                                                                               jobject self,
-                                                                               jstring id,
-                                                                               jstring token)
+                                                                              jobject self,
+                                                                              jstring id,
+                                                                              jstring token)
 {
-  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::CreatePayComplete()", [&](Factory& factory) {
-    return factory.CreatePayComplete(TBXJ_Text(env, id), TBXJ_Text(env, token));
+  return TBXJ_CallNew<Factory>(
+      env, self, "MessageFactory::CreatePayComplete()", [&](Factory& factory) {
+        return factory.CreatePayComplete(TBXJ_Text(env, id), TBXJ_Text(env, token));
+      });
+}
+
+JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreateRequest(JNIEnv* env, jobject self,
+                                                                          jstring type)
+{
+  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::CreateRequest()", [&](Factory& factory) {
+    return factory.CreateRequest(TBXJ_Text(env, type));
   });
 }
 
-JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreateRequest(JNIEnv* env,
-                                                                           jobject self,
-                                                                           jstring type)
-{
-  return TBXJ_CallNew<Factory>(
-      env, self, "MessageFactory::CreateRequest()",
-      [&](Factory& factory) { return factory.CreateRequest(TBXJ_Text(env, type)); });
-}
-
-} // extern "C"
+}  // extern "C"

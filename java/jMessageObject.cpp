@@ -6,29 +6,27 @@ namespace {
 
 using Message = TBXCIMPL_MessageObject;
 
-} // namespace
+}  // namespace
 
 TBXJ_LIFETIME_NATIVES(MessageObject, Message)
 
 extern "C" {
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_Open(JNIEnv* env, jobject self,
-                                                                jstring path)
+                                                               jstring path)
 {
   TBXJ_Run<Message>(env, self, "MessageObject::Open()",
                     [&](Message& message) { message.Open(TBXJ_Text(env, path)); });
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_SetAttribute(JNIEnv* env, jobject self,
-                                                                        jstring name,
-                                                                        jstring value)
+                                                                       jstring name, jstring value)
 {
   TBXJ_SetNamed(env, self, "MessageObject::SetAttribute()", name, value, &Message::SetAttribute);
 }
 
-JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_GetAttribute(JNIEnv* env,
-                                                                           jobject self,
-                                                                           jstring name)
+JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_GetAttribute(JNIEnv* env, jobject self,
+                                                                          jstring name)
 {
   return TBXJ_CallText<Message>(
       env, self, "MessageObject::GetAttribute()", [&](Message& message, MvString& text) {
@@ -56,7 +54,7 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageObject_nExecute(JNIEnv* env, 
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_FromString(JNIEnv* env, jobject self,
-                                                                      jstring text)
+                                                                     jstring text)
 {
   TBXJ_Run<Message>(env, self, "MessageObject::FromString()",
                     [&](Message& message) { message.FromString(TBXJ_Text(env, text)); });
@@ -68,4 +66,4 @@ JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_ToString(JNIEnv* en
                                 [](Message& message, MvString& text) { message.ToString(text); });
 }
 
-} // extern "C"
+}  // extern "C"

@@ -23,7 +23,7 @@ Table& TheTable()
 
 const char kExceptionClass[] = "morvane/kestrum/TBXException";
 
-} // namespace
+}  // namespace
 
 jint TBXJ_HandleTable::Add(TBX_HandleKind kind, void* object)
 {
@@ -61,7 +61,7 @@ std::shared_ptr<TBXJ_Slot> Lookup(TBX_HandleKind kind, jint handle, bool remove)
   return slot;
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<TBXJ_Slot> TBXJ_HandleTable::Find(TBX_HandleKind kind, jint handle)
 {
@@ -84,21 +84,23 @@ void TBXJ_Throw(JNIEnv* env, long code, const std::string& text)
   }
   jmethodID init = env->GetMethodID(cls, "<init>", "()V");
   jmethodID putHR = init != nullptr ? env->GetMethodID(cls, "putHR", "(I)V") : nullptr;
-  jmethodID putMessage =
-      putHR != nullptr ? env->GetMethodID(cls, "putErrorMessage", "(Ljava/lang/String;)V") : nullptr;
+  jmethodID putMessage = putHR != nullptr
+                             ? env->GetMethodID(cls, "putErrorMessage", "(Ljava/lang/String;)V")
+                             : nullptr;
   if (putMessage == nullptr) {
     env->FatalError("Incompatible class morvane/kestrum/TBXException");
     return;
   }
   jobject exception = env->NewObject(cls, init);
   if (exception == nullptr)
-    return; // the constructor's own failure is pending
-  env->CallVoidMethod(exception, putHR, static_cast<jint>(static_cast<int32_t>(code & 0xFFFFFFFFL)));
+    return;  // the constructor's own failure is pending
+  env->CallVoidMethod(exception, putHR,
+                      static_cast<jint>(static_cast<int32_t>(code & 0xFFFFFFFFL)));
   if (env->ExceptionCheck())
     return;
   const std::u16string wide = TBXJ_Utf16FromBytes(text.data(), text.size());
-  jstring message = env->NewString(reinterpret_cast<const jchar*>(wide.data()),
-                                   static_cast<jsize>(wide.size()));
+  jstring message =
+      env->NewString(reinterpret_cast<const jchar*>(wide.data()), static_cast<jsize>(wide.size()));
   if (message == nullptr)
     return;
   env->CallVoidMethod(exception, putMessage, message);
@@ -116,7 +118,8 @@ jstring TBXJ_NewString(JNIEnv* env, const MvString& text)
       TBXJ_Utf16FromBytes(text.c_str(), text.c_str() != nullptr ? text.length() : 0);
   if (wide.size() > static_cast<size_t>(INT_MAX))
     throw std::bad_alloc();
-  return env->NewString(reinterpret_cast<const jchar*>(wide.data()), static_cast<jsize>(wide.size()));
+  return env->NewString(reinterpret_cast<const jchar*>(wide.data()),
+                        static_cast<jsize>(wide.size()));
 }
 
 MvString TBXJ_Text(JNIEnv* env, jstring text)
@@ -153,7 +156,7 @@ jfieldID TBXJ_HandleField(JNIEnv* env, jobject self)
   jfieldID field = env->GetFieldID(cls, "m_Handle", "I");
   env->DeleteLocalRef(cls);
   if (field == nullptr)
-    env->ExceptionClear(); // NoSuchFieldError: reported as the binding's own failure
+    env->ExceptionClear();  // NoSuchFieldError: reported as the binding's own failure
   return field;
 }
 
@@ -209,7 +212,7 @@ void TBXJ_Destruct(JNIEnv* env, jobject self, TBX_HandleKind kind, void (*destro
   env->SetIntField(self, field, 0);
   if (!slot)
     return;
-  std::lock_guard<std::mutex> guard(slot->use); // waits for a call still running on it
+  std::lock_guard<std::mutex> guard(slot->use);  // waits for a call still running on it
   destroy(slot->object);
   slot->object = nullptr;
 }

@@ -25,7 +25,7 @@ struct TBXJ_Slot
 {
   std::mutex use;
   TBX_HandleKind kind;
-  void* object; // null once destroyed
+  void* object;  // null once destroyed
 };
 
 // Thread-safe map from non-zero Java handle numbers to live objects.
@@ -48,8 +48,7 @@ void TBXJ_Throw(JNIEnv* env, long code, const std::string& text);
 // Raised inside a native when a Java exception is already pending (a string could not be read, an
 // argument was refused): the native returns at once and adds nothing.
 struct TBXJ_Pending
-{
-};
+{};
 
 // A Java string for library bytes (see TBXJ_Utf16FromBytes); null with an exception pending when
 // the virtual machine is out of memory.
@@ -104,7 +103,8 @@ R TBXJ_Call(JNIEnv* env, jobject self, const char* where, R fallback, F&& body) 
       TBXJ_Throw(env, TBXJ_E_BINDING, std::string(where) + ": member m_Handle not found");
       return fallback;
     }
-    std::shared_ptr<TBXJ_Slot> slot = TBXJ_HandleTable::Find(T::HandleKind, env->GetIntField(self, field));
+    std::shared_ptr<TBXJ_Slot> slot =
+        TBXJ_HandleTable::Find(T::HandleKind, env->GetIntField(self, field));
     if (slot) {
       std::lock_guard<std::mutex> guard(slot->use);
       if (T* object = TBX_LiveHandle<T>(slot->object)) {
@@ -183,16 +183,16 @@ void* TBXJ_NewObject() noexcept
 // Defines the natives nConstruct and nDestruct of the Java class morvane.kestrum.<Class>, whose
 // objects are T.
 #define TBXJ_LIFETIME_NATIVES(Class, T)                                                            \
-  extern "C" JNIEXPORT void JNICALL Java_morvane_kestrum_##Class##_nConstruct(JNIEnv* env,       \
-                                                                              jobject self)      \
+  extern "C" JNIEXPORT void JNICALL Java_morvane_kestrum_##Class##_nConstruct(JNIEnv* env,         \
+                                                                              jobject self)        \
   {                                                                                                \
-    TBXJ_Construct(env, self, T::HandleKind, #Class "::Construct()", TBXJ_NewObject<T>,           \
-                   TBX_DeleteHandle<T>);                                                          \
+    TBXJ_Construct(env, self, T::HandleKind, #Class "::Construct()", TBXJ_NewObject<T>,            \
+                   TBX_DeleteHandle<T>);                                                           \
   }                                                                                                \
-  extern "C" JNIEXPORT void JNICALL Java_morvane_kestrum_##Class##_nDestruct(JNIEnv* env,        \
-                                                                             jobject self)       \
+  extern "C" JNIEXPORT void JNICALL Java_morvane_kestrum_##Class##_nDestruct(JNIEnv* env,          \
+                                                                             jobject self)         \
   {                                                                                                \
-    TBXJ_Destruct(env, self, T::HandleKind, TBX_DeleteHandle<T>);                                 \
+    TBXJ_Destruct(env, self, T::HandleKind, TBX_DeleteHandle<T>);                                  \
   }
 
 #endif

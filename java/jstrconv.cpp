@@ -58,7 +58,7 @@ void PutUtf8(std::string& out, char32_t c)
   }
 }
 
-} // namespace
+}  // namespace
 
 std::u16string TBXJ_Utf16FromBytes(const char* bytes, size_t length)
 {
@@ -72,7 +72,7 @@ std::u16string TBXJ_Utf16FromBytes(const char* bytes, size_t length)
     char32_t code = 0;
     const size_t n = Utf8Sequence(p + i, length - i, code);
     if (n == 0) {
-      out += static_cast<char16_t>(p[i]); // Latin-1
+      out += static_cast<char16_t>(p[i]);  // Latin-1
       ++i;
       continue;
     }

@@ -13,106 +13,115 @@
 /* Bump allocation in chunks, for the blocks and texts of one parse. Nothing is freed before the
  * arena; its count of references (one per element placed in it, plus the parser's while it runs)
  * is not atomic, as the elements' own counts are not. */
-class xmlArena {
+class xmlArena
+{
 public:
-    /* A new arena with one reference, whose chunks hold about `chunkSize` bytes; null when
-     * there is no memory for it. */
-    static xmlArena* create(size_t chunkSize) noexcept;
-    /* `n` bytes aligned to `align` (a power of two, at most a pointer's alignment), or null when
-     * there is no memory. */
-    char* allocate(size_t n, size_t align = 1) noexcept
-    {
-        const size_t pad = (0 - reinterpret_cast<uintptr_t>(m_Next)) & (align - 1);
-        if (n + pad <= m_Left) {
-            char* p = m_Next + pad;
-            m_Next = p + n;
-            m_Left -= n + pad;
-            return p;
-        }
-        return allocateSlow(n);  // a chunk's data starts aligned as a pointer
+  /* A new arena with one reference, whose chunks hold about `chunkSize` bytes; null when
+   * there is no memory for it. */
+  static xmlArena* create(size_t chunkSize) noexcept;
+  /* `n` bytes aligned to `align` (a power of two, at most a pointer's alignment), or null when
+   * there is no memory. */
+  char* allocate(size_t n, size_t align = 1) noexcept
+  {
+    const size_t pad = (0 - reinterpret_cast<uintptr_t>(m_Next)) & (align - 1);
+    if (n + pad <= m_Left) {
+      char* p = m_Next + pad;
+      m_Next = p + n;
+      m_Left -= n + pad;
+      return p;
     }
-    void addRef() noexcept { ++m_Refs; }
-    void release() noexcept;
+    return allocateSlow(n);  // a chunk's data starts aligned as a pointer
+  }
+  void addRef() noexcept { ++m_Refs; }
+  void release() noexcept;
 
 private:
-    struct Chunk {
-        Chunk* next;
-    };
-    xmlArena() = default;
-    char* allocateSlow(size_t n) noexcept;
+  struct Chunk
+  {
+    Chunk* next;
+  };
+  xmlArena() = default;
+  char* allocateSlow(size_t n) noexcept;
 
-    Chunk* m_Chunks = nullptr;
-    char* m_Next = nullptr;
-    size_t m_Left = 0;
-    size_t m_ChunkSize = 0;
-    int32_t m_Refs = 1;
+  Chunk* m_Chunks = nullptr;
+  char* m_Next = nullptr;
+  size_t m_Left = 0;
+  size_t m_ChunkSize = 0;
+  int32_t m_Refs = 1;
 };
 
 inline uint32_t xmlLoad32(const char* p)
 {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
 inline void xmlStore32(char* p, uint32_t v)
 {
-    std::memcpy(p, &v, sizeof v);
+  std::memcpy(p, &v, sizeof v);
 }
 
 /* The tag and the attributes of an element: this header, the tag's bytes, then per attribute
  * its name's length and its value's length (32 bits each) followed by the name and the value
  * (stored encoded). A block of an element's own is preceded by an xmlOwnBlock. */
-struct xmlBlock {
-    uint32_t tagLength;
-    uint32_t count;  // attributes
-    uint32_t used;   // bytes after the header: the tag and the attributes
-    const char* data() const { return reinterpret_cast<const char*>(this + 1); }
-    char* data() { return reinterpret_cast<char*>(this + 1); }
+struct xmlBlock
+{
+  uint32_t tagLength;
+  uint32_t count;  // attributes
+  uint32_t used;   // bytes after the header: the tag and the attributes
+  const char* data() const { return reinterpret_cast<const char*>(this + 1); }
+  char* data() { return reinterpret_cast<char*>(this + 1); }
 };
 
 /* What an element's own block has besides: its room and, with many attributes, an index. */
-struct xmlOwnBlock {
-    uint32_t* index;     // open addressing: slot = offset of an attribute + 1, 0 empty
-    uint32_t indexMask;  // slots - 1
-    uint32_t capacity;   // bytes after the xmlBlock header
-    xmlBlock block;
-    static xmlOwnBlock* of(xmlBlock* b)
-    {
-        return reinterpret_cast<xmlOwnBlock*>(reinterpret_cast<char*>(b) - offsetof(xmlOwnBlock, block));
-    }
+struct xmlOwnBlock
+{
+  uint32_t* index;     // open addressing: slot = offset of an attribute + 1, 0 empty
+  uint32_t indexMask;  // slots - 1
+  uint32_t capacity;   // bytes after the xmlBlock header
+  xmlBlock block;
+  static xmlOwnBlock* of(xmlBlock* b)
+  {
+    return reinterpret_cast<xmlOwnBlock*>(reinterpret_cast<char*>(b) -
+                                          offsetof(xmlOwnBlock, block));
+  }
 };
 
 /* Blocks with more attributes than this are searched through an index. */
-enum { XML_INDEX_THRESHOLD = 16 };
+enum
+{
+  XML_INDEX_THRESHOLD = 16
+};
 
 /* FNV-1a of a name: the index's hash. */
 inline uint32_t xmlNameHash(const char* s, unsigned n)
 {
-    uint32_t h = 2166136261u;
-    for (unsigned i = 0; i < n; ++i)
-        h = (h ^ static_cast<unsigned char>(s[i])) * 16777619u;
-    return h;
+  uint32_t h = 2166136261u;
+  for (unsigned i = 0; i < n; ++i)
+    h = (h ^ static_cast<unsigned char>(s[i])) * 16777619u;
+  return h;
 }
 
 /* An attribute of a block: its lengths, name and value. */
-struct xmlAttribute {
-    uint32_t nameLength, valueLength;
-    const char* name;
-    const char* value;
-    uint32_t size() const { return 8 + nameLength + valueLength; }
+struct xmlAttribute
+{
+  uint32_t nameLength, valueLength;
+  const char* name;
+  const char* value;
+  uint32_t size() const { return 8 + nameLength + valueLength; }
 };
 
 /* The attribute at offset `off` of the bytes after `b`'s header. */
 inline xmlAttribute xmlAttributeAt(const xmlBlock* b, uint32_t off)
 {
-    const char* p = b->data() + off;
-    xmlAttribute a;
-    a.nameLength = xmlLoad32(p);
-    a.valueLength = xmlLoad32(p + 4);
-    a.name = p + 8;
-    a.value = p + 8 + a.nameLength;
-    return a;
+  const char* p = b->data() + off;
+  xmlAttribute a;
+  a.nameLength = xmlLoad32(p);
+  a.valueLength = xmlLoad32(p + 4);
+  a.name = p + 8;
+  a.value = p + 8 + a.nameLength;
+  return a;
 }
 
 /* What xmlFindAttribute answers when there is no such attribute. */

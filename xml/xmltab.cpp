@@ -8,12 +8,12 @@
 
 namespace {
 
-constexpr int32_t ANY_BUT_OPEN   = static_cast<int32_t>(0xFFFFFFFDu);
+constexpr int32_t ANY_BUT_OPEN = static_cast<int32_t>(0xFFFFFFFDu);
 constexpr int32_t ANY_BUT_SQUOTE = static_cast<int32_t>(0xFFFFFFEFu);
 constexpr int32_t ANY_BUT_DQUOTE = static_cast<int32_t>(0xFFFFFFDFu);
-constexpr int32_t ANY_BUT_NAME   = static_cast<int32_t>(0xFFFFFFFBu);
+constexpr int32_t ANY_BUT_NAME = static_cast<int32_t>(0xFFFFFFFBu);
 
-} // namespace
+}  // namespace
 
 // States: 1 content, 2 after '<', 3 start-tag name, 4 between attributes, 5 attribute name,
 // 6 after a name and white space, 7 after '=', 8 in '...', 9 in "...", 10 before an end-tag
@@ -72,22 +72,22 @@ constexpr xmlTabEntry xmlTable[XML_TABLE_ROWS] = {
 
 bool xmlParser::isSpace(char c)
 {
-    return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+  return c == '\t' || c == '\n' || c == '\r' || c == ' ';
 }
 
 bool xmlParser::isAlnum(char c)
 {
-    return xmlIsNameChar(c);
+  return xmlIsNameChar(c);
 }
 
 bool xmlIsName(const char* text, size_t length)
 {
-    if (text == nullptr || length == 0)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        if (!xmlIsNameChar(text[i]))
-            return false;
-    return true;
+  if (text == nullptr || length == 0)
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    if (!xmlIsNameChar(text[i]))
+      return false;
+  return true;
 }
 
 namespace {
@@ -95,94 +95,102 @@ namespace {
 // getSymbol's decision, usable at compile time; the order of the tests is the classes' order.
 constexpr int32_t symbolOf(char c)
 {
-    if (c == '<') return XML_SYM_OPEN;
-    if (c == '=') return XML_SYM_EQUALS;
-    if (c == '/') return XML_SYM_SLASH;
-    if (c == '>') return XML_SYM_CLOSE;
-    if (c == '"') return XML_SYM_DQUOTE;
-    if (c == '\'') return XML_SYM_SQUOTE;
-    if (c == '\t' || c == '\n' || c == '\r' || c == ' ') return XML_SYM_SPACE;
-    if (xmlIsNameChar(c)) return XML_SYM_NAME;
-    return XML_SYM_OTHER;
+  if (c == '<')
+    return XML_SYM_OPEN;
+  if (c == '=')
+    return XML_SYM_EQUALS;
+  if (c == '/')
+    return XML_SYM_SLASH;
+  if (c == '>')
+    return XML_SYM_CLOSE;
+  if (c == '"')
+    return XML_SYM_DQUOTE;
+  if (c == '\'')
+    return XML_SYM_SQUOTE;
+  if (c == '\t' || c == '\n' || c == '\r' || c == ' ')
+    return XML_SYM_SPACE;
+  if (xmlIsNameChar(c))
+    return XML_SYM_NAME;
+  return XML_SYM_OTHER;
 }
 
 constexpr const xmlTabEntry* scan(const xmlTabEntry* table, int32_t state, int32_t sym)
 {
-    for (const xmlTabEntry* row = table; row->state != 0; ++row)
-        if (row->state == state && (row->mask & sym) != 0)
-            return row;
-    return nullptr;
+  for (const xmlTabEntry* row = table; row->state != 0; ++row)
+    if (row->state == state && (row->mask & sym) != 0)
+      return row;
+  return nullptr;
 }
 
 // The nine classes, each one bit of the masks.
-constexpr int32_t kSymbols[] = {XML_SYM_SPACE,  XML_SYM_OPEN,  XML_SYM_NAME,
+constexpr int32_t kSymbols[] = {XML_SYM_SPACE,  XML_SYM_OPEN,   XML_SYM_NAME,
                                 XML_SYM_EQUALS, XML_SYM_SQUOTE, XML_SYM_DQUOTE,
-                                XML_SYM_SLASH,  XML_SYM_CLOSE, XML_SYM_OTHER};
+                                XML_SYM_SLASH,  XML_SYM_CLOSE,  XML_SYM_OTHER};
 constexpr int kSymbolCount = sizeof(kSymbols) / sizeof(kSymbols[0]);
 static_assert(kSymbolCount == XML_SYMBOL_COUNT, "one index column per class");
 
 constexpr int classIndex(int32_t sym)
 {
-    for (int i = 0; i < kSymbolCount; ++i)
-        if (kSymbols[i] == sym)
-            return i;
-    return -1;
+  for (int i = 0; i < kSymbolCount; ++i)
+    if (kSymbols[i] == sym)
+      return i;
+  return -1;
 }
 
 // For each state and class, the position of the first matching row (or -1): what the scan
 // answers, computed once from the rows.
 constexpr xmlTabIndex buildIndex()
 {
-    xmlTabIndex ix{};
-    for (int b = 0; b < 256; ++b)
-        ix.classOf[b] = static_cast<unsigned char>(classIndex(symbolOf(static_cast<char>(b))));
-    for (int s = 0; s <= XML_MAX_STATE; ++s)
-        for (int k = 0; k < kSymbolCount; ++k) {
-            const xmlTabEntry* row = s == 0 ? nullptr : scan(xmlTable, s, kSymbols[k]);
-            ix.rowOf[s][k] = static_cast<signed char>(row ? row - xmlTable : -1);
-        }
-    return ix;
+  xmlTabIndex ix{};
+  for (int b = 0; b < 256; ++b)
+    ix.classOf[b] = static_cast<unsigned char>(classIndex(symbolOf(static_cast<char>(b))));
+  for (int s = 0; s <= XML_MAX_STATE; ++s)
+    for (int k = 0; k < kSymbolCount; ++k) {
+      const xmlTabEntry* row = s == 0 ? nullptr : scan(xmlTable, s, kSymbols[k]);
+      ix.rowOf[s][k] = static_cast<signed char>(row ? row - xmlTable : -1);
+    }
+  return ix;
 }
 
 constexpr bool statesInRange()
 {
-    for (const xmlTabEntry& row : xmlTable)
-        if (row.state < 0 || row.state > XML_MAX_STATE || row.next < 0 || row.next > XML_MAX_STATE)
-            return false;
-    return true;
+  for (const xmlTabEntry& row : xmlTable)
+    if (row.state < 0 || row.state > XML_MAX_STATE || row.next < 0 || row.next > XML_MAX_STATE)
+      return false;
+  return true;
 }
 
 // The parser keeps the token as a slice of its input; that holds only while every row that
 // appends also consumes (so appended bytes are adjacent) and a slice can be cut from the input.
 constexpr bool appendsConsume()
 {
-    for (const xmlTabEntry& row : xmlTable)
-        if (row.state != 0 && row.action == XML_ACT_APPEND && row.consume != 1)
-            return false;
-    return true;
+  for (const xmlTabEntry& row : xmlTable)
+    if (row.state != 0 && row.action == XML_ACT_APPEND && row.consume != 1)
+      return false;
+  return true;
 }
 
 static_assert(xmlTable[XML_TABLE_ROWS - 1].state == 0, "the last row ends the table");
 static_assert(statesInRange(), "a state beyond XML_MAX_STATE needs a larger index");
 static_assert(appendsConsume(), "xmlParser::parseText keeps the token as a slice of the input");
 
-} // namespace
+}  // namespace
 
 constexpr xmlTabIndex xmlTableIndex = buildIndex();
 
 int32_t xmlParser::getSymbol(char c)
 {
-    return symbolOf(c);
+  return symbolOf(c);
 }
 
 const xmlTabEntry* xmlScanTabEntry(const xmlTabEntry* table, int32_t state, char c)
 {
-    return scan(table, state, symbolOf(c));
+  return scan(table, state, symbolOf(c));
 }
 
 const xmlTabEntry* xmlParser::getTabEntry(const xmlTabEntry* table, int32_t state, char c)
 {
-    if (table != xmlTable || state <= 0 || state > XML_MAX_STATE)
-        return scan(table, state, symbolOf(c));
-    return xmlIndexedTabEntry(state, static_cast<unsigned char>(c));
+  if (table != xmlTable || state <= 0 || state > XML_MAX_STATE)
+    return scan(table, state, symbolOf(c));
+  return xmlIndexedTabEntry(state, static_cast<unsigned char>(c));
 }

@@ -30,12 +30,13 @@ enum : int32_t {
  * element or attribute name. */
 constexpr bool xmlIsNameChar(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '-' || c == '_';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '-' || c == '_';
 }
 
 /* True when the `length` bytes at `text` are one name as the parser reads it back: not empty,
- * name bytes only. An attribute name that fails this would write a document that no longer parses. */
+ * name bytes only. An attribute name that fails this would write a document that no longer parses.
+ */
 bool xmlIsName(const char* text, size_t length);
 
 /* Tree-building actions of a row. */
@@ -53,30 +54,41 @@ enum : int32_t {
 
 /* One transition: in `state`, a byte whose class shares a bit with `mask` is consumed (or read
  * again when `consume` is 0), `action` is performed and the parser moves to `next`. */
-struct xmlTabEntry {
-    int32_t state;   /* 0 ends the table */
-    int32_t mask;
-    int32_t consume;
-    int32_t next;
-    int32_t action;
+struct xmlTabEntry
+{
+  int32_t state; /* 0 ends the table */
+  int32_t mask;
+  int32_t consume;
+  int32_t next;
+  int32_t action;
 };
 
 /* Number of rows of xmlTable, the end row included. */
-enum { XML_TABLE_ROWS = 46 };
+enum
+{
+  XML_TABLE_ROWS = 46
+};
 
 extern const xmlTabEntry xmlTable[XML_TABLE_ROWS];
 
 /* Highest state number used by xmlTable. */
-enum { XML_MAX_STATE = 30 };
+enum
+{
+  XML_MAX_STATE = 30
+};
 
 /* The classes in index order; each is one bit of the masks. */
-enum { XML_SYMBOL_COUNT = 9 };
+enum
+{
+  XML_SYMBOL_COUNT = 9
+};
 
 /* For each state and class, the position in xmlTable of the first matching row (-1: none), and
  * for each byte its class position. Built at compile time from xmlTable's rows. */
-struct xmlTabIndex {
-    signed char rowOf[XML_MAX_STATE + 1][XML_SYMBOL_COUNT];
-    unsigned char classOf[256];
+struct xmlTabIndex
+{
+  signed char rowOf[XML_MAX_STATE + 1][XML_SYMBOL_COUNT];
+  unsigned char classOf[256];
 };
 
 extern const xmlTabIndex xmlTableIndex;
@@ -85,8 +97,8 @@ extern const xmlTabIndex xmlTableIndex;
  * table's states (1 to XML_MAX_STATE). */
 inline const xmlTabEntry* xmlIndexedTabEntry(int32_t state, unsigned char c)
 {
-    int row = xmlTableIndex.rowOf[state][xmlTableIndex.classOf[c]];
-    return row < 0 ? nullptr : xmlTable + row;
+  int row = xmlTableIndex.rowOf[state][xmlTableIndex.classOf[c]];
+  return row < 0 ? nullptr : xmlTable + row;
 }
 
 /* The first row of `table` (in table order, up to the end row) whose state is `state` and whose

@@ -1,8 +1,9 @@
 // Offers per second (MessageFactory_CreatePayInit, two MessageObject_SetAttribute, GetURL measured
-// then fetched, DestroyMessageObject) and confirmations per second (MessageFactory_VerifyPayConfirm,
-// DestroyMessageObject with a 1024-bit host key), on one thread and on two (handles of their own),
-// each beside the OpenSSL-direct baseline (openssl_direct.h) in the same run; FromString of the
-// 1.40 MB document. The step benchmarks show where the time of an offer goes.
+// then fetched, DestroyMessageObject) and confirmations per second
+// (MessageFactory_VerifyPayConfirm, DestroyMessageObject with a 1024-bit host key), on one thread
+// and on two (handles of their own), each beside the OpenSSL-direct baseline (openssl_direct.h) in
+// the same run; FromString of the 1.40 MB document. The step benchmarks show where the time of an
+// offer goes.
 #include <benchmark/benchmark.h>
 
 #include <openssl/evp.h>
@@ -49,7 +50,8 @@ struct Fixture
     unsigned long length = sizeof signature;
     if (KRPT_Signature(priv, privLength, wide.data(), wide.size(), signature, &length) != 0)
       throw std::runtime_error("host signing failed");
-    confirmationSignature = tbxtest::ToHex(std::vector<unsigned char>(signature, signature + length));
+    confirmationSignature =
+        tbxtest::ToHex(std::vector<unsigned char>(signature, signature + length));
   }
 };
 
@@ -87,8 +89,8 @@ EVP_PKEY* LoadKey(const std::string& hex, bool isPrivate)
   tbxtest::FromHex(hex, der);
   EVP_PKEY* key = nullptr;
   OSSL_DECODER_CTX* dctx = OSSL_DECODER_CTX_new_for_pkey(
-    &key, "DER", "type-specific", "RSA", isPrivate ? OSSL_KEYMGMT_SELECT_KEYPAIR : OSSL_KEYMGMT_SELECT_PUBLIC_KEY,
-    nullptr, nullptr);
+      &key, "DER", "type-specific", "RSA",
+      isPrivate ? OSSL_KEYMGMT_SELECT_KEYPAIR : OSSL_KEYMGMT_SELECT_PUBLIC_KEY, nullptr, nullptr);
   const unsigned char* p = der.data();
   size_t length = der.size();
   OSSL_DECODER_from_data(dctx, &p, &length);
@@ -297,10 +299,11 @@ void BM_FromString(benchmark::State& state)
     }
   }
   DestroyMessageObject(object);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(doc.size()));
 }
 BENCHMARK(BM_FromString)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

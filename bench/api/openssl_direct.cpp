@@ -57,7 +57,7 @@ void WidenedSha1(const std::string& text, unsigned char digest[SHA_DIGEST_LENGTH
   SHA1(wide.data(), wide.size(), digest);
 }
 
-} // namespace
+}  // namespace
 
 bool DirectSign(const std::string& keyFile, const std::string& text, std::string& signatureHex)
 {

@@ -45,7 +45,7 @@ void Uncount(void* p)
     g_live -= malloc_usable_size(p);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -88,19 +88,20 @@ int posix_memalign(void** out, size_t alignment, size_t n)
 {
   void* p = Counted(__libc_memalign(alignment, n));
   if (p == nullptr)
-    return 12; // ENOMEM
+    return 12;  // ENOMEM
   *out = p;
   return 0;
 }
 
-} // extern "C"
+}  // extern "C"
 
 int main(int argc, char** argv)
 {
   const std::string doc = BenchDocument();
   if (argc == 3 && std::strcmp(argv[1], "--doc-out") == 0) {
     FILE* f = std::fopen(argv[2], "wb");
-    if (f == nullptr || std::fwrite(doc.data(), 1, doc.size(), f) != doc.size() || std::fclose(f) != 0)
+    if (f == nullptr || std::fwrite(doc.data(), 1, doc.size(), f) != doc.size() ||
+        std::fclose(f) != 0)
       return 1;
   }
   tbxtest::TestStore store;

@@ -114,8 +114,8 @@ std::vector<unsigned char> Unhex(const std::string& hex)
 EVP_PKEY* DecodeDer(const std::vector<unsigned char>& der, int selection)
 {
   EVP_PKEY* key = nullptr;
-  OSSL_DECODER_CTX* dctx =
-      OSSL_DECODER_CTX_new_for_pkey(&key, "DER", "type-specific", "RSA", selection, nullptr, nullptr);
+  OSSL_DECODER_CTX* dctx = OSSL_DECODER_CTX_new_for_pkey(&key, "DER", "type-specific", "RSA",
+                                                         selection, nullptr, nullptr);
   const unsigned char* p = der.data();
   size_t left = der.size();
   OSSL_DECODER_from_data(dctx, &p, &left);
@@ -206,6 +206,6 @@ void BM_VerifyData(benchmark::State& state)
 }
 BENCHMARK(BM_VerifyData);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

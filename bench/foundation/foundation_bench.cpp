@@ -12,9 +12,9 @@
 
 namespace {
 
-const int kChars = 1 << 20;            // single-character appends per run
-const size_t kPiece = 1024;            // piece size of the bulk appends
-const size_t kBulkTotal = 16u << 20;   // bulk appends stop at 16 MiB
+const int kChars = 1 << 20;           // single-character appends per run
+const size_t kPiece = 1024;           // piece size of the bulk appends
+const size_t kBulkTotal = 16u << 20;  // bulk appends stop at 16 MiB
 
 void MvString_AppendChar(benchmark::State& state)
 {
@@ -110,7 +110,7 @@ void StdMap_InsertFind(benchmark::State& state)
   state.SetItemsProcessed(int64_t(state.iterations()) * state.range(0));
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(MvString_AppendChar)->Unit(benchmark::kMillisecond);
 BENCHMARK(StdString_AppendChar)->Unit(benchmark::kMillisecond);

@@ -19,7 +19,7 @@ void* g_Other;
 const char kStart[] = "<TBX MSGTYPE=\"PayInit\" AMOUNT=\"1560\" NOTE=\"a &amp; b\"/>";
 std::string g_StartText;
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

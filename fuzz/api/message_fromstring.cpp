@@ -22,7 +22,7 @@ const char kStart[] = "<TBX MSGTYPE=\"PayConfirm\" ID=\"7\" NOTE=\"a &amp; b\"/>
 // much as the run, and what a failed restore must leave is known either way.
 std::string g_Last;
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

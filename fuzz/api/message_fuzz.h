@@ -75,6 +75,6 @@ inline const Objects& SetUpObjects(const char* start)
   return objects;
 }
 
-} // namespace tbxfuzz
+}  // namespace tbxfuzz
 
 #endif

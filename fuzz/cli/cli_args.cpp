@@ -25,7 +25,7 @@ bool Contains(const std::vector<std::string>& args, const char* value)
   return false;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -53,10 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   KestrumPair pairs[kKestrumMaxPairs + 1];
 
   const KestrumCommandArgs shapes[] = {
-    {required, optional, pairs},
-    {required, none, nullptr},
-    {none, optional, pairs},
-    {nullptr, nullptr, pairs},
+      {required, optional, pairs},
+      {required, none, nullptr},
+      {none, optional, pairs},
+      {nullptr, nullptr, pairs},
   };
   for (const KestrumCommandArgs& shape : shapes) {
     std::string error;
@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
       std::abort();
     // Every value is an argument or the environment's; pairs end within their array.
     for (KestrumOption* o : {&path, &password, &file, &id})
-      if (o->m_Value != nullptr && !Contains(args, o->m_Value) && std::strcmp(o->m_Value, "secret") != 0)
+      if (o->m_Value != nullptr && !Contains(args, o->m_Value) &&
+          std::strcmp(o->m_Value, "secret") != 0)
         std::abort();
     if (shape.m_Pairs != nullptr && pairs[kKestrumMaxPairs].m_Name != nullptr)
       std::abort();

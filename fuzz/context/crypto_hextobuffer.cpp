@@ -28,7 +28,8 @@ int Digit(unsigned char c)
 
 // The decoding as documented: the capacity test runs before every digit, the dropped odd one
 // included; the first bad character ends the walk.
-long Model(const unsigned char* text, size_t n, unsigned long capacity, std::vector<unsigned char>& out)
+long Model(const unsigned char* text, size_t n, unsigned long capacity,
+           std::vector<unsigned char>& out)
 {
   out.clear();
   for (size_t i = 0; i < n; ++i) {
@@ -44,7 +45,7 @@ long Model(const unsigned char* text, size_t n, unsigned long capacity, std::vec
 
 const unsigned char kFill = 0xA5;
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -61,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   unsigned char* buffer = new unsigned char[capacity > 0 ? capacity : 1];
   std::memset(buffer, kFill, capacity > 0 ? capacity : 1);
   unsigned long length = capacity;
-  const long got = HexToBuffer(MvString(reinterpret_cast<const char*>(text), static_cast<unsigned>(n)),
-                               buffer, length);
+  const long got = HexToBuffer(
+      MvString(reinterpret_cast<const char*>(text), static_cast<unsigned>(n)), buffer, length);
   if (got != want)
     abort();
   if (got != 0 && length != capacity)

@@ -19,14 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   static const unsigned char text[] = {'a', 0, 'b', 0};
 
   switch (mode) {
-  case 0: { // DER public key, then the rest of the input as a signature
+  case 0: {  // DER public key, then the rest of the input as a signature
     unsigned long sigLength = n / 2;
     KRPT_CheckPublicKey(body, len);
-    KRPT_Verify(body, len - static_cast<int>(sigLength), text, sizeof text,
-                body + n - sigLength, sigLength);
+    KRPT_Verify(body, len - static_cast<int>(sigLength), text, sizeof text, body + n - sigLength,
+                sigLength);
     break;
   }
-  case 1: { // DER private key: sign and decrypt with whatever it holds
+  case 1: {  // DER private key: sign and decrypt with whatever it holds
     unsigned char out[KRPT_SIGNATURE_BUFFER_SIZE];
     unsigned long outLength = sizeof out;
     KRPT_Signature(body, len, text, sizeof text, out, &outLength);
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     KRPT_DecryptDigest(body, len, text, sizeof text, out, &outLength);
     break;
   }
-  case 2: { // hex text: decoding stays inside the capacity and round-trips
+  case 2: {  // hex text: decoding stays inside the capacity and round-trips
     unsigned char buf[64];
     unsigned long length = body[0] % (sizeof buf + 1);
     const unsigned long capacity = length;
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     break;
   }
-  default: { // key and signature texts through the store's verification step
+  default: {  // key and signature texts through the store's verification step
     size_t half = n / 2;
     MvString key(reinterpret_cast<const char*>(body), static_cast<unsigned>(half));
     MvString sig(reinterpret_cast<const char*>(body + half), static_cast<unsigned>(n - half));

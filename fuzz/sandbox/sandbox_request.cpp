@@ -1,5 +1,6 @@
-// Whatever a peer sends the sandbox host: request heads, query parameters, message texts, credentials
-// and times. None may crash it, and a message that parses must write a text that parses back to it.
+// Whatever a peer sends the sandbox host: request heads, query parameters, message texts,
+// credentials and times. None may crash it, and a message that parses must write a text that parses
+// back to it.
 #include "sbcrypto.h"
 #include "sbhost.h"
 #include "sbhttp.h"

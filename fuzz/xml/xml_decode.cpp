@@ -69,7 +69,7 @@ std::string Model(const std::string& s)
   return out;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   MvString out("left over from before &amp;");
   XMLDecode(text, out);
   const std::string want = Model(in);
-  if (out.size() != want.size() || (!want.empty() && std::memcmp(out.c_str(), want.data(), want.size()) != 0))
+  if (out.size() != want.size() ||
+      (!want.empty() && std::memcmp(out.c_str(), want.data(), want.size()) != 0))
     abort();
   if (out.size() > text.size())
     abort();

@@ -58,7 +58,7 @@ TEST(HandleGate, LiveHandlesPassAndOthersAreRefused)
   // A live object of another kind is not a Widget.
   Gadget* g = TBX_NewHandle<Gadget>();
   EXPECT_EQ(Use(g), TBX_E_INVALID_HANDLE);
-  TBX_DeleteHandle<Widget>(g); // wrong kind: ignored, g stays live
+  TBX_DeleteHandle<Widget>(g);  // wrong kind: ignored, g stays live
   EXPECT_TRUE(TBX_HandleRegistry::IsLive(TBX_HANDLE_MESSAGE_OBJECT, g));
   TBX_DeleteHandle<Gadget>(g);
 
@@ -102,29 +102,36 @@ struct LadderCase
 };
 
 const LadderCase kLadder[] = {
-  {"tbx", [] { TBX_THROW(TBX_E_HOST_ERROR, "payment already captured", "tbxctx", 481); },
-   TBX_E_HOST_ERROR, "the request failed (payment already captured)"},
-  {"mvfc-range", [] { throw MVFC_Exception(TBX_E_OUT_OF_RANGE); }, TBX_E_OUT_OF_RANGE,
-   "ErrorCode = 0x80040281"},
-  {"mvfc-dup", [] { throw MVFC_Exception(TBX_E_DUPLICATE_KEY); }, TBX_E_DUPLICATE_KEY,
-   "ErrorCode = 0x80040292"},
-  {"bad_alloc", [] { throw std::bad_alloc(); }, TBX_E_OUT_OF_MEMORY, "ErrorCode = 0x80040217"},
-  {"std", [] { throw std::runtime_error("boom"); }, TBX_E_UNEXPECTED, "unexpected error (boom)"},
-  {"int", [] { throw 42; }, TBX_E_UNEXPECTED, "unexpected error"},
+    {"tbx", [] { TBX_THROW(TBX_E_HOST_ERROR, "payment already captured", "tbxctx", 481); },
+     TBX_E_HOST_ERROR, "the request failed (payment already captured)"},
+    {"mvfc-range", [] { throw MVFC_Exception(TBX_E_OUT_OF_RANGE); }, TBX_E_OUT_OF_RANGE,
+     "ErrorCode = 0x80040281"},
+    {"mvfc-dup", [] { throw MVFC_Exception(TBX_E_DUPLICATE_KEY); }, TBX_E_DUPLICATE_KEY,
+     "ErrorCode = 0x80040292"},
+    {"bad_alloc", [] { throw std::bad_alloc(); }, TBX_E_OUT_OF_MEMORY, "ErrorCode = 0x80040217"},
+    {"std", [] { throw std::runtime_error("boom"); }, TBX_E_UNEXPECTED, "unexpected error (boom)"},
+    {"int", [] { throw 42; }, TBX_E_UNEXPECTED, "unexpected error"},
 };
 
 TEST(CatchLadder, EveryExceptionBecomesItsCodeAndMessage)
 {
   for (const LadderCase& c : kLadder) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(TBX_Guard([&] { c.raise(); return TBX_OK; }), c.code);
+    EXPECT_EQ(TBX_Guard([&] {
+                c.raise();
+                return TBX_OK;
+              }),
+              c.code);
     EXPECT_EQ(LastMessage(), c.message);
   }
 }
 
 TEST(LastError, SuccessKeepsItAndThreadsDoNotShare)
 {
-  EXPECT_EQ(TBX_Guard([] { TBX_THROW(TBX_E_INVALID_URL, "", "t", 1); return TBX_OK; }),
+  EXPECT_EQ(TBX_Guard([] {
+              TBX_THROW(TBX_E_INVALID_URL, "", "t", 1);
+              return TBX_OK;
+            }),
             TBX_E_INVALID_URL);
   EXPECT_EQ(TBX_Guard([] { return TBX_OK; }), TBX_OK);
   EXPECT_EQ(LastMessage(), "invalid URL");
@@ -132,7 +139,10 @@ TEST(LastError, SuccessKeepsItAndThreadsDoNotShare)
   std::string other = "unset";
   std::thread t([&] {
     other = LastMessage();
-    TBX_Guard([] { TBX_THROW(TBX_E_FILE_IO, "", "t", 1); return TBX_OK; });
+    TBX_Guard([] {
+      TBX_THROW(TBX_E_FILE_IO, "", "t", 1);
+      return TBX_OK;
+    });
   });
   t.join();
   EXPECT_EQ(other, "");
@@ -141,7 +151,10 @@ TEST(LastError, SuccessKeepsItAndThreadsDoNotShare)
 
 TEST(LastError, MeasureThenFetchRules)
 {
-  TBX_Guard([] { TBX_THROW(TBX_E_INVALID_URL, "", "t", 1); return TBX_OK; });
+  TBX_Guard([] {
+    TBX_THROW(TBX_E_INVALID_URL, "", "t", 1);
+    return TBX_OK;
+  });
   const long needed = static_cast<long>(std::strlen("invalid URL")) + 1;
   EXPECT_EQ(TBX_GetLastErrorMessage(nullptr, nullptr), TBX_E_BUFFER_TOO_SMALL);
 
@@ -166,16 +179,16 @@ TEST(CopyOut, MeasureFetchAndEmbeddedNul)
     bool buffer;
     long result;
     long lengthAfter;
-    const char* copied; // null: buffer untouched
+    const char* copied;  // null: buffer untouched
   };
-  const MvString text("ab\0cd", 5); // copied up to the first NUL
+  const MvString text("ab\0cd", 5);  // copied up to the first NUL
   const Case cases[] = {
-    {0, false, TBX_E_BUFFER_TOO_SMALL, 3, nullptr},
-    {2, true, TBX_E_BUFFER_TOO_SMALL, 3, nullptr},
-    {3, false, TBX_OK, 3, nullptr},
-    {3, true, TBX_OK, 3, "ab"},
-    {50, true, TBX_OK, 3, "ab"},
-    {-1, true, TBX_E_BUFFER_TOO_SMALL, 3, nullptr},
+      {0, false, TBX_E_BUFFER_TOO_SMALL, 3, nullptr},
+      {2, true, TBX_E_BUFFER_TOO_SMALL, 3, nullptr},
+      {3, false, TBX_OK, 3, nullptr},
+      {3, true, TBX_OK, 3, "ab"},
+      {50, true, TBX_OK, 3, "ab"},
+      {-1, true, TBX_E_BUFFER_TOO_SMALL, 3, nullptr},
   };
   for (const Case& c : cases) {
     char buffer[8] = "zzzzzzz";
@@ -193,8 +206,11 @@ TEST(CopyOut, MeasureFetchAndEmbeddedNul)
 
 TEST(HandleGate, NullOutHandleIsAnArgumentError)
 {
-  EXPECT_EQ(TBX_Guard([] { TBX_CheckOutHandle(nullptr, "t"); return TBX_OK; }),
+  EXPECT_EQ(TBX_Guard([] {
+              TBX_CheckOutHandle(nullptr, "t");
+              return TBX_OK;
+            }),
             TBX_E_INVALID_ARGUMENT);
 }
 
-} // namespace
+}  // namespace

@@ -46,10 +46,10 @@ std::string LastError()
 }
 
 // Explains a failing call with its code and the thread's last error message.
-#define CHECK_CODE(expected, call)                                                          \
-  do {                                                                                      \
-    const long result_ = (call);                                                            \
-    ASSERT_EQ(Hex(result_), Hex(expected)) << #call << ": " << LastError();                 \
+#define CHECK_CODE(expected, call)                                                                 \
+  do {                                                                                             \
+    const long result_ = (call);                                                                   \
+    ASSERT_EQ(Hex(result_), Hex(expected)) << #call << ": " << LastError();                        \
   } while (0)
 #define CHECK_OK(call) CHECK_CODE(TBX_OK, call)
 
@@ -185,7 +185,7 @@ TEST_F(Messages, OfferUrlCheckedFromOutside)
   CHECK_OK(MessageObject_SetAttribute(offer.handle, "AMOUNT", "1560"));
   CHECK_OK(MessageObject_SetAttribute(offer.handle, "CURRENCY", "EUR"));
   CHECK_OK(MessageObject_SetAttribute(offer.handle, "DESCRIPTION", "Tea & <biscuits> \"fine\""));
-  CHECK_OK(MessageObject_SetAttribute(offer.handle, "LANGID", "EN")); // replaces, keeps its place
+  CHECK_OK(MessageObject_SetAttribute(offer.handle, "LANGID", "EN"));  // replaces, keeps its place
 
   long result = 0;
   const std::string url = Url(offer.handle, &result);
@@ -214,9 +214,9 @@ TEST_F(Messages, OfferUrlCheckedFromOutside)
     names.push_back(a.first);
   // MSGTYPE, KEYID, TOKEN, the defaults in AttributeNames order (AMOUNT of default.xml is not
   // one of them), EXPIRATION, then the caller's.
-  const std::vector<std::string> expected = {"MSGTYPE", "KEYID", "TOKEN", "ALLOWCOLLECT", "LANGID",
-                                             "FAILLINK", "EXPIRATION", "AMOUNT", "CURRENCY",
-                                             "DESCRIPTION"};
+  const std::vector<std::string> expected = {"MSGTYPE",  "KEYID",      "TOKEN",      "ALLOWCOLLECT",
+                                             "LANGID",   "FAILLINK",   "EXPIRATION", "AMOUNT",
+                                             "CURRENCY", "DESCRIPTION"};
   EXPECT_EQ(names, expected) << data;
   ASSERT_EQ(attrs.size(), expected.size());
   EXPECT_EQ(attrs[0].second, "PayInit");
@@ -225,8 +225,9 @@ TEST_F(Messages, OfferUrlCheckedFromOutside)
   EXPECT_EQ(attrs[3].second, "no");
   EXPECT_EQ(attrs[4].second, "EN");
   EXPECT_EQ(attrs[5].second, "https://shop.test/fail");
-  EXPECT_TRUE(attrs[6].second == UtcText(before + 86400) || attrs[6].second == UtcText(after + 86400))
-    << attrs[6].second;
+  EXPECT_TRUE(attrs[6].second == UtcText(before + 86400) ||
+              attrs[6].second == UtcText(after + 86400))
+      << attrs[6].second;
   EXPECT_EQ(attrs[7].second, "1560");
   EXPECT_EQ(attrs[9].second, "Tea &amp; &lt;biscuits&gt; &quot;fine&quot;");
   EXPECT_EQ(Attribute(offer.handle, "DESCRIPTION"), "Tea & <biscuits> \"fine\"");
@@ -262,12 +263,14 @@ TEST_F(Messages, UrlOfAnUnchangedOfferIsReused)
   store.Write("config.xml", config);
   EXPECT_EQ(Url(offer.handle), first);
 
-  const struct {
+  const struct
+  {
     const char* step;
     std::function<long()> change;
   } changes[] = {
-    {"SetAttribute", [&] { return MessageObject_SetAttribute(offer.handle, "AMOUNT", "1560"); }},
-    {"FromString", [&] { return MessageObject_FromString(offer.handle, Text(offer.handle).c_str()); }},
+      {"SetAttribute", [&] { return MessageObject_SetAttribute(offer.handle, "AMOUNT", "1560"); }},
+      {"FromString",
+       [&] { return MessageObject_FromString(offer.handle, Text(offer.handle).c_str()); }},
   };
   for (const auto& c : changes) {
     const std::vector<unsigned char> pub = replaceKey();
@@ -281,7 +284,7 @@ TEST_F(Messages, UrlOfAnUnchangedOfferIsReused)
     const std::vector<unsigned char> wide = tbxtest::Widen(data);
     EXPECT_EQ(0, KRPT_Verify(pub.data(), static_cast<int>(pub.size()), wide.data(), wide.size(),
                              sig.data(), sig.size()))
-      << c.step << ": not signed with the key now in the store";
+        << c.step << ": not signed with the key now in the store";
   }
 }
 
@@ -310,23 +313,23 @@ TEST(Expiration, TimeToLiveRules)
   {
     const char* ttl;
     long long now;
-    const char* text; // null: refused with TBX_E_INVALID_FORMAT
+    const char* text;  // null: refused with TBX_E_INVALID_FORMAT
   };
   const Case cases[] = {
-    {"86400", 0, "19700102 00:00:00"},
-    {"3600.9", 0, "19700101 01:00:00"},
-    {"-3600.9", 7200, "19700101 01:00:00"},
-    {"abc", 1700000000, "20231114 22:13:20"},
-    {"  60xyz", 0, "19700101 00:01:00"},
-    {"0x10", 0, "19700101 00:00:16"},
-    {"1", 253402300798LL, "99991231 23:59:59"},
-    {"2", 253402300798LL, nullptr},
-    {"1e300", 0, nullptr},
-    {"-1e300", 0, nullptr},
-    {"inf", 0, nullptr},
-    {"-infinity", 0, nullptr},
-    {"nan", 0, nullptr},
-    {"-62167219200", 0, "00000101 00:00:00"},
+      {"86400", 0, "19700102 00:00:00"},
+      {"3600.9", 0, "19700101 01:00:00"},
+      {"-3600.9", 7200, "19700101 01:00:00"},
+      {"abc", 1700000000, "20231114 22:13:20"},
+      {"  60xyz", 0, "19700101 00:01:00"},
+      {"0x10", 0, "19700101 00:00:16"},
+      {"1", 253402300798LL, "99991231 23:59:59"},
+      {"2", 253402300798LL, nullptr},
+      {"1e300", 0, nullptr},
+      {"-1e300", 0, nullptr},
+      {"inf", 0, nullptr},
+      {"-infinity", 0, nullptr},
+      {"nan", 0, nullptr},
+      {"-62167219200", 0, "00000101 00:00:00"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.ttl);
@@ -354,7 +357,7 @@ TEST_F(Messages, StoreTimeToLiveAppliesAndBadOnesCreateNothing)
   CHECK_OK(MessageFactory_CreatePayInit(factory.handle, &offer.handle));
   const std::string expiration = Attribute(offer.handle, "EXPIRATION");
   EXPECT_TRUE(expiration == UtcText(before + 3600) || expiration == UtcText(before + 3601))
-    << expiration;
+      << expiration;
 
   for (const char* ttl : {"nan", "1e19", "inf"}) {
     store.Write("default.xml", std::string("<TBX PAYINITTTL=\"") + ttl + "\"/>");
@@ -374,23 +377,30 @@ TEST_F(Messages, StoreProblemsSurfaceAtTheOperation)
   {
     const char* name;
     std::function<void(TestStore&)> spoil;
-    long createCode; // of CreatePayInit
-    long urlCode;    // of GetURL when creation succeeded
-    std::string says; // in the message; after the store's path when it begins with ' ' or '/'
+    long createCode;   // of CreatePayInit
+    long urlCode;      // of GetURL when creation succeeded
+    std::string says;  // in the message; after the store's path when it begins with ' ' or '/'
   };
   const Case cases[] = {
-    {"no current key", [](TestStore& s) { s.Write("keys/current", ""); std::remove((s.Path() + "/keys/current").c_str()); },
-     TBX_E_NO_KEY_ID, TBX_OK, " has no keys/current, the merchant's key; set the store up first"},
-    {"no VTURL", [](TestStore& s) { s.Write("config.xml", "<TBX CAPTUREURL=\"http://x/\"/>"); },
-     TBX_OK, TBX_E_NO_CONFIGURATION, " has no VTURL; set the store up first"},
-    {"VTURL without scheme", [](TestStore& s) { s.Write("config.xml", "<TBX VTURL=\"pay.test/x\"/>"); },
-     TBX_OK, TBX_E_INVALID_URL, "'pay.test/x' is not a URL: it must begin with http://"},
-    {"private key missing", [](TestStore& s) { std::remove((s.Path() + "/keys/private/" + s.MerchantKeyId()).c_str()); },
-     TBX_OK, TBX_E_ITEM_NOT_FOUND, " has no keys/private/"},
-    {"private key not hex", [](TestStore& s) { s.Write("keys/private/" + s.MerchantKeyId(), "zz"); },
-     TBX_OK, TBX_E_INVALID_KEY_BLOB, "/keys/private/"},
-    {"config.xml not XML", [](TestStore& s) { s.Write("config.xml", "VTURL=x"); },
-     TBX_OK, TBX_E_INVALID_FORMAT, "/config.xml is not XML with a TBX element"},
+      {"no current key",
+       [](TestStore& s) {
+         s.Write("keys/current", "");
+         std::remove((s.Path() + "/keys/current").c_str());
+       },
+       TBX_E_NO_KEY_ID, TBX_OK, " has no keys/current, the merchant's key; set the store up first"},
+      {"no VTURL", [](TestStore& s) { s.Write("config.xml", "<TBX CAPTUREURL=\"http://x/\"/>"); },
+       TBX_OK, TBX_E_NO_CONFIGURATION, " has no VTURL; set the store up first"},
+      {"VTURL without scheme",
+       [](TestStore& s) { s.Write("config.xml", "<TBX VTURL=\"pay.test/x\"/>"); }, TBX_OK,
+       TBX_E_INVALID_URL, "'pay.test/x' is not a URL: it must begin with http://"},
+      {"private key missing",
+       [](TestStore& s) { std::remove((s.Path() + "/keys/private/" + s.MerchantKeyId()).c_str()); },
+       TBX_OK, TBX_E_ITEM_NOT_FOUND, " has no keys/private/"},
+      {"private key not hex",
+       [](TestStore& s) { s.Write("keys/private/" + s.MerchantKeyId(), "zz"); }, TBX_OK,
+       TBX_E_INVALID_KEY_BLOB, "/keys/private/"},
+      {"config.xml not XML", [](TestStore& s) { s.Write("config.xml", "VTURL=x"); }, TBX_OK,
+       TBX_E_INVALID_FORMAT, "/config.xml is not XML with a TBX element"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -408,7 +418,7 @@ TEST_F(Messages, StoreProblemsSurfaceAtTheOperation)
     }
     const bool atStore = c.says[0] == ' ' || c.says[0] == '/';
     EXPECT_NE(LastError().find(atStore ? store.Path() + c.says : c.says), std::string::npos)
-      << LastError();
+        << LastError();
   }
 }
 
@@ -472,8 +482,8 @@ TEST_F(Messages, AnyChangedByteOfDataOrSignatureFails)
     std::string changed = data;
     changed[i] = c == 'a' ? 'b' : 'a';
     void* out = nullptr;
-    const long r = MessageFactory_VerifyPayConfirm(factory.handle, changed.c_str(),
-                                                   signature.c_str(), &out);
+    const long r =
+        MessageFactory_VerifyPayConfirm(factory.handle, changed.c_str(), signature.c_str(), &out);
     EXPECT_EQ(Hex(r), Hex(TBX_E_INVALID_SIGNATURE)) << changed;
     EXPECT_EQ(out, nullptr);
     ++tried;
@@ -483,7 +493,8 @@ TEST_F(Messages, AnyChangedByteOfDataOrSignatureFails)
     std::string changed = signature;
     changed[i] = signature[i] == '0' ? '1' : '0';
     void* out = nullptr;
-    const long r = MessageFactory_VerifyPayConfirm(factory.handle, data.c_str(), changed.c_str(), &out);
+    const long r =
+        MessageFactory_VerifyPayConfirm(factory.handle, data.c_str(), changed.c_str(), &out);
     EXPECT_EQ(Hex(r), Hex(TBX_E_INVALID_SIGNATURE)) << i;
     EXPECT_EQ(out, nullptr);
   }
@@ -517,17 +528,17 @@ TEST_F(Messages, ConfirmationRefusals)
   const std::string escape = Confirmation("../public/" + store.HostKeyId());
   const std::string absolute = Confirmation("/etc/passwd");
   const Case cases[] = {
-    {"offer handed back", offerData, offerSignature, TBX_E_INVALID_SIGNATURE},
-    {"empty signature", good, "", TBX_E_MISSING_SIGNATURE},
-    {"signature not hex", good, "xyz", TBX_E_INVALID_KEY_BLOB},
-    {"missing KEYID", noKey, store.SignAsHost(noKey), TBX_E_NO_KEY_ID},
-    {"empty KEYID", emptyKey, store.SignAsHost(emptyKey), TBX_E_NO_KEY_ID},
-    {"unknown key", unknown, store.SignAsHost(unknown), TBX_E_ITEM_NOT_FOUND},
-    {"key outside keys/public", escape, store.SignAsHost(escape), TBX_E_NO_KEY_ID},
-    {"absolute key path", absolute, store.SignAsHost(absolute), TBX_E_NO_KEY_ID},
-    {"not XML", "PayConfirm", "00", TBX_E_INVALID_FORMAT},
-    {"no TBX element", "<X KEYID=\"VT-1\"/>", "00", TBX_E_INVALID_FORMAT},
-    {"empty data", "", "00", TBX_E_INVALID_FORMAT},
+      {"offer handed back", offerData, offerSignature, TBX_E_INVALID_SIGNATURE},
+      {"empty signature", good, "", TBX_E_MISSING_SIGNATURE},
+      {"signature not hex", good, "xyz", TBX_E_INVALID_KEY_BLOB},
+      {"missing KEYID", noKey, store.SignAsHost(noKey), TBX_E_NO_KEY_ID},
+      {"empty KEYID", emptyKey, store.SignAsHost(emptyKey), TBX_E_NO_KEY_ID},
+      {"unknown key", unknown, store.SignAsHost(unknown), TBX_E_ITEM_NOT_FOUND},
+      {"key outside keys/public", escape, store.SignAsHost(escape), TBX_E_NO_KEY_ID},
+      {"absolute key path", absolute, store.SignAsHost(absolute), TBX_E_NO_KEY_ID},
+      {"not XML", "PayConfirm", "00", TBX_E_INVALID_FORMAT},
+      {"no TBX element", "<X KEYID=\"VT-1\"/>", "00", TBX_E_INVALID_FORMAT},
+      {"empty data", "", "00", TBX_E_INVALID_FORMAT},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -581,63 +592,67 @@ TEST_F(Messages, OnlyHostSignedConfirmationsUnderSoundKeysVerify)
   struct Case
   {
     std::string name;
-    Change before; // before the message is made
+    Change before;  // before the message is made
     Make make;
-    Change after; // after it was made, before it is verified
+    Change after;  // after it was made, before it is verified
     long code;
     std::string reason;
   };
   std::vector<Case> cases = {
-    {"genuine", none, asHost(good), none, TBX_OK, ""},
-    {"genuine, signature in capitals", none,
-     [&](TestStore& s, Factory&) {
-       std::string sig = s.SignAsHost(good);
-       for (char& c : sig)
-         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-       return Signed{good, sig};
-     },
-     none, TBX_OK, ""},
-    {"host-signed offer", none, asHost(typed("MSGTYPE=\"PayInit\" ")), none,
-     TBX_E_INVALID_SIGNATURE, "MSGTYPE is 'PayInit'"},
-    {"host-signed error", none, asHost(typed("MSGTYPE=\"Error\" ")), none,
-     TBX_E_INVALID_SIGNATURE, "MSGTYPE is 'Error'"},
-    {"host-signed refund", none, asHost(typed("MSGTYPE=\"PayRefund\" ")), none,
-     TBX_E_INVALID_SIGNATURE, "not a confirmation"},
-    {"type in other case", none, asHost(typed("MSGTYPE=\"payconfirm\" ")), none,
-     TBX_E_INVALID_SIGNATURE, "not a confirmation"},
-    {"no MSGTYPE", none, asHost(typed("")), none, TBX_E_INVALID_SIGNATURE, "no MSGTYPE"},
-    {"signature a byte short", none,
-     [&](TestStore& s, Factory&) { return Signed{good, s.SignAsHost(good).substr(2)}; }, none,
-     TBX_E_INVALID_KEY_BLOB, "twice"},
-    {"signature with a leading zero byte", none,
-     [&](TestStore& s, Factory&) { return Signed{good, "00" + s.SignAsHost(good)}; }, none,
-     TBX_E_INVALID_KEY_BLOB, "twice"},
-    {"offer handed back", none, ownSigned("PayInit"), none, TBX_E_INVALID_SIGNATURE,
-     "not a confirmation"},
-    {"own key signed a PayConfirm", none, ownSigned("PayConfirm"), none, TBX_E_INVALID_SIGNATURE,
-     "own current key"},
-    {"own current key, private key removed", none, ownSigned("PayConfirm"), removeOwnPrivateKey,
-     TBX_E_INVALID_SIGNATURE, "own current key"},
-    {"old own key, private key removed", none, ownSigned("PayConfirm"),
-     [&](TestStore& s) {
-       removeOwnPrivateKey(s);
-       s.Write("keys/current", "0-4711-newer");
-     },
-     TBX_E_INVALID_SIGNATURE, "not the host's key 'VT-1'"},
-    {"old own key, private key kept", none, ownSigned("PayConfirm"),
-     [](TestStore& s) { s.Write("keys/current", "0-4711-newer"); }, TBX_E_INVALID_SIGNATURE,
-     "keys/private/"},
-    {"a host key under a name that is not the host's",
-     [](TestStore& s) { s.Write("keys/public/VT-2", s.Read("keys/public/VT-1")); },
-     asHost(Confirmation("VT-2")), none, TBX_E_INVALID_SIGNATURE, "not the host's key 'VT-1'"},
-    {"store that names no host key",
-     [](TestStore& s) { s.Write("config.xml", "<TBX VTURL=\"https://x/\"/>"); }, asHost(good),
-     none, TBX_E_INVALID_SIGNATURE, "names no host key"},
-    {"host key named in keys/private/ (a dangling link counts)",
-     [](TestStore& s) {
-       EXPECT_EQ(::symlink("nowhere", (s.Path() + "/keys/private/VT-1").c_str()), 0);
-     },
-     asHost(good), none, TBX_E_INVALID_SIGNATURE, "keys/private/"},
+      {"genuine", none, asHost(good), none, TBX_OK, ""},
+      {"genuine, signature in capitals", none,
+       [&](TestStore& s, Factory&) {
+         std::string sig = s.SignAsHost(good);
+         for (char& c : sig)
+           c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+         return Signed{good, sig};
+       },
+       none, TBX_OK, ""},
+      {"host-signed offer", none, asHost(typed("MSGTYPE=\"PayInit\" ")), none,
+       TBX_E_INVALID_SIGNATURE, "MSGTYPE is 'PayInit'"},
+      {"host-signed error", none, asHost(typed("MSGTYPE=\"Error\" ")), none,
+       TBX_E_INVALID_SIGNATURE, "MSGTYPE is 'Error'"},
+      {"host-signed refund", none, asHost(typed("MSGTYPE=\"PayRefund\" ")), none,
+       TBX_E_INVALID_SIGNATURE, "not a confirmation"},
+      {"type in other case", none, asHost(typed("MSGTYPE=\"payconfirm\" ")), none,
+       TBX_E_INVALID_SIGNATURE, "not a confirmation"},
+      {"no MSGTYPE", none, asHost(typed("")), none, TBX_E_INVALID_SIGNATURE, "no MSGTYPE"},
+      {"signature a byte short", none,
+       [&](TestStore& s, Factory&) {
+         return Signed{good, s.SignAsHost(good).substr(2)};
+       },
+       none, TBX_E_INVALID_KEY_BLOB, "twice"},
+      {"signature with a leading zero byte", none,
+       [&](TestStore& s, Factory&) {
+         return Signed{good, "00" + s.SignAsHost(good)};
+       },
+       none, TBX_E_INVALID_KEY_BLOB, "twice"},
+      {"offer handed back", none, ownSigned("PayInit"), none, TBX_E_INVALID_SIGNATURE,
+       "not a confirmation"},
+      {"own key signed a PayConfirm", none, ownSigned("PayConfirm"), none, TBX_E_INVALID_SIGNATURE,
+       "own current key"},
+      {"own current key, private key removed", none, ownSigned("PayConfirm"), removeOwnPrivateKey,
+       TBX_E_INVALID_SIGNATURE, "own current key"},
+      {"old own key, private key removed", none, ownSigned("PayConfirm"),
+       [&](TestStore& s) {
+         removeOwnPrivateKey(s);
+         s.Write("keys/current", "0-4711-newer");
+       },
+       TBX_E_INVALID_SIGNATURE, "not the host's key 'VT-1'"},
+      {"old own key, private key kept", none, ownSigned("PayConfirm"),
+       [](TestStore& s) { s.Write("keys/current", "0-4711-newer"); }, TBX_E_INVALID_SIGNATURE,
+       "keys/private/"},
+      {"a host key under a name that is not the host's",
+       [](TestStore& s) { s.Write("keys/public/VT-2", s.Read("keys/public/VT-1")); },
+       asHost(Confirmation("VT-2")), none, TBX_E_INVALID_SIGNATURE, "not the host's key 'VT-1'"},
+      {"store that names no host key",
+       [](TestStore& s) { s.Write("config.xml", "<TBX VTURL=\"https://x/\"/>"); }, asHost(good),
+       none, TBX_E_INVALID_SIGNATURE, "names no host key"},
+      {"host key named in keys/private/ (a dangling link counts)",
+       [](TestStore& s) {
+         EXPECT_EQ(::symlink("nowhere", (s.Path() + "/keys/private/VT-1").c_str()), 0);
+       },
+       asHost(good), none, TBX_E_INVALID_SIGNATURE, "keys/private/"},
   };
   // Keys anyone can sign with (e = 1: the padded digest is its own signature) or no RSA key.
   for (const auto& unsound : tbxtest::UnsoundPublicKeys(TestStore().Read("keys/public/VT-1"))) {
@@ -693,7 +708,7 @@ TEST_F(Messages, SaveAndRestoreOnAnotherObject)
   for (size_t i = 0; i < before.size(); ++i) {
     EXPECT_EQ(after[i].first, before[i].first);
     const std::string& expected =
-      before[i].first == "KEYID" ? store.MerchantKeyId() : before[i].second; // the store's key
+        before[i].first == "KEYID" ? store.MerchantKeyId() : before[i].second;  // the store's key
     EXPECT_EQ(after[i].second, expected) << before[i].first;
   }
   EXPECT_EQ(Attribute(restored.handle, "NOTE"), "a \"quoted\" <note> & more");
@@ -706,8 +721,9 @@ TEST_F(Messages, SaveAndRestoreOnAnotherObject)
     const std::string kept = Text(object);
     for (const char* bad : {"", "<TBX", "<NOTTBX A=\"1\"/>", "<TBX A=\"1\"><B></TBX>"}) {
       CHECK_CODE(TBX_E_INVALID_FORMAT, MessageObject_FromString(object, bad));
-      EXPECT_EQ(LastError(), "invalid file format (the text is not a saved message: not XML with a "
-                             "TBX element)");
+      EXPECT_EQ(LastError(),
+                "invalid file format (the text is not a saved message: not XML with a "
+                "TBX element)");
       EXPECT_EQ(Text(object), kept);
     }
   }
@@ -779,12 +795,15 @@ TEST_F(Messages, OutputRulesOfGetAttribute)
   Message offer;
   CHECK_OK(MessageFactory_CreatePayInit(factory.handle, &offer.handle));
   long length = 5;
-  CHECK_CODE(TBX_E_ITEM_NOT_FOUND, MessageObject_GetAttribute(offer.handle, "NONE", &length, nullptr));
+  CHECK_CODE(TBX_E_ITEM_NOT_FOUND,
+             MessageObject_GetAttribute(offer.handle, "NONE", &length, nullptr));
   EXPECT_EQ(length, 5);
-  CHECK_CODE(TBX_E_BUFFER_TOO_SMALL, MessageObject_GetAttribute(offer.handle, "MSGTYPE", nullptr, nullptr));
+  CHECK_CODE(TBX_E_BUFFER_TOO_SMALL,
+             MessageObject_GetAttribute(offer.handle, "MSGTYPE", nullptr, nullptr));
   char buffer[8] = "zzzzzzz";
   length = 7;
-  CHECK_CODE(TBX_E_BUFFER_TOO_SMALL, MessageObject_GetAttribute(offer.handle, "MSGTYPE", &length, buffer));
+  CHECK_CODE(TBX_E_BUFFER_TOO_SMALL,
+             MessageObject_GetAttribute(offer.handle, "MSGTYPE", &length, buffer));
   EXPECT_EQ(length, 8);
   EXPECT_STREQ(buffer, "zzzzzzz");
   CHECK_OK(MessageObject_GetAttribute(offer.handle, "MSGTYPE", &length, buffer));
@@ -806,7 +825,7 @@ TEST_F(Messages, HandleMisuse)
   ASSERT_NE(message, nullptr);
   DestroyMessageFactory(factory);
   DestroyMessageObject(message);
-  DestroyMessageFactory(factory); // twice: ignored
+  DestroyMessageFactory(factory);  // twice: ignored
   DestroyMessageObject(message);
   DestroyMessageFactory(nullptr);
   DestroyMessageObject(nullptr);
@@ -842,7 +861,8 @@ TEST_F(Messages, HandleMisuse)
   // Null output-handle pointers and empty message types.
   CHECK_CODE(TBX_E_INVALID_ARGUMENT, MessageFactory_CreatePayInit(live.handle, nullptr));
   CHECK_CODE(TBX_E_INVALID_ARGUMENT, MessageFactory_VerifyPayConfirm(live.handle, "", "", nullptr));
-  CHECK_CODE(TBX_E_INVALID_ARGUMENT, MessageFactory_CreatePayComplete(live.handle, "1", "2", nullptr));
+  CHECK_CODE(TBX_E_INVALID_ARGUMENT,
+             MessageFactory_CreatePayComplete(live.handle, "1", "2", nullptr));
   CHECK_CODE(TBX_E_INVALID_ARGUMENT, MessageFactory_CreateRequest(live.handle, "X", nullptr));
   CHECK_CODE(TBX_E_INVALID_ARGUMENT, MessageObject_Execute(liveMessage.handle, nullptr));
   CHECK_CODE(TBX_E_INVALID_ARGUMENT, MessageFactory_CreateRequest(live.handle, "", &out));
@@ -928,18 +948,18 @@ struct CaptureCase
   const char* answer;
   const char* status;
   long code;
-  const char* message; // part of the last error message
+  const char* message;  // part of the last error message
 };
 
 const CaptureCase kCaptureCases[] = {
-  {"confirmed", "<TBX MSGTYPE=\"PayConfirm\" STATUS=\"captured\"/>", "200 OK", TBX_OK, ""},
-  {"refused", "<TBX MSGTYPE=\"Error\" MESSAGE=\"payment already captured\"/>", "200 OK",
-   TBX_E_HOST_ERROR, "the request failed (payment already captured)"},
-  {"other type", "<TBX MSGTYPE=\"PayInit\"/>", "200 OK", TBX_E_REQUEST_FAILED,
-   "received 'PayInit', expected 'PayConfirm'"},
-  {"no type", "<TBX/>", "200 OK", TBX_E_REQUEST_FAILED, "received ''"},
-  {"not XML", "Internal trouble", "200 OK", TBX_E_INVALID_FORMAT, "invalid file format"},
-  {"HTTP 404", "", "404 Not Found", TBX_RESULT(0x80042194u), "URL resource not found"},
+    {"confirmed", "<TBX MSGTYPE=\"PayConfirm\" STATUS=\"captured\"/>", "200 OK", TBX_OK, ""},
+    {"refused", "<TBX MSGTYPE=\"Error\" MESSAGE=\"payment already captured\"/>", "200 OK",
+     TBX_E_HOST_ERROR, "the request failed (payment already captured)"},
+    {"other type", "<TBX MSGTYPE=\"PayInit\"/>", "200 OK", TBX_E_REQUEST_FAILED,
+     "received 'PayInit', expected 'PayConfirm'"},
+    {"no type", "<TBX/>", "200 OK", TBX_E_REQUEST_FAILED, "received ''"},
+    {"not XML", "Internal trouble", "200 OK", TBX_E_INVALID_FORMAT, "invalid file format"},
+    {"HTTP 404", "", "404 Not Found", TBX_RESULT(0x80042194u), "URL resource not found"},
 };
 
 TEST_F(HostExchange, CaptureAnswers)
@@ -1011,9 +1031,9 @@ TEST_F(HostExchange, FailedExecuteCreatesNothing)
     long code;
   };
   const Case cases[] = {
-    {"<TBX MSGTYPE=\"Error\" MESSAGE=\"unknown account\"/>", TBX_E_HOST_ERROR},
-    {"<TBX MSGTYPE=\"Balance\"/>", TBX_E_REQUEST_FAILED},
-    {"<TBX MSGTYPE=\"BalanceResponse\"", TBX_E_INVALID_FORMAT},
+      {"<TBX MSGTYPE=\"Error\" MESSAGE=\"unknown account\"/>", TBX_E_HOST_ERROR},
+      {"<TBX MSGTYPE=\"Balance\"/>", TBX_E_REQUEST_FAILED},
+      {"<TBX MSGTYPE=\"BalanceResponse\"", TBX_E_INVALID_FORMAT},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
@@ -1032,7 +1052,7 @@ TEST_F(HostExchange, HostNotListening)
 {
   StartHost("");
   m_Store->Write("config.xml", "<TBX CAPTUREURL=\"http://127.0.0.1:" +
-                                 std::to_string(tbxtest::UnusedPort()) + "/capture\"/>");
+                                   std::to_string(tbxtest::UnusedPort()) + "/capture\"/>");
   Message capture;
   CHECK_OK(MessageFactory_CreatePayComplete(m_Factory->handle, "1", "2", &capture.handle));
   const long r = MessageObject_Capture(capture.handle);
@@ -1094,4 +1114,4 @@ TEST_F(Messages, ThreadsBuildAndSignOffersAtOnce)
   EXPECT_EQ(tokens.size(), static_cast<size_t>(kThreads * kOffers));
 }
 
-} // namespace
+}  // namespace

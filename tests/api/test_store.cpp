@@ -94,7 +94,8 @@ std::vector<unsigned char> WriteDer(unsigned char tag, const std::vector<unsigne
   } else if (n < 0x100) {
     out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
   } else {
-    out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
+    out.insert(out.end(),
+               {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
   }
   out.insert(out.end(), content.begin(), content.end());
   return out;
@@ -108,7 +109,7 @@ std::string PublicKeyText(const std::vector<unsigned char>& n, const std::vector
   return ToHex(WriteDer(0x30, body));
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::pair<std::string, std::string>> UnsoundPublicKeys(const std::string& publicHex)
 {
@@ -174,7 +175,7 @@ int HexValue(char c)
   return -1;
 }
 
-} // namespace
+}  // namespace
 
 bool FromHex(const std::string& hex, std::vector<unsigned char>& bytes)
 {
@@ -218,7 +219,7 @@ bool SplitRequest(const std::string& target, std::string& data, std::string& sig
     return false;
   const size_t s = target.find("&SIGNATURE=", d);
   const std::string encoded =
-    target.substr(d + 6, s == std::string::npos ? std::string::npos : s - d - 6);
+      target.substr(d + 6, s == std::string::npos ? std::string::npos : s - d - 6);
   signature = s == std::string::npos ? "" : target.substr(s + 11);
   return PercentDecode(encoded, data);
 }
@@ -226,8 +227,8 @@ bool SplitRequest(const std::string& target, std::string& data, std::string& sig
 std::string MakeTempDir(const char* tag)
 {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tbx-" +
-                        tag + "-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tbx-" + tag + "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (::mkdtemp(buffer.data()) == nullptr)
@@ -246,7 +247,7 @@ TestStore::TestStore(const StoreOptions& options) : m_Path(MakeTempDir("store"))
 }
 
 TestStore::TestStore(const std::string& dir, const StoreOptions& options, bool keep)
-  : m_Path(dir), m_Keep(keep)
+    : m_Path(dir), m_Keep(keep)
 {
   MakeDir(m_Path);
   Build(options);
@@ -266,9 +267,9 @@ void TestStore::Build(const StoreOptions& options)
   MakeDir(m_Path + "/keys/private");
   MakeDir(m_Path + "/keys/public");
   Write("config.xml", "<TBX MSGTYPE=\"SetupResponse\" VERSION=\"3\" CUSTOMERID=\"" +
-                        options.customerId + "\" VTKEYID=\"" + m_HostKeyId +
-                        "\" TBX.VTAUTOURL=\"http://127.0.0.1:9/setup\" VTURL=\"" + options.vtUrl +
-                        "\" CAPTUREURL=\"" + options.captureUrl + "\"/>");
+                          options.customerId + "\" VTKEYID=\"" + m_HostKeyId +
+                          "\" TBX.VTAUTOURL=\"http://127.0.0.1:9/setup\" VTURL=\"" + options.vtUrl +
+                          "\" CAPTUREURL=\"" + options.captureUrl + "\"/>");
   if (!options.defaults.empty())
     Write("default.xml", "<TBX " + options.defaults + "/>");
   Write("keys/public/" + m_MerchantKeyId, ToHex(MerchantKeys().publicDer));
@@ -323,4 +324,4 @@ bool TestStore::VerifyMerchant(const std::string& text, const std::string& signa
                      wide.data(), wide.size(), signature.data(), signature.size()) == 0;
 }
 
-} // namespace tbxtest
+}  // namespace tbxtest

@@ -16,12 +16,13 @@ namespace tbxtest {
 struct StoreOptions
 {
   std::string vtUrl = "https://pay.example.test/vt/payinit";
-  std::string captureUrl = "http://127.0.0.1:9/capture"; // replace to reach a test host
+  std::string captureUrl = "http://127.0.0.1:9/capture";  // replace to reach a test host
   std::string customerId = "4711";
   // Attributes of default.xml's TBX element, as XML attribute text; empty: no default.xml.
   std::string defaults =
-    "MSGTYPE=\"LoadDefaultsResponse\" LANGID=\"DE\" AMOUNT=\"99\" FAILLINK=\"https://shop.test/fail\" "
-    "ALLOWCOLLECT=\"no\" TBX.ISVALID=\"yes\"";
+      "MSGTYPE=\"LoadDefaultsResponse\" LANGID=\"DE\" AMOUNT=\"99\" "
+      "FAILLINK=\"https://shop.test/fail\" "
+      "ALLOWCOLLECT=\"no\" TBX.ISVALID=\"yes\"";
   bool withCurrentKey = true;
 };
 
@@ -79,6 +80,6 @@ std::string SignatureForExponentOne(const std::string& text, size_t bytes);
 std::string MakeTempDir(const char* tag);
 void RemoveTree(const std::string& path);
 
-} // namespace tbxtest
+}  // namespace tbxtest
 
 #endif

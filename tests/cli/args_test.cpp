@@ -71,14 +71,14 @@ TEST(KestrumArgs, ShortAndLongNamesAndTheLastValueWins)
 TEST(KestrumArgs, PairsInOrderEachWithItsOwnFlag)
 {
   Parsed p;
-  ASSERT_EQ(0, p.Parse({"-a", "AMOUNT", "1560", "-p", "s", "--attribute", "CURRENCY", "EUR", "-w", "w",
-                        "-a", "AMOUNT", "99"}));
+  ASSERT_EQ(0, p.Parse({"-a", "AMOUNT", "1560", "-p", "s", "--attribute", "CURRENCY", "EUR", "-w",
+                        "w", "-a", "AMOUNT", "99"}));
   ASSERT_EQ(3, KestrumPairCount(p.pairs));
   EXPECT_STREQ("AMOUNT", p.pairs[0].m_Name);
   EXPECT_STREQ("1560", p.pairs[0].m_Value);
   EXPECT_STREQ("CURRENCY", p.pairs[1].m_Name);
   EXPECT_STREQ("EUR", p.pairs[1].m_Value);
-  EXPECT_STREQ("99", p.pairs[2].m_Value); // a repeated name is another pair, kept in order
+  EXPECT_STREQ("99", p.pairs[2].m_Value);  // a repeated name is another pair, kept in order
   EXPECT_EQ(nullptr, p.pairs[3].m_Name);
 }
 
@@ -136,8 +136,9 @@ TEST(KestrumArgs, MessagesCarryTheArgumentAsItStands)
   Parsed p;
   EXPECT_EQ(TBX_E_INVALID_ARGUMENT, p.Parse({"%s%n"}));
   EXPECT_EQ("unknown option: %s%n\n", p.error);
-  EXPECT_EQ(TBX_E_INVALID_ARGUMENT, p.Parse({"-p", "s", "-w", "w", "-a", "N", "V"}, nullptr, false));
+  EXPECT_EQ(TBX_E_INVALID_ARGUMENT,
+            p.Parse({"-p", "s", "-w", "w", "-a", "N", "V"}, nullptr, false));
   EXPECT_EQ("unknown option: -a\n", p.error);
 }
 
-} // namespace
+}  // namespace

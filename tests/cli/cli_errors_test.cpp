@@ -29,8 +29,8 @@ const char kWrongPassword[] = "Wr0ngPass";
 const char kUrlSecret[] = "Zx81Secret";
 
 // Texts no report may hold: passwords, credentials of a URL, the authorisation header.
-const char* const kSecrets[] = {kPassword, kWrongPassword, kUrlSecret, "merchant:", "Authorization",
-                                "ZTQwMjE1NTM2"};
+const char* const kSecrets[] = {kPassword,   kWrongPassword,  kUrlSecret,
+                                "merchant:", "Authorization", "ZTQwMjE1NTM2"};
 
 // A run of 64 or more hex digits: signature or key material.
 bool HasLongHex(const std::string& text)
@@ -71,8 +71,8 @@ struct FailureCase
   const char* name;
   std::function<void()> prepare;  // may be empty
   std::vector<std::string> args;
-  std::string firstLine;           // the report's first line (its form is fixed)
-  std::vector<std::string> says;   // what the second line must hold: the object, the hint
+  std::string firstLine;          // the report's first line (its form is fixed)
+  std::vector<std::string> says;  // what the second line must hold: the object, the hint
 };
 
 class KestrumFailures : public ::testing::Test
@@ -152,84 +152,110 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
   }();
 
   const FailureCase cases[] = {
-    {"a store never set up", nullptr,
-     {"-payinit", "-p", m_Dir + "/newstore", "-a", "AMOUNT", "100"},
-     "[kestrum] ERROR: 0x8004020E (no key identifier specified)",
-     {"the store " + m_Dir + "/newstore has no keys/current",
-      "set the store up first: kestrum -conf -p " + m_Dir + "/newstore -r URL"}},
-    {"a capture to a host that is down",
-     [&] { SetCaptureUrl(CopyOfStore("down"), "http://127.0.0.1:" + closed + "/capture"); },
-     Capture(m_Dir + "/down"), "[kestrum] ERROR: 0x8004303D (connection refused)",
-     {"http://127.0.0.1:" + closed + "/capture: failed to connect to host 127.0.0.1 port " + closed,
-      "check that the host is running"}},
-    {"a proxy that is down",
-     [&] {
-       CopyOfStore("proxied", "<TBX USEPROXY=\"1\" PROXYHOST=\"127.0.0.1\" PROXYPORT=\"" + closed +
-                                  "\"/>");
-     },
-     Capture(m_Dir + "/proxied"), "[kestrum] ERROR: 0x8004303D (connection refused)",
-     {captureUrl + " through the proxy 127.0.0.1 port " + closed, "check PROXYHOST and PROXYPORT"}},
-    // An empty label is refused before any query is sent: no network is needed to fail.
-    {"a set-up URL whose name does not resolve", nullptr,
-     Conf("dns", "https://no..such.invalid/user/setup.asp"),
-     "[kestrum] ERROR: 0x80042021 (DNS lookup failed)",
-     {"'no..such.invalid'", "check the host name in the URL"}},
-    {"a wrong password", nullptr,
-     {"-conf", "-p", m_Dir + "/pw", "-r", SetupUrl(), "-u", kUser, "-w", kWrongPassword},
-     "[kestrum] ERROR: 0x80042191 (access to URL resource denied)",
-     {SetupUrl() + ": the host answered 401", "refusing the user name and password; check them"}},
-    {"credentials in the capture URL",
-     [&] {
-       SetCaptureUrl(CopyOfStore("cred"), "http://merchant:" + std::string(kUrlSecret) +
-                                              "@127.0.0.1:" + closed + "/capture");
-     },
-     Capture(m_Dir + "/cred"), "[kestrum] ERROR: 0x8004303D (connection refused)",
-     {"http://127.0.0.1:" + closed + "/capture: failed to connect"}},
-    {"http:// to a TLS port", nullptr,
-     Conf("scheme", "http://127.0.0.1:" + tlsPort + "/user/setup.asp"), "ERROR: 80042022",
-     {"http://127.0.0.1:" + tlsPort + "/user/setup.asp: ", "is the scheme https?"}},
-    {"TLS without the host's CA", nullptr, Conf("ca", TlsSetupUrl()), "ERROR: 80044001",
-     {TlsSetupUrl() + ": failed to setup protocol: certificate verify failed",
-      "set SSLCAFILE in the store's settings.xml to the PEM file of the CA"}},
-    // The TLS code depends on how the plain host ends the talk.
-    {"https:// to a plain port", nullptr,
-     Conf("tls", "https://127.0.0.1:" + plainPort + "/user/setup.asp"), "",
-     {"https://127.0.0.1:" + plainPort + "/user/setup.asp: failed to setup protocol",
-      "is the scheme http?"}},
-    {"a host slower than TIMEOUT",
-     [&] {
-       CopyOfStore("slow", "<TBX TIMEOUT=\"1\"/>");
-       Fault("MODE=silent&MATCH=capture&DELAY=3000&COUNT=1");
-     },
-     Capture(m_Dir + "/slow"), "[kestrum] ERROR: 0x8004303C (connection timeout)",
-     {captureUrl + ": failed to receive from host", "outcome at the host is unknown",
-      "raise TIMEOUT in settings.xml (now 1 second)"}},
-    {"an answer that is not XML", [&] { Fault("MODE=notxml&MATCH=capture&COUNT=1"); },
-     Capture(m_Store), "[kestrum] ERROR: 0x80040204 (invalid file format)",
-     {"the answer from " + captureUrl + " is not XML"}},
-    {"a capture URL the host does not know",
-     [&] { Fault("MODE=status&STATUS=404&MATCH=capture&COUNT=1"); }, Capture(m_Store),
-     "[kestrum] ERROR: 0x80042194 (URL resource not found)",
-     {captureUrl + ": the host answered 404", "check the URL's path"}},
-    {"a store whose parent directory is missing", nullptr,
-     {"-payinit", "-p", m_Dir + "/none/store", "-a", "AMOUNT", "1"}, "ERROR: 00000002",
-     {"cannot create the directory " + m_Dir + "/none/store", "its parent directory must exist"}},
-    {"defaults before the set-up", nullptr, {"-attr", "-p", m_Dir + "/fresh", "-a", "LANGID", "de"},
-     "[kestrum] ERROR: 0x80040204 (invalid file format)",
-     {m_Dir + "/fresh/default.xml does not exist", "set the store up first"}},
-    {"a saved message that is missing", nullptr,
-     {"-capt", "-p", m_Store, "-f", m_Dir + "/none.log"},
-     "[kestrum] ERROR: 0x80040202 (file not found)",
-     {"cannot read the saved message " + m_Dir + "/none.log: No such file or directory"}},
-    {"a saved message that is not one", [&] { WriteFile(m_Dir + "/garbage.log", "not a message"); },
-     {"-capt", "-p", m_Store, "-f", m_Dir + "/garbage.log"},
-     "[kestrum] ERROR: 0x80040204 (invalid file format)",
-     {m_Dir + "/garbage.log: ", "not a saved message"}},
-    {"a confirmation under a key the store lacks", nullptr,
-     {"-payconfirm", "-p", m_Store, "-d", "<TBX MSGTYPE=\"PayConfirm\" KEYID=\"vt-9\"/>", "-s",
-      std::string(128, 'a')},
-     "[kestrum] ERROR: 0x8004020D (requested item was not found)",
-     {"the store has no keys/public/vt-9", "set the store up again"}},
+      {"a store never set up",
+       nullptr,
+       {"-payinit", "-p", m_Dir + "/newstore", "-a", "AMOUNT", "100"},
+       "[kestrum] ERROR: 0x8004020E (no key identifier specified)",
+       {"the store " + m_Dir + "/newstore has no keys/current",
+        "set the store up first: kestrum -conf -p " + m_Dir + "/newstore -r URL"}},
+      {"a capture to a host that is down",
+       [&] { SetCaptureUrl(CopyOfStore("down"), "http://127.0.0.1:" + closed + "/capture"); },
+       Capture(m_Dir + "/down"),
+       "[kestrum] ERROR: 0x8004303D (connection refused)",
+       {"http://127.0.0.1:" + closed + "/capture: failed to connect to host 127.0.0.1 port " +
+            closed,
+        "check that the host is running"}},
+      {"a proxy that is down",
+       [&] {
+         CopyOfStore("proxied",
+                     "<TBX USEPROXY=\"1\" PROXYHOST=\"127.0.0.1\" PROXYPORT=\"" + closed + "\"/>");
+       },
+       Capture(m_Dir + "/proxied"),
+       "[kestrum] ERROR: 0x8004303D (connection refused)",
+       {captureUrl + " through the proxy 127.0.0.1 port " + closed,
+        "check PROXYHOST and PROXYPORT"}},
+      // An empty label is refused before any query is sent: no network is needed to fail.
+      {"a set-up URL whose name does not resolve",
+       nullptr,
+       Conf("dns", "https://no..such.invalid/user/setup.asp"),
+       "[kestrum] ERROR: 0x80042021 (DNS lookup failed)",
+       {"'no..such.invalid'", "check the host name in the URL"}},
+      {"a wrong password",
+       nullptr,
+       {"-conf", "-p", m_Dir + "/pw", "-r", SetupUrl(), "-u", kUser, "-w", kWrongPassword},
+       "[kestrum] ERROR: 0x80042191 (access to URL resource denied)",
+       {SetupUrl() + ": the host answered 401", "refusing the user name and password; check them"}},
+      {"credentials in the capture URL",
+       [&] {
+         SetCaptureUrl(CopyOfStore("cred"), "http://merchant:" + std::string(kUrlSecret) +
+                                                "@127.0.0.1:" + closed + "/capture");
+       },
+       Capture(m_Dir + "/cred"),
+       "[kestrum] ERROR: 0x8004303D (connection refused)",
+       {"http://127.0.0.1:" + closed + "/capture: failed to connect"}},
+      {"http:// to a TLS port",
+       nullptr,
+       Conf("scheme", "http://127.0.0.1:" + tlsPort + "/user/setup.asp"),
+       "ERROR: 80042022",
+       {"http://127.0.0.1:" + tlsPort + "/user/setup.asp: ", "is the scheme https?"}},
+      {"TLS without the host's CA",
+       nullptr,
+       Conf("ca", TlsSetupUrl()),
+       "ERROR: 80044001",
+       {TlsSetupUrl() + ": failed to setup protocol: certificate verify failed",
+        "set SSLCAFILE in the store's settings.xml to the PEM file of the CA"}},
+      // The TLS code depends on how the plain host ends the talk.
+      {"https:// to a plain port",
+       nullptr,
+       Conf("tls", "https://127.0.0.1:" + plainPort + "/user/setup.asp"),
+       "",
+       {"https://127.0.0.1:" + plainPort + "/user/setup.asp: failed to setup protocol",
+        "is the scheme http?"}},
+      {"a host slower than TIMEOUT",
+       [&] {
+         CopyOfStore("slow", "<TBX TIMEOUT=\"1\"/>");
+         Fault("MODE=silent&MATCH=capture&DELAY=3000&COUNT=1");
+       },
+       Capture(m_Dir + "/slow"),
+       "[kestrum] ERROR: 0x8004303C (connection timeout)",
+       {captureUrl + ": failed to receive from host", "outcome at the host is unknown",
+        "raise TIMEOUT in settings.xml (now 1 second)"}},
+      {"an answer that is not XML",
+       [&] { Fault("MODE=notxml&MATCH=capture&COUNT=1"); },
+       Capture(m_Store),
+       "[kestrum] ERROR: 0x80040204 (invalid file format)",
+       {"the answer from " + captureUrl + " is not XML"}},
+      {"a capture URL the host does not know",
+       [&] { Fault("MODE=status&STATUS=404&MATCH=capture&COUNT=1"); },
+       Capture(m_Store),
+       "[kestrum] ERROR: 0x80042194 (URL resource not found)",
+       {captureUrl + ": the host answered 404", "check the URL's path"}},
+      {"a store whose parent directory is missing",
+       nullptr,
+       {"-payinit", "-p", m_Dir + "/none/store", "-a", "AMOUNT", "1"},
+       "ERROR: 00000002",
+       {"cannot create the directory " + m_Dir + "/none/store", "its parent directory must exist"}},
+      {"defaults before the set-up",
+       nullptr,
+       {"-attr", "-p", m_Dir + "/fresh", "-a", "LANGID", "de"},
+       "[kestrum] ERROR: 0x80040204 (invalid file format)",
+       {m_Dir + "/fresh/default.xml does not exist", "set the store up first"}},
+      {"a saved message that is missing",
+       nullptr,
+       {"-capt", "-p", m_Store, "-f", m_Dir + "/none.log"},
+       "[kestrum] ERROR: 0x80040202 (file not found)",
+       {"cannot read the saved message " + m_Dir + "/none.log: No such file or directory"}},
+      {"a saved message that is not one",
+       [&] { WriteFile(m_Dir + "/garbage.log", "not a message"); },
+       {"-capt", "-p", m_Store, "-f", m_Dir + "/garbage.log"},
+       "[kestrum] ERROR: 0x80040204 (invalid file format)",
+       {m_Dir + "/garbage.log: ", "not a saved message"}},
+      {"a confirmation under a key the store lacks",
+       nullptr,
+       {"-payconfirm", "-p", m_Store, "-d", "<TBX MSGTYPE=\"PayConfirm\" KEYID=\"vt-9\"/>", "-s",
+        std::string(128, 'a')},
+       "[kestrum] ERROR: 0x8004020D (requested item was not found)",
+       {"the store has no keys/public/vt-9", "set the store up again"}},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);

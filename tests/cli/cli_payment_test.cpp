@@ -69,8 +69,8 @@ protected:
   // An offer through -payinit, authorised at the host; the confirmation's DATA and SIGNATURE.
   void Authorise(std::string& data, std::string& signature, const std::string& amount = "1560")
   {
-    const Outcome offer = RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", amount, "-a",
-                                      "CURRENCY", "EUR"});
+    const Outcome offer =
+        RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", amount, "-a", "CURRENCY", "EUR"});
     ASSERT_EQ(0, offer.status) << offer.err;
     const std::string path = offer.out.substr(m_Host.url.size());
     const sandbox_test::Reply page =
@@ -85,7 +85,8 @@ protected:
   // The DATA and SIGNATURE of an offer made with -payinit, MSGTYPE set to `type`.
   void Offer(std::string& data, std::string& signature, const std::string& type)
   {
-    const Outcome r = RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", "1", "-a", "MSGTYPE", type});
+    const Outcome r =
+        RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", "1", "-a", "MSGTYPE", type});
     ASSERT_EQ(0, r.status) << r.err;
     const size_t at = r.out.find("DATA="), sig = r.out.find("&SIGNATURE=");
     ASSERT_NE(std::string::npos, sig) << r.out;
@@ -115,18 +116,19 @@ TEST_F(KestrumHostTest, WholePayment)
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.out + r.err);
   // An option given twice keeps its last value: the first store is never touched.
-  r = RunKestrum({"-payinit", "-p", m_Dir + "/first", "--path", m_Store, "-a", "AMOUNT", "1560", "-a",
-                  "CURRENCY", "EUR", "-a", "DESCRIPTION", "Tea & biscuits", "-a", "CURRENCY", "CHF"});
+  r = RunKestrum({"-payinit", "-p", m_Dir + "/first", "--path", m_Store, "-a", "AMOUNT", "1560",
+                  "-a", "CURRENCY", "EUR", "-a", "DESCRIPTION", "Tea & biscuits", "-a", "CURRENCY",
+                  "CHF"});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);
   ASSERT_EQ(0u, r.out.find(m_Host.url + "/offer?DATA=")) << r.out;
   EXPECT_FALSE(Exists(m_Dir + "/first"));
-  EXPECT_EQ(std::string::npos, r.out.find('\n')); // the URL alone, no newline
-  const std::string offer = PercentDecode(r.out.substr(r.out.find("DATA=") + 5,
-                                                       r.out.find("&SIGNATURE=") - r.out.find("DATA=") - 5));
+  EXPECT_EQ(std::string::npos, r.out.find('\n'));  // the URL alone, no newline
+  const std::string offer = PercentDecode(
+      r.out.substr(r.out.find("DATA=") + 5, r.out.find("&SIGNATURE=") - r.out.find("DATA=") - 5));
   EXPECT_EQ("de", Attribute(offer, "LANGID"));
   EXPECT_EQ("yes", Attribute(offer, "DELIVERY"));
-  EXPECT_EQ("CHF", Attribute(offer, "CURRENCY")); // the later pair replaced the earlier value
+  EXPECT_EQ("CHF", Attribute(offer, "CURRENCY"));  // the later pair replaced the earlier value
   EXPECT_EQ("Tea &amp; biscuits", Attribute(offer, "DESCRIPTION"));
   EXPECT_LT(offer.find("LANGID"), offer.find("AMOUNT"));
 
@@ -167,8 +169,11 @@ TEST_F(KestrumHostTest, WholePayment)
   EXPECT_EQ("", r.out + r.err);
   r = RunKestrum({"-capt", "-p", m_Store, "-f", saved});
   EXPECT_EQ(0x13, r.status);
-  EXPECT_EQ("[kestrum] ERROR: 0x80040213 (the request failed)\n"
-            "[kestrum] the request failed (payment '" + id + "' already captured)\n", r.err);
+  EXPECT_EQ(
+      "[kestrum] ERROR: 0x80040213 (the request failed)\n"
+      "[kestrum] the request failed (payment '" +
+          id + "' already captured)\n",
+      r.err);
   EXPECT_EQ("", r.out);
 
   // A general request, its response printed and saved.
@@ -176,7 +181,8 @@ TEST_F(KestrumHostTest, WholePayment)
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("StatusResponse", Attribute(r.out, "MSGTYPE"));
   EXPECT_EQ("captured", Attribute(r.out, "STATE"));
-  r = RunKestrum({"-exec", "-p", m_Store, "-m", "Status", "-a", "ID", id, "-f", m_Dir + "/status.log"});
+  r = RunKestrum(
+      {"-exec", "-p", m_Store, "-m", "Status", "-a", "ID", id, "-f", m_Dir + "/status.log"});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.out);
   EXPECT_EQ("captured", Attribute(ReadFile(m_Dir + "/status.log"), "STATE"));
@@ -199,7 +205,8 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
 {
   // Wrong credentials: the host answers 401.
   Outcome r = RunKestrum({"-conf", "-p", m_Store, "-r", SetupUrl(), "-u", kUser, "-w", "wrong"});
-  EXPECT_EQ("[kestrum] ERROR: 0x80042191 (access to URL resource denied)\n", r.err.substr(0, r.err.find('\n') + 1));
+  EXPECT_EQ("[kestrum] ERROR: 0x80042191 (access to URL resource denied)\n",
+            r.err.substr(0, r.err.find('\n') + 1));
   EXPECT_EQ(0x91, r.status);
   ASSERT_NO_FATAL_FAILURE(Configure());
 
@@ -215,27 +222,31 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
   std::string forged = data;
   forged.replace(forged.find("1560"), 4, "1");
   r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", forged, "-s", signature});
-  EXPECT_EQ("[kestrum] ERROR: 0x80040214 (invalid signature)\n"
-            "[kestrum] invalid signature (the signature does not verify under keys/public/" +
-                Attribute(data, "KEYID") +
-                "; the message was changed, or was not passed exactly as the host sent it)\n",
-            r.err);
+  EXPECT_EQ(
+      "[kestrum] ERROR: 0x80040214 (invalid signature)\n"
+      "[kestrum] invalid signature (the signature does not verify under keys/public/" +
+          Attribute(data, "KEYID") +
+          "; the message was changed, or was not passed exactly as the host sent it)\n",
+      r.err);
   EXPECT_EQ(0x14, r.status);
 
   // Files: a missing one to load, directories that do not exist to save into (the system's error
   // number, reported by -exec only).
   r = RunKestrum({"-capt", "-p", m_Store, "-f", m_Dir + "/no-such-file"});
-  EXPECT_EQ("[kestrum] ERROR: 0x80040202 (file not found)\n[kestrum] cannot read the saved message " +
-                m_Dir + "/no-such-file: No such file or directory\n",
-            r.err);
+  EXPECT_EQ(
+      "[kestrum] ERROR: 0x80040202 (file not found)\n[kestrum] cannot read the saved message " +
+          m_Dir + "/no-such-file: No such file or directory\n",
+      r.err);
   EXPECT_EQ(0x02, r.status);
-  r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", m_Dir + "/none/c.log"});
+  r = RunKestrum(
+      {"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", m_Dir + "/none/c.log"});
   EXPECT_EQ("", r.err);
   EXPECT_EQ(ENOENT, r.status);
   r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", "/dev/full"});
   EXPECT_EQ("", r.err);
   EXPECT_EQ(ENOSPC, r.status);
-  r = RunKestrum({"-exec", "-p", m_Store, "-m", "Echo", "-a", "X", "1", "-f", m_Dir + "/none/e.log"});
+  r = RunKestrum(
+      {"-exec", "-p", m_Store, "-m", "Echo", "-a", "X", "1", "-f", m_Dir + "/none/e.log"});
   EXPECT_EQ("ERROR: 00000002\n[kestrum] cannot write the response to " + m_Dir +
                 "/none/e.log: No such file or directory\n",
             r.err);
@@ -244,20 +255,24 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
   // A saved file that is not a message.
   WriteFile(m_Dir + "/garbage.log", "not a message");
   r = RunKestrum({"-capt", "-p", m_Store, "-f", m_Dir + "/garbage.log"});
-  EXPECT_EQ("[kestrum] ERROR: 0x80040204 (invalid file format)\n", r.err.substr(0, r.err.find('\n') + 1));
+  EXPECT_EQ("[kestrum] ERROR: 0x80040204 (invalid file format)\n",
+            r.err.substr(0, r.err.find('\n') + 1));
   EXPECT_EQ(0x04, r.status);
 
   // A failure whose low byte is 0 must not exit with 0: HTTP status 256 gives 0x80042100.
   ASSERT_NO_FATAL_FAILURE(Fault("MODE=status&STATUS=256&MATCH=capture"));
-  r = RunKestrum({"-capt", "-p", m_Store, "-i", Attribute(data, "ID"), "-t", Attribute(data, "TOKEN")});
+  r = RunKestrum(
+      {"-capt", "-p", m_Store, "-i", Attribute(data, "ID"), "-t", Attribute(data, "TOKEN")});
   EXPECT_EQ("ERROR: 80042100\n", r.err.substr(0, r.err.find('\n') + 1));
   EXPECT_EQ(255, r.status);
 
   // The host's own message for an Error answer.
   ASSERT_NO_FATAL_FAILURE(Fault("MODE=error&MATCH=capture&MESSAGE=maintenance%20window"));
   r = RunKestrum({"-exec", "-p", m_Store, "-m", "Echo"});
-  EXPECT_EQ("[kestrum] ERROR: 0x80040213 (the request failed)\n"
-            "[kestrum] the request failed (maintenance window)\n", r.err);
+  EXPECT_EQ(
+      "[kestrum] ERROR: 0x80040213 (the request failed)\n"
+      "[kestrum] the request failed (maintenance window)\n",
+      r.err);
   EXPECT_EQ(0x13, r.status);
 }
 
@@ -344,7 +359,8 @@ TEST_F(KestrumHostTest, OwnOffersNeverConfirmWhereverTheStoreIsRead)
 
   for (const Setting& s : settings) {
     SCOPED_TRACE(s.name);
-    Outcome r = RunKestrum({"-payconfirm", "-p", s.store, "-d", offer, "-s", offerSignature}, {}, s.user);
+    Outcome r =
+        RunKestrum({"-payconfirm", "-p", s.store, "-d", offer, "-s", offerSignature}, {}, s.user);
     EXPECT_EQ(0x14, r.status) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("not a confirmation")) << r.err;
     r = RunKestrum({"-payconfirm", "-p", s.store, "-d", typed, "-s", typedSignature}, {}, s.user);
@@ -431,4 +447,4 @@ TEST_F(KestrumHostTest, SetUpsKilledAtRandomLeaveNoTornOrStrayFile)
   EXPECT_EQ(0, r.status) << r.err;
 }
 
-} // namespace
+}  // namespace

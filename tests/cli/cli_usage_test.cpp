@@ -14,7 +14,7 @@ using namespace clitest;
 
 namespace {
 
-constexpr int kArgumentError = 0x18; // low byte of 0x80040218
+constexpr int kArgumentError = 0x18;  // low byte of 0x80040218
 
 class CommandLineTest : public ::testing::Test
 {
@@ -28,8 +28,10 @@ protected:
   }
   void TearDown() override
   {
-    ::nftw(m_Dir.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); },
-           16, FTW_DEPTH | FTW_PHYS);
+    ::nftw(
+        m_Dir.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
   }
 
   std::string m_Dir, m_Store;
@@ -51,7 +53,7 @@ TEST_F(CommandLineTest, UsageTextByteForByte)
 
 struct Case
 {
-  std::vector<std::string> args; // "STORE" stands for the test's store path
+  std::vector<std::string> args;  // "STORE" stands for the test's store path
   std::string err;
   int status;
 };
@@ -59,43 +61,75 @@ struct Case
 TEST_F(CommandLineTest, ParsingFailures)
 {
   const std::vector<Case> cases = {
-    {{}, "Error: not enough parameters specified;\ntype kestrum -h to view usage\n", 1},
-    {{"-bogus"}, "unknown option -bogus\n", 1},
-    {{"-HELP"}, "unknown option -HELP\n", 1},
-    {{"conf"}, "unknown option conf\n", 1},
-    // Required options, reported by the first missing one in the command's order.
-    {{"-conf", "-p", "STORE", "-u", "U", "-w", "W"}, "ERROR: required parameter --serverurl is missing\n", kArgumentError},
-    {{"-conf", "-r", "R", "-u", "U", "-w", "W"}, "ERROR: required parameter --path is missing\n", kArgumentError},
-    {{"-conf", "-p", "STORE", "-r", "R", "-w", "W"}, "ERROR: required parameter --username is missing\n", kArgumentError},
-    {{"-conf", "-p", "STORE", "-r", "R", "-u", "U"}, "ERROR: required parameter --password is missing\n", kArgumentError},
-    {{"-attr"}, "ERROR: required parameter --path is missing\n", kArgumentError},
-    {{"-payinit", "-a", "AMOUNT", "1"}, "ERROR: required parameter --path is missing\n", kArgumentError},
-    {{"-payconfirm", "-p", "STORE", "-s", "S"}, "ERROR: required parameter --data is missing\n", kArgumentError},
-    {{"-payconfirm", "-p", "STORE", "-d", "D"}, "ERROR: required parameter --signature is missing\n", kArgumentError},
-    {{"-exec", "-p", "STORE"}, "ERROR: required parameter --messagetype is missing\n", kArgumentError},
-    {{"-capt", "-i", "I", "-t", "T"}, "ERROR: required parameter --path is missing\n", kArgumentError},
-    // An option or a pair without its value.
-    {{"-payinit", "-p"}, "invalid parameter format\n", kArgumentError},
-    {{"-payinit", "--path"}, "invalid parameter format\n", kArgumentError},
-    {{"-payinit", "-p", "STORE", "-a"}, "invalid parameter format\n", kArgumentError},
-    {{"-payinit", "-p", "STORE", "-a", "AMOUNT"}, "invalid parameter format\n", kArgumentError},
-    {{"-attr", "--path", "STORE", "--attribute", "LANGID"}, "invalid parameter format\n", kArgumentError},
-    // One -a introduces one pair.
-    {{"-payinit", "-p", "STORE", "-a", "AMOUNT", "1560", "CURRENCY", "EUR"}, "unknown option: CURRENCY\n", kArgumentError},
-    // Options of other commands, pairs where the command takes none, long names with one dash.
-    {{"-capt", "-p", "STORE", "-r", "R"}, "unknown option: -r\n", kArgumentError},
-    {{"-payconfirm", "-p", "STORE", "-d", "D", "-s", "S", "-a", "N", "V"}, "unknown option: -a\n", kArgumentError},
-    {{"-attr", "-path", "STORE"}, "unknown option: -path\n", kArgumentError},
-    {{"-attr", "-p", "STORE", ""}, "unknown option: \n", kArgumentError},
-    // An unknown option is reported before a missing required one.
-    {{"-exec", "-x"}, "unknown option: -x\n", kArgumentError},
-    // -capt's own rules, in their order.
-    {{"-capt", "-p", "STORE"}, "ERROR: missing argument --identifier\n", kArgumentError},
-    {{"-capt", "-p", "STORE", "-t", "T"}, "ERROR: missing argument --identifier\n", kArgumentError},
-    {{"-capt", "-p", "STORE", "-i", "I"}, "ERROR: missing argument --token\n", kArgumentError},
-    {{"-capt", "-p", "STORE", "-f", "F", "-t", "T"}, "ERROR: specify either --filename or --identifier and --token\n", kArgumentError},
-    {{"-capt", "-p", "STORE", "--filename", "F", "--identifier", "I"}, "ERROR: specify either --filename or --identifier and --token\n", kArgumentError},
-    {{"-capt", "-p", "STORE", "-f", "F", "-i", "I", "-t", "T"}, "ERROR: specify either --filename or --identifier and --token\n", kArgumentError},
+      {{}, "Error: not enough parameters specified;\ntype kestrum -h to view usage\n", 1},
+      {{"-bogus"}, "unknown option -bogus\n", 1},
+      {{"-HELP"}, "unknown option -HELP\n", 1},
+      {{"conf"}, "unknown option conf\n", 1},
+      // Required options, reported by the first missing one in the command's order.
+      {{"-conf", "-p", "STORE", "-u", "U", "-w", "W"},
+       "ERROR: required parameter --serverurl is missing\n",
+       kArgumentError},
+      {{"-conf", "-r", "R", "-u", "U", "-w", "W"},
+       "ERROR: required parameter --path is missing\n",
+       kArgumentError},
+      {{"-conf", "-p", "STORE", "-r", "R", "-w", "W"},
+       "ERROR: required parameter --username is missing\n",
+       kArgumentError},
+      {{"-conf", "-p", "STORE", "-r", "R", "-u", "U"},
+       "ERROR: required parameter --password is missing\n",
+       kArgumentError},
+      {{"-attr"}, "ERROR: required parameter --path is missing\n", kArgumentError},
+      {{"-payinit", "-a", "AMOUNT", "1"},
+       "ERROR: required parameter --path is missing\n",
+       kArgumentError},
+      {{"-payconfirm", "-p", "STORE", "-s", "S"},
+       "ERROR: required parameter --data is missing\n",
+       kArgumentError},
+      {{"-payconfirm", "-p", "STORE", "-d", "D"},
+       "ERROR: required parameter --signature is missing\n",
+       kArgumentError},
+      {{"-exec", "-p", "STORE"},
+       "ERROR: required parameter --messagetype is missing\n",
+       kArgumentError},
+      {{"-capt", "-i", "I", "-t", "T"},
+       "ERROR: required parameter --path is missing\n",
+       kArgumentError},
+      // An option or a pair without its value.
+      {{"-payinit", "-p"}, "invalid parameter format\n", kArgumentError},
+      {{"-payinit", "--path"}, "invalid parameter format\n", kArgumentError},
+      {{"-payinit", "-p", "STORE", "-a"}, "invalid parameter format\n", kArgumentError},
+      {{"-payinit", "-p", "STORE", "-a", "AMOUNT"}, "invalid parameter format\n", kArgumentError},
+      {{"-attr", "--path", "STORE", "--attribute", "LANGID"},
+       "invalid parameter format\n",
+       kArgumentError},
+      // One -a introduces one pair.
+      {{"-payinit", "-p", "STORE", "-a", "AMOUNT", "1560", "CURRENCY", "EUR"},
+       "unknown option: CURRENCY\n",
+       kArgumentError},
+      // Options of other commands, pairs where the command takes none, long names with one dash.
+      {{"-capt", "-p", "STORE", "-r", "R"}, "unknown option: -r\n", kArgumentError},
+      {{"-payconfirm", "-p", "STORE", "-d", "D", "-s", "S", "-a", "N", "V"},
+       "unknown option: -a\n",
+       kArgumentError},
+      {{"-attr", "-path", "STORE"}, "unknown option: -path\n", kArgumentError},
+      {{"-attr", "-p", "STORE", ""}, "unknown option: \n", kArgumentError},
+      // An unknown option is reported before a missing required one.
+      {{"-exec", "-x"}, "unknown option: -x\n", kArgumentError},
+      // -capt's own rules, in their order.
+      {{"-capt", "-p", "STORE"}, "ERROR: missing argument --identifier\n", kArgumentError},
+      {{"-capt", "-p", "STORE", "-t", "T"},
+       "ERROR: missing argument --identifier\n",
+       kArgumentError},
+      {{"-capt", "-p", "STORE", "-i", "I"}, "ERROR: missing argument --token\n", kArgumentError},
+      {{"-capt", "-p", "STORE", "-f", "F", "-t", "T"},
+       "ERROR: specify either --filename or --identifier and --token\n",
+       kArgumentError},
+      {{"-capt", "-p", "STORE", "--filename", "F", "--identifier", "I"},
+       "ERROR: specify either --filename or --identifier and --token\n",
+       kArgumentError},
+      {{"-capt", "-p", "STORE", "-f", "F", "-i", "I", "-t", "T"},
+       "ERROR: specify either --filename or --identifier and --token\n",
+       kArgumentError},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
@@ -135,4 +169,4 @@ TEST_F(CommandLineTest, PasswordFromTheEnvironmentOnlyWhenNotGiven)
   EXPECT_FALSE(Exists(m_Store));
 }
 
-} // namespace
+}  // namespace

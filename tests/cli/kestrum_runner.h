@@ -19,12 +19,12 @@
 
 namespace clitest {
 
-constexpr int kRunSeconds = 120; // a run that takes longer is killed (sanitizer builds are slow)
+constexpr int kRunSeconds = 120;  // a run that takes longer is killed (sanitizer builds are slow)
 
 struct Outcome
 {
   std::string out, err;
-  int status = -1; // exit status, or -1 when the program did not end normally
+  int status = -1;  // exit status, or -1 when the program did not end normally
 };
 
 // Changes to the program's environment: a value sets the variable, a null value removes it.
@@ -136,6 +136,6 @@ inline bool Exists(const std::string& path)
   return ::access(path.c_str(), F_OK) == 0;
 }
 
-} // namespace clitest
+}  // namespace clitest
 
 #endif

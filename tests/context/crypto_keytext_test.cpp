@@ -47,7 +47,7 @@ void Key4096(MvString& pub, MvString& priv)
   priv = Mv(pair.substr(nl + 1, pair.find('\n', nl + 1) - nl - 1));
 }
 
-} // namespace
+}  // namespace
 
 TEST(CryptoKeyText, BrokenKeyTexts)
 {
@@ -105,7 +105,7 @@ TEST(CryptoKeyText, SignatureTextShapes)
     long code;
   } cases[] = {
       {sig, 0},
-      {sig + "0", TBX_E_INVALID_KEY_BLOB}, // odd: a dropped digit would still verify
+      {sig + "0", TBX_E_INVALID_KEY_BLOB},  // odd: a dropped digit would still verify
       {sig.substr(1), TBX_E_INVALID_KEY_BLOB},
       {"0", TBX_E_INVALID_KEY_BLOB},
       {sig.substr(0, 126) + "g0", TBX_E_INVALID_KEY_BLOB},

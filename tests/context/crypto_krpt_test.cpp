@@ -66,7 +66,7 @@ protected:
   }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(KrptTest, ReproducesEveryVectorByteExactly)
 {
@@ -209,7 +209,7 @@ KeyPair Generate(int bits)
   return k;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(KrptTest, GeneratedKeysSignAndVerify)
 {

@@ -96,7 +96,7 @@ protected:
   TBX_Context m_Context;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(CryptoStore, SignDataAndVerifyDataReproduceEveryVector)
 {
@@ -112,7 +112,7 @@ TEST_F(CryptoStore, SignDataAndVerifyDataReproduceEveryVector)
       EXPECT_EQ(Str(sig), expected);
       EXPECT_EQ(Catch([&] {
                   m_Context.VerifyData(text, MvString((std::string("v") + k).c_str()),
-                                 Mv(expected));
+                                       Mv(expected));
                 }).code,
                 0);
     }
@@ -196,7 +196,7 @@ TEST_F(CryptoStore, KeyFileFailures)
       {"empty", TBX_E_ITEM_NOT_FOUND, 403, TBX_E_ITEM_NOT_FOUND, 359},
       {"nothex", TBX_E_INVALID_KEY_BLOB, 421, TBX_E_INVALID_KEY_BLOB, 362},
       {"long", TBX_E_INVALID_KEY_BLOB, 421, TBX_E_INVALID_KEY_BLOB, 362},
-      {"notkey", TBX_E_CRYPTO, 426, TBX_E_INVALID_KEY_BLOB, 362}, // n = 0: no sound key
+      {"notkey", TBX_E_CRYPTO, 426, TBX_E_INVALID_KEY_BLOB, 362},  // n = 0: no sound key
       {"withnul", TBX_E_INVALID_KEY_BLOB, 421, TBX_E_ITEM_NOT_FOUND, 359},
       {"pubonly", TBX_E_CRYPTO, 426, TBX_E_ITEM_NOT_FOUND, 359},
   };
@@ -213,7 +213,7 @@ TEST_F(CryptoStore, KeyFileFailures)
     EXPECT_EQ(v.code, c.verifyCode);
     EXPECT_EQ(v.line, c.verifyLine);
   }
-  EXPECT_EQ(Listing("keys/private").size(), 8U); // nothing written
+  EXPECT_EQ(Listing("keys/private").size(), 8U);  // nothing written
   MvString out;
   EXPECT_EQ(Catch([&] { TBX_Context().SignData(MvString("ab"), MvString("v512"), out); }).code,
             TBX_E_NO_CONTEXT);
@@ -247,7 +247,7 @@ TEST_F(CryptoStore, GenKeyWritesAUsablePrivatePair)
 
   std::string pub = Get("keys/public/" + Str(id));
   std::string priv = Get("keys/private/" + Str(id));
-  EXPECT_EQ(pub.size(), 2 * 74U); // 512 bits unless settings ask otherwise
+  EXPECT_EQ(pub.size(), 2 * 74U);  // 512 bits unless settings ask otherwise
   EXPECT_EQ(pub.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(priv.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_NE(priv, "old");
@@ -321,7 +321,7 @@ TEST_F(CryptoStore, GenKeyTakesItsSizeFromSettings)
 {
   struct Case
   {
-    const char* settings; // null: no settings.xml
+    const char* settings;  // null: no settings.xml
     long code;
     size_t publicDerBytes;
   } cases[] = {

@@ -31,7 +31,7 @@ long CodeOf(void (*f)(const MvString&), const MvString& arg)
   return 0;
 }
 
-} // namespace
+}  // namespace
 
 TEST(CryptoUtil, BufferToHex)
 {
@@ -48,13 +48,13 @@ TEST(CryptoUtil, HexToBufferCases)
     const char* text;
     unsigned long capacity;
     long rc;
-    const char* bytesHex; // decoded bytes (on success) as lowercase hex
+    const char* bytesHex;  // decoded bytes (on success) as lowercase hex
   } cases[] = {
       {"00AB10", 3, 0, "00ab10"},
       {"00ab10", 8, 0, "00ab10"},
       {"aBcD", 2, 0, "abcd"},
-      {"abc", 2, 0, "ab"},                    // the odd digit is dropped
-      {"abc", 1, TBX_E_BUFFER_TOO_SMALL, ""}, // ...but still tested against the capacity
+      {"abc", 2, 0, "ab"},                     // the odd digit is dropped
+      {"abc", 1, TBX_E_BUFFER_TOO_SMALL, ""},  // ...but still tested against the capacity
       {"0011", 1, TBX_E_BUFFER_TOO_SMALL, ""},
       {"00", 0, TBX_E_BUFFER_TOO_SMALL, ""},
       {"", 0, 0, ""},
@@ -73,7 +73,7 @@ TEST(CryptoUtil, HexToBufferCases)
     if (c.rc == 0)
       EXPECT_EQ(ToHex(buf, length), c.bytesHex);
     else
-      EXPECT_EQ(length, c.capacity); // untouched on failure
+      EXPECT_EQ(length, c.capacity);  // untouched on failure
   }
 
   // Every byte value survives the round trip, and nothing is written past the capacity.
@@ -111,7 +111,7 @@ TEST(CryptoUtil, EncodeEveryByteValue)
     all += c;
     expected += want;
   }
-  EXPECT_EQ(Str(Encode(Mv(all))), expected); // the zero byte included
+  EXPECT_EQ(Str(Encode(Mv(all))), expected);  // the zero byte included
   EXPECT_TRUE(Encode(MvString()).empty());
   EXPECT_TRUE(Encode(MvString("")).empty());
 
@@ -141,7 +141,7 @@ TEST(CryptoUtil, StringConversions)
   char out[16];
   EXPECT_EQ(WCSToMBS(out, L"store", sizeof out), 5U);
   EXPECT_STREQ(out, "store");
-  EXPECT_EQ(WCSToMBS(nullptr, L"store", 0), 5U); // measure only
+  EXPECT_EQ(WCSToMBS(nullptr, L"store", 0), 5U);  // measure only
   EXPECT_EQ(WCSToMBS(out, L"\x263A", sizeof out), static_cast<size_t>(-1));
 }
 

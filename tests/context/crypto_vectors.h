@@ -18,7 +18,13 @@ typedef std::vector<unsigned char> Bytes;
 // 256 become that single byte, so "\u00e9" is the Latin-1 byte 0xE9.
 struct Json
 {
-  enum Kind { String, Object, Array, Other } kind = Other;
+  enum Kind
+  {
+    String,
+    Object,
+    Array,
+    Other
+  } kind = Other;
   std::string str;
   std::map<std::string, Json> obj;
   std::vector<Json> arr;
@@ -211,6 +217,6 @@ inline Bytes Widen(const Bytes& text)
   return out;
 }
 
-} // namespace cryptotest
+}  // namespace cryptotest
 
 #endif

@@ -75,9 +75,9 @@ TEST_F(KeyStoreTest, PublicKeyTextCheck)
   for (char& c : upper)
     c = static_cast<char>(toupper(c));
   EXPECT_TRUE(TBX_Context::IsPublicKeyText(Mv(upper)));
-  for (const std::string& bad : {std::string(), pub + "0", pub.substr(2),
-                                 std::string("zz") + pub.substr(2), std::string("3000"),
-                                 v["key512"]["private_hex"].str}) {
+  for (const std::string& bad :
+       {std::string(), pub + "0", pub.substr(2), std::string("zz") + pub.substr(2),
+        std::string("3000"), v["key512"]["private_hex"].str}) {
     EXPECT_FALSE(TBX_Context::IsPublicKeyText(Mv(bad))) << bad;
   }
 }

@@ -21,7 +21,12 @@ const char kOld[] = "<TBX VTURL=\"https://host/pay\" LARGE=\"old\"/>";
 const size_t kLargeValue = 1u << 20;
 const rlim_t kFileSizeLimit = 64 * 1024;
 
-enum ChildExit { kRaisedFileIo = 10, kRaisedOther = 11, kNoFailure = 12 };
+enum ChildExit
+{
+  kRaisedFileIo = 10,
+  kRaisedOther = 11,
+  kNoFailure = 12
+};
 
 // Runs SetValue of a large value in a child limited to kFileSizeLimit bytes per file; answers
 // the child's wait status.

@@ -117,10 +117,11 @@ TEST_F(StoreTest, OptionsAreCaseSensitive)
 
 TEST_F(StoreTest, QueryValueOnFilesOfEveryShape)
 {
-  struct Case {
+  struct Case
+  {
     const char* content;  // null: no file
     const char* name;
-    long code;            // 0: answers
+    long code;  // 0: answers
     bool found;
     const char* value;
   } cases[] = {
@@ -234,7 +235,8 @@ TEST_F(StoreTest, OperationsNeedAnOpenedContext)
   EXPECT_RAISES_AT(TBX_E_NO_CONTEXT, 112, closed.QueryValue(MvString("f"), buf, length));
   EXPECT_RAISES_AT(TBX_E_NO_CONTEXT, 193, closed.UpdateFile(MvString("f"), MvString("x")));
   EXPECT_RAISES_AT(TBX_E_NO_CONTEXT, 167, closed.UpdateFile(MvString("f"), buf, 1));
-  EXPECT_RAISES(TBX_E_NO_CONTEXT, closed.SetValue(MvString("f"), MvString("A"), MvString("1"), true));
+  EXPECT_RAISES(TBX_E_NO_CONTEXT,
+                closed.SetValue(MvString("f"), MvString("A"), MvString("1"), true));
 }
 
 TEST_F(StoreTest, SetValueRewritesTheTbxElement)
@@ -310,7 +312,8 @@ TEST_F(StoreTest, UpdateFileFailuresLeaveTheOldFile)
 
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(m_Dir.path().c_str(), 0500), 0);
-    EXPECT_RAISES_AT(TBX_E_FILE_NOT_FOUND, 205, m_Ctx.UpdateFile(MvString("keep"), MvString("new")));
+    EXPECT_RAISES_AT(TBX_E_FILE_NOT_FOUND, 205,
+                     m_Ctx.UpdateFile(MvString("keep"), MvString("new")));
     ASSERT_EQ(chmod(m_Dir.path().c_str(), 0700), 0);
     EXPECT_EQ(ReadAll(File("keep")), "old");
   }
@@ -361,7 +364,8 @@ TEST_F(StoreTest, ReplacedFilesKeepTheirModeAndNewOnesFollowTheUmask)
   // A file made read-only is not replaced behind its owner's back.
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(File("shared").c_str(), 0440), 0);
-    EXPECT_RAISES_AT(TBX_E_FILE_NOT_FOUND, 205, m_Ctx.UpdateFile(MvString("shared"), MvString("4")));
+    EXPECT_RAISES_AT(TBX_E_FILE_NOT_FOUND, 205,
+                     m_Ctx.UpdateFile(MvString("shared"), MvString("4")));
     EXPECT_EQ(ReadAll(File("shared")), "3");
     EXPECT_EQ(ModeOf(File("shared")), 0440u);
   }
@@ -408,14 +412,18 @@ TEST_F(StoreTest, WritingThroughASymbolicLinkReplacesItsTarget)
 
 TEST(StoreXml, FromStringHandsOutTheFirstTbxElement)
 {
-  struct Case {
+  struct Case
+  {
     const char* text;
     long code;
     long line;
   } cases[] = {
-      {"<TBX A='1'/>", 0, 0},        {"<a/><TBX/>", 0, 0},
-      {"", TBX_E_INVALID_FORMAT, 49}, {"<a/>", TBX_E_INVALID_FORMAT, 49},
-      {"<TBX", TBX_E_INVALID_FORMAT, 46}, {"<!x><TBX/>", TBX_E_INVALID_FORMAT, 46},
+      {"<TBX A='1'/>", 0, 0},
+      {"<a/><TBX/>", 0, 0},
+      {"", TBX_E_INVALID_FORMAT, 49},
+      {"<a/>", TBX_E_INVALID_FORMAT, 49},
+      {"<TBX", TBX_E_INVALID_FORMAT, 46},
+      {"<!x><TBX/>", TBX_E_INVALID_FORMAT, 46},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -439,7 +447,8 @@ TEST(StoreXml, RequestsAndResponseTypes)
   request->toStream(out);
   EXPECT_EQ(Str(out.str()), "<TBX MSGTYPE=\"SetupRequest\"/>");
 
-  struct Case {
+  struct Case
+  {
     const char* response;
     long code;
     long line;
@@ -451,7 +460,8 @@ TEST(StoreXml, RequestsAndResponseTypes)
       {"<TBX MSGTYPE='Error'/>", TBX_E_HOST_ERROR, 481, ""},
       {"<TBX MSGTYPE='setupresponse'/>", TBX_E_REQUEST_FAILED, 487,
        "Response MSGTYPE: received 'setupresponse', expected 'SetupResponse'"},
-      {"<TBX/>", TBX_E_REQUEST_FAILED, 487, "Response MSGTYPE: received '', expected 'SetupResponse'"},
+      {"<TBX/>", TBX_E_REQUEST_FAILED, 487,
+       "Response MSGTYPE: received '', expected 'SetupResponse'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.response);

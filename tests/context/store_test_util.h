@@ -149,11 +149,11 @@ template <class F>
     call();
   } catch (const TBX_Exception& e) {
     if (e.m_Result != code)
-      return ::testing::AssertionFailure()
-             << "raised " << Hex(e.m_Result) << " (" << Str(e.m_Message) << ") instead of "
-             << Hex(code);
+      return ::testing::AssertionFailure() << "raised " << Hex(e.m_Result) << " ("
+                                           << Str(e.m_Message) << ") instead of " << Hex(code);
     if (line >= 0 && e.m_Line != line)
-      return ::testing::AssertionFailure() << "raised at line " << e.m_Line << " instead of " << line;
+      return ::testing::AssertionFailure()
+             << "raised at line " << e.m_Line << " instead of " << line;
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure() << "raised nothing, expected " << Hex(code);
@@ -166,7 +166,8 @@ template <class F>
   try {
     call();
   } catch (const TBX_Exception& e) {
-    return ::testing::AssertionFailure() << "raised " << Hex(e.m_Result) << ": " << Str(e.m_Message);
+    return ::testing::AssertionFailure()
+           << "raised " << Hex(e.m_Result) << ": " << Str(e.m_Message);
   }
   return ::testing::AssertionSuccess();
 }
@@ -174,7 +175,7 @@ template <class F>
 }  // namespace storetest
 
 #define EXPECT_RAISES(code, stmt) EXPECT_TRUE(storetest::RaisesCode([&] { stmt; }, (code)))
-#define EXPECT_RAISES_AT(code, line, stmt) \
+#define EXPECT_RAISES_AT(code, line, stmt)                                                         \
   EXPECT_TRUE(storetest::RaisesCode([&] { stmt; }, (code), (line)))
 #define EXPECT_PASSES(stmt) EXPECT_TRUE(storetest::Passes([&] { stmt; }))
 #define ASSERT_PASSES(stmt) ASSERT_TRUE(storetest::Passes([&] { stmt; }))

@@ -106,7 +106,8 @@ TEST_F(StreamTest, DirectFetchWithoutSettings)
 
 TEST_F(StreamTest, ProxySettings)
 {
-  struct Case {
+  struct Case
+  {
     const char* settings;  // %P: the proxy's port
     bool viaProxy;
   } cases[] = {
@@ -201,7 +202,8 @@ TEST_F(StreamTest, TlsSettings)
   LoopbackServer server(Ok("secret"), options);
   const std::string url = server.Url("/s", "https");
 
-  struct Case {
+  struct Case
+  {
     std::string settings;
     bool accepted;
   } cases[] = {
@@ -239,5 +241,5 @@ TEST(StreamUrlStore, AUrlStoreWithoutSettingsHasNone)
   EXPECT_RAISES(TBX_RESULT(0x80042194u),
                 ctx.QueryValue(MvString("config.xml"), MvString("VTURL"), value));
   EXPECT_EQ(RequestLines(origin), (std::vector<std::string>{"GET /store/settings.xml HTTP/1.0",
-                                                             "GET /store/config.xml HTTP/1.0"}));
+                                                            "GET /store/config.xml HTTP/1.0"}));
 }

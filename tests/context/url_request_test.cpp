@@ -26,7 +26,8 @@ std::string Build(TBX_Context& ctx, const std::string& endpoint, const std::stri
 
 TEST(RequestUrl, Shapes)
 {
-  struct Case {
+  struct Case
+  {
     const char* user;
     const char* password;
     const char* endpoint;
@@ -87,13 +88,14 @@ TEST(RequestUrl, CredentialsSurviveTheTransportSplit)
 
 TEST(RequestUrl, IsHttpNeedsTheColon)
 {
-  struct Case {
+  struct Case
+  {
     const char* location;
     bool http;
   } cases[] = {
-      {"http://h/x", true}, {"https://h/x", true}, {"http:", true},        {"https:", true},
-      {"http:x", true},     {"httpsdocs/store", false}, {"httpdocs", false}, {"https", false},
-      {"http", false},      {"HTTP://h/x", false},  {"Https://h", false}, {"", false},
+      {"http://h/x", true},     {"https://h/x", true},      {"http:", true},      {"https:", true},
+      {"http:x", true},         {"httpsdocs/store", false}, {"httpdocs", false},  {"https", false},
+      {"http", false},          {"HTTP://h/x", false},      {"Https://h", false}, {"", false},
       {"/var/http://x", false}, {"ftp://h", false},
   };
   for (const Case& c : cases)

@@ -54,7 +54,7 @@ namespace {
 long g_failAt = 0;  // 0: disarmed; otherwise the allocation (counted from Arm) that fails
 long g_count = 0;
 bool g_injected = false;
-bool g_inOpenSsl = false; // the failure was OpenSSL's
+bool g_inOpenSsl = false;  // the failure was OpenSSL's
 
 // The allocations of the armed run still live, by address (open addressing, no allocation of
 // its own). A leak needs one of them, so LeakSanitizer's scan, which is slow, runs only after a
@@ -163,7 +163,7 @@ void Release(void* p)
   __real_free(p);
 }
 
-} // namespace
+}  // namespace
 
 // The C allocator calls of the objects linked into this binary, redirected by -Wl,--wrap.
 extern "C" {
@@ -366,7 +366,7 @@ protected:
     if (rc == TBX_OK)
       rc = MessageFactory_CreatePayInit(h.factory, &h.message);
     static const char* const attributes[][2] = {
-      {"AMOUNT", "1560"}, {"CURRENCY", "EUR"}, {"DESCRIPTION", "Tea & biscuits"}};
+        {"AMOUNT", "1560"}, {"CURRENCY", "EUR"}, {"DESCRIPTION", "Tea & biscuits"}};
     for (const auto& a : attributes) {
       if (rc == TBX_OK)
         rc = MessageObject_SetAttribute(h.message, a[0], a[1]);
@@ -393,7 +393,7 @@ protected:
     const size_t at = offer.find("TOKEN=\"");
     token = at == std::string::npos ? "" : offer.substr(at + 7, offer.find('"', at + 7) - at - 7);
     const sandbox_test::Reply page = sandbox_test::Exchange(
-      s_Host->port, sandbox_test::ClientRequest(url.substr(s_Host->url.size())));
+        s_Host->port, sandbox_test::ClientRequest(url.substr(s_Host->url.size())));
     auto line = [&](const char* name) {
       const std::string key = std::string("\n") + name + "=";
       const size_t from = page.body.find(key);
@@ -466,7 +466,7 @@ protected:
     prepare();
     EXPECT_EQ(Hex(TBX_OK), Hex(run())) << path << ": warm-up run";
     EXPECT_FALSE(LeaksFound()) << path << ": warm-up run";
-    std::map<long, long> results; // result code: runs
+    std::map<long, long> results;  // result code: runs
     long inOpenSsl = 0;
     long scans = 0;
     for (long n = 1; !HasFailure(); ++n) {
@@ -488,17 +488,18 @@ protected:
         for (const auto& r : results)
           summary += " " + Hex(r.first) + " x" + std::to_string(r.second);
         EXPECT_LE(100 * results[stepCode], inOpenSsl)
-          << path << ": OpenSSL's allocation failures reported as " << Hex(stepCode);
-        std::printf("[ faultinj ] %s: %ld failure points, %ld of them in OpenSSL; results%s; "
-                    "%ld runs left allocations\n",
-                    path, n - 1, inOpenSsl, summary.c_str(), scans);
+            << path << ": OpenSSL's allocation failures reported as " << Hex(stepCode);
+        std::printf(
+            "[ faultinj ] %s: %ld failure points, %ld of them in OpenSSL; results%s; "
+            "%ld runs left allocations\n",
+            path, n - 1, inOpenSsl, summary.c_str(), scans);
         RecordProperty(std::string(path) + "_failure_points", static_cast<int>(n - 1));
         return n - 1;
       }
       ++results[rc];
       inOpenSsl += g_inOpenSsl ? 1 : 0;
       EXPECT_TRUE(rc == TBX_OK || rc == TBX_E_OUT_OF_MEMORY || (g_inOpenSsl && rc == stepCode))
-        << at << " gave " << Hex(rc) << " (" << TBX_LastErrorMessage() << ")";
+          << at << " gave " << Hex(rc) << " (" << TBX_LastErrorMessage() << ")";
       EXPECT_TRUE(rc != TBX_OK || valid()) << at << ": the run succeeded with a wrong result";
       EXPECT_EQ(objects, MvRefCounter::m_nTotalRef.load()) << at << ": library objects left";
       EXPECT_EQ(handles, LiveHandles()) << at << ": handles left";
@@ -539,8 +540,9 @@ bool FaultInjection::s_Ready = false;
 
 TEST_F(FaultInjection, Offer)
 {
-  EXPECT_GT(EveryAllocationFails("offer", TBX_E_CRYPTO, [] {}, [] { return Uncached(Offer); },
-                                 [] { return OfferSigned(); }),
+  EXPECT_GT(EveryAllocationFails(
+                "offer", TBX_E_CRYPTO, [] {}, [] { return Uncached(Offer); },
+                [] { return OfferSigned(); }),
             100);
 }
 
@@ -555,9 +557,9 @@ TEST_F(FaultInjection, Confirmation)
     ~Trace() { ::unsetenv("TBXTRACE"); }
   } trace(s_State + "/trace.log");
   EXPECT_GT(EveryAllocationFails(
-              "confirmation", TBX_E_INVALID_SIGNATURE, [] {},
-              [&] { return Uncached([&] { return Confirmation(data, signature); }); },
-              [&] { return id == g_out; }),
+                "confirmation", TBX_E_INVALID_SIGNATURE, [] {},
+                [&] { return Uncached([&] { return Confirmation(data, signature); }); },
+                [&] { return id == g_out; }),
             100);
 }
 
@@ -567,13 +569,13 @@ TEST_F(FaultInjection, Capture)
   // is the host's answer that it captured.
   std::string id, token, data, signature;
   EXPECT_GT(EveryAllocationFails(
-              "capture", TBX_E_CRYPTO,
-              [&] { ASSERT_TRUE(Authorised(id, token, data, signature)); },
-              [&] { return Uncached([&] { return Capture(id, token); }); }, [] { return true; }),
+                "capture", TBX_E_CRYPTO,
+                [&] { ASSERT_TRUE(Authorised(id, token, data, signature)); },
+                [&] { return Uncached([&] { return Capture(id, token); }); }, [] { return true; }),
             100);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -63,7 +63,8 @@ TEST(MvStrMap, InsertionOrderAndReplacementInPlace)
   m[MvString("ccc")] = "3";
   EXPECT_EQ((std::vector<std::string>{"bb", "a", "ccc"}), keys(m));
   // The tree underneath is length first.
-  EXPECT_EQ(MvString("bb"), MvStrMap::key(MvStrMap::iterator(static_cast<MvMapItem*>(m.root()->object()))));
+  EXPECT_EQ(MvString("bb"),
+            MvStrMap::key(MvStrMap::iterator(static_cast<MvMapItem*>(m.root()->object()))));
   for (const char* k : {"bb", "a", "ccc"})
     EXPECT_NE(nullptr, m.find(MvString(k))) << k;
 
@@ -84,7 +85,8 @@ TEST(MvStrMap, InsertionOrderAndReplacementInPlace)
   m[MvString("a")] = "again";
   EXPECT_EQ((std::vector<std::string>{"bb", "ccc", "zz", "a"}), keys(m));
 
-  EXPECT_EQ(TBX_E_DUPLICATE_KEY, thrownCode([&] { m.put(MvKeyValue(MvString("a"), MvString("x"))); }));
+  EXPECT_EQ(TBX_E_DUPLICATE_KEY,
+            thrownCode([&] { m.put(MvKeyValue(MvString("a"), MvString("x"))); }));
   EXPECT_EQ(4u, m.size());
   EXPECT_EQ(MvString("again"), *m.lookup(MvString("a")));
 
@@ -126,9 +128,9 @@ TEST(MvMap, GenericEntriesAndOwnership)
   {
     MvMap m;
     MvMapItem* x = m.put(MvKeyValue(MvString("x"), MvString("1")));
-    m.put(MvString("plain")); // any findable is an entry
+    m.put(MvString("plain"));  // any findable is an entry
     EXPECT_EQ(x, m.findItem(MvString("x")));
-    MvFindable& e = m[MvString("y")]; // missing: a copy of the key itself is inserted
+    MvFindable& e = m[MvString("y")];  // missing: a copy of the key itself is inserted
     EXPECT_TRUE(e.isInstanceOf("MvString"));
     EXPECT_EQ(3u, m.size());
     MvMap::iterator it = m.insert(MvString("z"));
@@ -151,9 +153,9 @@ TEST(MvStrPtrMultimap, GroupsInsertionOrderRemovalAndRecreation)
     objs.push_back(new Tracked(&destroyed));
   {
     MvStrPtrMultimap m;
-    m.put(MvString("x"), MvPtr(objs[0])); // x1
-    m.put(MvString("y"), MvPtr(objs[1])); // y1
-    m.put(MvString("x"), MvPtr(objs[2])); // x2
+    m.put(MvString("x"), MvPtr(objs[0]));  // x1
+    m.put(MvString("y"), MvPtr(objs[1]));  // y1
+    m.put(MvString("x"), MvPtr(objs[2]));  // x2
     EXPECT_EQ("x0 y1 x2 ", order(m, objs));
     EXPECT_EQ(3u, m.size());
     EXPECT_EQ(2u, m.count(MvString("x")));
@@ -166,7 +168,7 @@ TEST(MvStrPtrMultimap, GroupsInsertionOrderRemovalAndRecreation)
     EXPECT_FALSE(m.remove(MvString("x"), -1));
     EXPECT_FALSE(m.remove(MvString("q"), 0));
     EXPECT_TRUE(m.remove(MvString("x"), 1));
-    EXPECT_EQ(1, destroyed); // the map held the last reference
+    EXPECT_EQ(1, destroyed);  // the map held the last reference
     EXPECT_EQ("x0 y1 ", order(m, objs));
     EXPECT_TRUE(m.remove(MvString("x"), 0));
     EXPECT_EQ(2, destroyed);
@@ -200,12 +202,12 @@ TEST(MvStrPtrMultimap, GroupsInsertionOrderRemovalAndRecreation)
 TEST(MvMultimap, ManyValuesPerKeyAgainstAModel)
 {
   MvMultimap m;
-  std::vector<std::pair<int, int>> model; // (key, value) in insertion order
+  std::vector<std::pair<int, int>> model;  // (key, value) in insertion order
   for (int i = 0; i < 300; ++i) {
     const int k = (i * 7) % 13;
     m.put(MvKeyValue(MvString(std::to_string(k).c_str()), MvString(std::to_string(i).c_str())));
     model.emplace_back(k, i);
-    if (i % 5 == 4) { // remove the middle value of some key
+    if (i % 5 == 4) {  // remove the middle value of some key
       const int rk = (i * 3) % 13;
       std::vector<size_t> at;
       for (size_t j = 0; j < model.size(); ++j)
@@ -221,7 +223,8 @@ TEST(MvMultimap, ManyValuesPerKeyAgainstAModel)
     for (MvMultimap::iterator it = m.begin(); it != m.end(); ++it, ++j) {
       const MvKeyValue& kv = static_cast<const MvKeyValue&>(*it);
       ASSERT_EQ(MvString(std::to_string(model[j].first).c_str()), kv.first());
-      ASSERT_EQ(MvString(std::to_string(model[j].second).c_str()), static_cast<const MvString&>(kv.second()));
+      ASSERT_EQ(MvString(std::to_string(model[j].second).c_str()),
+                static_cast<const MvString&>(kv.second()));
     }
     ASSERT_EQ(model.size(), j);
   }
@@ -255,7 +258,7 @@ TEST(MvPtr, CountsAndRelease)
     MvPtr b;
     b = a;
     EXPECT_EQ(2, t->refCount());
-    b = b; // self-assignment keeps the object
+    b = b;  // self-assignment keeps the object
     EXPECT_EQ(2, t->refCount());
     MvPtr c;
     c.assign(static_cast<const MvObject&>(a));
@@ -296,4 +299,4 @@ TEST(MvKeyValue, CopiesAndAssignment)
   EXPECT_TRUE(MvKeyValue(MvString("b"), MvString()) < MvKeyValue(MvString("aa"), MvString()));
 }
 
-} // namespace
+}  // namespace

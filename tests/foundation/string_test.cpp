@@ -32,28 +32,43 @@ TEST(MvTchar, Functions)
   EXPECT_EQ(0u, TCSLEN(""));
   EXPECT_EQ(5u, TCSLEN("hello"));
 
-  struct Case { const char* a; const char* b; unsigned n; int want; };
+  struct Case
+  {
+    const char* a;
+    const char* b;
+    unsigned n;
+    int want;
+  };
   const Case cases[] = {
-    {nullptr, nullptr, 0, 0},   {nullptr, nullptr, 5, 0},  {nullptr, "a", 5, -1},
-    {"a", nullptr, 5, 1},       {"ab", "ac", 1, 0},        {"ab", "ac", 2, -1},
-    {"ac", "ab", MvString::npos, 1}, {"abc", "abc", MvString::npos, 0},
-    {"ab", "abc", MvString::npos, -1}, {"abc", "ab", MvString::npos, 1},
-    {"abc", "abd", 0, 0},       {"", "", MvString::npos, 0},
-    // Characters compare as signed values: 0x80 is below 'a'.
-    {"\x80", "a", MvString::npos, -1}, {"a", "\xff", MvString::npos, 1},
-    {"zzz", "zza", 3, 1},       {"same", "same", 2, 0},
+      {nullptr, nullptr, 0, 0},
+      {nullptr, nullptr, 5, 0},
+      {nullptr, "a", 5, -1},
+      {"a", nullptr, 5, 1},
+      {"ab", "ac", 1, 0},
+      {"ab", "ac", 2, -1},
+      {"ac", "ab", MvString::npos, 1},
+      {"abc", "abc", MvString::npos, 0},
+      {"ab", "abc", MvString::npos, -1},
+      {"abc", "ab", MvString::npos, 1},
+      {"abc", "abd", 0, 0},
+      {"", "", MvString::npos, 0},
+      // Characters compare as signed values: 0x80 is below 'a'.
+      {"\x80", "a", MvString::npos, -1},
+      {"a", "\xff", MvString::npos, 1},
+      {"zzz", "zza", 3, 1},
+      {"same", "same", 2, 0},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(c.want, TCSNCMP(c.a, c.b, c.n)) << (c.a ? c.a : "(null)") << " vs "
-                                               << (c.b ? c.b : "(null)") << " n=" << c.n;
+    EXPECT_EQ(c.want, TCSNCMP(c.a, c.b, c.n))
+        << (c.a ? c.a : "(null)") << " vs " << (c.b ? c.b : "(null)") << " n=" << c.n;
 
   char buf[8] = "xxxxxxx";
   EXPECT_EQ(buf, TCSCPY(buf, "ab"));
   EXPECT_EQ(0, std::memcmp(buf, "ab\0xxxx", 8));
   std::memcpy(buf, "xxxxxxx", 8);
-  TCSNCPY(buf, "abcdef", 3); // no terminator of its own
+  TCSNCPY(buf, "abcdef", 3);  // no terminator of its own
   EXPECT_EQ(0, std::memcmp(buf, "abcxxxx", 8));
-  TCSNCPY(buf, "z", 5); // stops after the terminator
+  TCSNCPY(buf, "z", 5);  // stops after the terminator
   EXPECT_EQ(0, std::memcmp(buf, "z\0cxxxx", 8));
 }
 
@@ -119,7 +134,7 @@ TEST(MvString, ZeroBytesSurviveCopyAndGrowth)
   MvString s(raw, 5);
   EXPECT_EQ(5u, s.size());
   for (int i = 0; i < 200; ++i)
-    s.append('z'); // several reallocations
+    s.append('z');  // several reallocations
   MvString copy(s);
   MvString assigned;
   assigned = s;
@@ -130,27 +145,33 @@ TEST(MvString, ZeroBytesSurviveCopyAndGrowth)
   }
   MvString other(raw, 5);
   other[4] = 'd';
-  EXPECT_NE(MvString(raw, 5), other); // differs only after a zero byte
+  EXPECT_NE(MvString(raw, 5), other);  // differs only after a zero byte
   EXPECT_EQ(4u, s.find_first_of("cz", 0));
 }
 
 TEST(MvString, Compare)
 {
-  struct Case { const char* a; const char* b; int want; };
+  struct Case
+  {
+    const char* a;
+    const char* b;
+    int want;
+  };
   const Case cases[] = {
-    {"b", "aa", -1},  {"aa", "b", 1},  {"ab", "aa", 1},  {"aa", "ab", -1},
-    {"abc", "abc", 0}, {"", "", 0},    {nullptr, "", 0},  {nullptr, nullptr, 0},
-    {nullptr, "a", -1}, {"\x80", "a", -1},
+      {"b", "aa", -1},    {"aa", "b", 1},    {"ab", "aa", 1},  {"aa", "ab", -1},
+      {"abc", "abc", 0},  {"", "", 0},       {nullptr, "", 0}, {nullptr, nullptr, 0},
+      {nullptr, "a", -1}, {"\x80", "a", -1},
   };
   for (const Case& c : cases) {
     const MvString a(c.a), b(c.b);
-    EXPECT_EQ(c.want, sign(a.compare(b))) << (c.a ? c.a : "(null)") << " vs " << (c.b ? c.b : "(null)");
+    EXPECT_EQ(c.want, sign(a.compare(b)))
+        << (c.a ? c.a : "(null)") << " vs " << (c.b ? c.b : "(null)");
     EXPECT_EQ(c.want == 0, a == b);
     EXPECT_EQ(c.want != 0, a != b);
     EXPECT_EQ(c.want < 0, a < static_cast<const MvFindable&>(b));
     EXPECT_EQ(c.want == 0, static_cast<const MvFindable&>(a) == static_cast<const MvFindable&>(b));
   }
-  EXPECT_EQ(-2, MvString("b").compare(MvString("abc"))); // the length difference itself
+  EXPECT_EQ(-2, MvString("b").compare(MvString("abc")));  // the length difference itself
 
   // Against a plain character string there is no length rule.
   EXPECT_EQ(1, sign(MvString("b").compare("aa")));
@@ -169,21 +190,44 @@ TEST(MvString, Compare)
 TEST(MvString, FindAndSubstr)
 {
   const MvString h("hello");
-  struct Find { const char* s; unsigned pos; unsigned want; };
+  struct Find
+  {
+    const char* s;
+    unsigned pos;
+    unsigned want;
+  };
   const Find finds[] = {
-    {"ll", 0, 2}, {"lo", 4, MvString::npos}, {"", 5, 5}, {"", 6, MvString::npos},
-    {"l", 3, 3}, {"hello", 0, 0}, {"hellox", 0, MvString::npos}, {"o", 4, 4},
-    {"h", 1, MvString::npos}, {"lo", MvString::npos, MvString::npos}, {nullptr, 2, 2},
+      {"ll", 0, 2},
+      {"lo", 4, MvString::npos},
+      {"", 5, 5},
+      {"", 6, MvString::npos},
+      {"l", 3, 3},
+      {"hello", 0, 0},
+      {"hellox", 0, MvString::npos},
+      {"o", 4, 4},
+      {"h", 1, MvString::npos},
+      {"lo", MvString::npos, MvString::npos},
+      {nullptr, 2, 2},
   };
   for (const Find& f : finds)
     EXPECT_EQ(f.want, h.find_first_of(f.s, f.pos)) << (f.s ? f.s : "(null)") << " @" << f.pos;
   EXPECT_EQ(MvString::npos, MvString().find_first_of("a", 0));
   EXPECT_EQ(0u, MvString().find_first_of("", 0));
 
-  struct Sub { unsigned pos, n; const char* want; };
+  struct Sub
+  {
+    unsigned pos, n;
+    const char* want;
+  };
   const Sub subs[] = {
-    {2, MvString::npos, "llo"}, {1, 2, "el"}, {5, 1, ""}, {3, 10, "lo"}, {0, 0, ""},
-    {0, MvString::npos, "hello"}, {MvString::npos, MvString::npos, ""}, {4, MvString::npos - 1, "o"},
+      {2, MvString::npos, "llo"},
+      {1, 2, "el"},
+      {5, 1, ""},
+      {3, 10, "lo"},
+      {0, 0, ""},
+      {0, MvString::npos, "hello"},
+      {MvString::npos, MvString::npos, ""},
+      {4, MvString::npos - 1, "o"},
   };
   for (const Sub& s : subs) {
     EXPECT_EQ(MvString(s.want), h.substr(s.pos, s.n)) << s.pos << "," << s.n;
@@ -209,32 +253,32 @@ TEST(MvString, SizesBeyond32BitsAreRefused)
   MvString s("abc");
   EXPECT_EQ(TBX_E_OUT_OF_MEMORY, thrownCode([&] { s.grow(MvString::npos); }));
   EXPECT_EQ(TBX_E_OUT_OF_MEMORY, thrownCode([&] { s.grow(MvString::npos - 3); }));
-  EXPECT_EQ(MvString("abc"), s); // unchanged
+  EXPECT_EQ(MvString("abc"), s);  // unchanged
   EXPECT_EQ(68u, s.capacity());
 }
 
 TEST(MvString, AssignAppendAndAliasing)
 {
   MvString s("abc");
-  s.append(s); // self-append across a reallocation boundary
+  s.append(s);  // self-append across a reallocation boundary
   EXPECT_EQ(MvString("abcabc"), s);
   for (int i = 0; i < 7; ++i)
     s += s;
   EXPECT_EQ(6u * 128, s.size());
-  s.assign(s.c_str() + 3, 3); // source inside the string itself
+  s.assign(s.c_str() + 3, 3);  // source inside the string itself
   EXPECT_EQ(MvString("abc"), s);
-  s.append(s.c_str() + 1); // appending a piece of itself
+  s.append(s.c_str() + 1);  // appending a piece of itself
   EXPECT_EQ(MvString("abcbc"), s);
   s = s;
   EXPECT_EQ(MvString("abcbc"), s);
 
   MvString t;
-  t.assign(MvString("")); // empty buffer copies as an empty buffer
+  t.assign(MvString(""));  // empty buffer copies as an empty buffer
   ASSERT_NE(nullptr, t.c_str());
   t.assign(static_cast<const MvObject&>(MvString()));
   EXPECT_EQ(nullptr, t.c_str());
   t = "x";
-  t.assign(static_cast<const MvObject&>(MvFindable())); // not a string: unchanged
+  t.assign(static_cast<const MvObject&>(MvFindable()));  // not a string: unchanged
   EXPECT_EQ(MvString("x"), t);
 
   EXPECT_EQ(MvString("ab"), MvString("a") + MvString("b"));
@@ -277,7 +321,7 @@ TEST(MvObject, ProtocolAndLiveCounter)
     shared->addRef();
     shared->addRef();
     EXPECT_EQ(1, shared->release());
-    EXPECT_EQ(0, shared->release()); // destroyed here
+    EXPECT_EQ(0, shared->release());  // destroyed here
   }
   EXPECT_EQ(before, MvRefCounter::m_nTotalRef.load());
 }
@@ -309,7 +353,7 @@ TEST(MvStringStream, ReadWriteAndPutBack)
   EXPECT_TRUE(ss.eof());
   char c = '?';
   EXPECT_FALSE(ss.get(c));
-  ss.unget(); // at the start: stays there
+  ss.unget();  // at the start: stays there
   EXPECT_EQ(0u, ss.tellg());
 
   ss << "ab";
@@ -334,12 +378,13 @@ TEST(MvStringStream, ReadWriteAndPutBack)
 
 TEST(MvStringStream, SkipToReadsOnAsGetWould)
 {
-  const struct {
+  const struct
+  {
     unsigned from, to;  // read position before, target
     unsigned at;        // read position after
     bool end;           // end flag after
   } cases[] = {
-    {0, 2, 2, false}, {0, 4, 4, true}, {0, 9, 4, true}, {3, 1, 3, false}, {2, 2, 2, false},
+      {0, 2, 2, false}, {0, 4, 4, true}, {0, 9, 4, true}, {3, 1, 3, false}, {2, 2, 2, false},
   };
   for (const auto& c : cases) {
     MvStringStream ss;
@@ -353,4 +398,4 @@ TEST(MvStringStream, SkipToReadsOnAsGetWould)
   }
 }
 
-} // namespace
+}  // namespace

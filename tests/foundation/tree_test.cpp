@@ -20,7 +20,7 @@ struct LengthFirst
   {
     if (a.size() != b.size())
       return a.size() < b.size();
-    return a < b; // ASCII digits: plain and signed order agree
+    return a < b;  // ASCII digits: plain and signed order agree
   }
 };
 
@@ -41,13 +41,14 @@ int check(const MvTreeNode* n, std::vector<const MvString*>& keys, ::testing::As
   if (!n)
     return 1;
   if (n->isRed() && ((n->left() && n->left()->isRed()) || (n->right() && n->right()->isRed())))
-    ok = ::testing::AssertionFailure() << "red node with a red child at " << keyOf(n->object()).c_str();
+    ok = ::testing::AssertionFailure()
+         << "red node with a red child at " << keyOf(n->object()).c_str();
   const int lh = check(n->left(), keys, ok);
   keys.push_back(&keyOf(n->object()));
   const int rh = check(n->right(), keys, ok);
   if (lh != rh)
-    ok = ::testing::AssertionFailure() << "black heights " << lh << " and " << rh << " below "
-                                       << keyOf(n->object()).c_str();
+    ok = ::testing::AssertionFailure()
+         << "black heights " << lh << " and " << rh << " below " << keyOf(n->object()).c_str();
   return lh + (n->isRed() ? 0 : 1);
 }
 
@@ -180,8 +181,8 @@ TEST(MvRBTree, DuplicatesStoredPointersAndOddKeys)
 
 TEST(MvRBTree, RoundLog)
 {
-  const long cases[][2] = {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {7, 2}, {8, 3}, {15, 3},
-                           {16, 4}, {1L << 30, 30}, {-1, 0}};
+  const long cases[][2] = {{0, 0}, {1, 0},  {2, 1},  {3, 1},         {4, 2}, {7, 2},
+                           {8, 3}, {15, 3}, {16, 4}, {1L << 30, 30}, {-1, 0}};
   for (const auto& c : cases)
     EXPECT_EQ(c[1], ROUND_LOG(c[0])) << c[0];
 }
@@ -192,7 +193,7 @@ TEST(MvStrMap, RandomizedAgainstStdMapWithInsertionOrder)
   std::uniform_int_distribution<int> key(0, 499), op(0, 99);
   MvStrMap map;
   std::map<std::string, std::string> model;
-  std::vector<std::string> order; // keys in the order they were first set
+  std::vector<std::string> order;  // keys in the order they were first set
   for (int step = 0; step < 6000; ++step) {
     const std::string k = std::to_string(key(rng));
     const MvString mk(k.c_str());
@@ -226,4 +227,4 @@ TEST(MvStrMap, RandomizedAgainstStdMapWithInsertionOrder)
   }
 }
 
-} // namespace
+}  // namespace

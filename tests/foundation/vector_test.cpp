@@ -38,7 +38,7 @@ TEST(MvVector, GrowthByPushes)
   EXPECT_EQ(5u, five.capacity());
   EXPECT_EQ(0u, five.size());
   EXPECT_EQ(nullptr, five.begin());
-  five.pop_back(); // guarded on an empty vector
+  five.pop_back();  // guarded on an empty vector
   EXPECT_EQ(0u, five.size());
 }
 
@@ -59,7 +59,7 @@ TEST(MvVector, RemoveAndIndexChecks)
   EXPECT_EQ(2u, v.size());
   EXPECT_EQ(TBX_E_OUT_OF_RANGE, thrownCode([] { MvStack().top(); }));
   EXPECT_EQ(TBX_E_OUT_OF_MEMORY, thrownCode([&] { v.grow(0xFFFFFFF0u); }));
-  EXPECT_EQ(&c, v.at(1)); // the old array is kept
+  EXPECT_EQ(&c, v.at(1));  // the old array is kept
 }
 
 TEST(MvVector, CopySharesObjectsAndClearKeepsThem)
@@ -76,7 +76,7 @@ TEST(MvVector, CopySharesObjectsAndClearKeepsThem)
   EXPECT_EQ(a, copy.at(0));
   EXPECT_EQ(b, copy.at(1));
   MvVector copy2;
-  copy2.assign(v); // the non-const overload copies fully too
+  copy2.assign(v);  // the non-const overload copies fully too
   EXPECT_EQ(b, copy2.at(1));
   MvVector copy3(v);
   EXPECT_EQ(a, copy3.at(0));
@@ -86,22 +86,29 @@ TEST(MvVector, CopySharesObjectsAndClearKeepsThem)
   v.clear();
   EXPECT_EQ(0u, v.size());
   EXPECT_EQ(0u, v.capacity());
-  EXPECT_EQ(MvString("a"), *a); // still alive
+  EXPECT_EQ(MvString("a"), *a);  // still alive
   delete a;
   delete b;
 }
 
 TEST(MvVector, ClassNames)
 {
-  struct Case { const MvObject* o; const char* name; bool want; };
+  struct Case
+  {
+    const MvObject* o;
+    const char* name;
+    bool want;
+  };
   MvVector v;
   MvStack st;
   MvFindableVector fv;
   const Case cases[] = {
-    {&v, "MvVector", true}, {&v, "MvContainer", true}, {&v, "MvObject", true},
-    {&v, "MvFindable", false}, {&st, "MvStack", true}, {&st, "MvVector", true},
-    {&fv, "MvFindableVector", true}, {&fv, "MvFindableContainer", true},
-    {&fv, "MvFindable", true}, {&fv, "MvContainer", false}, {&fv, "MvVector", false},
+      {&v, "MvVector", true},          {&v, "MvContainer", true},
+      {&v, "MvObject", true},          {&v, "MvFindable", false},
+      {&st, "MvStack", true},          {&st, "MvVector", true},
+      {&fv, "MvFindableVector", true}, {&fv, "MvFindableContainer", true},
+      {&fv, "MvFindable", true},       {&fv, "MvContainer", false},
+      {&fv, "MvVector", false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.want, c.o->isInstanceOf(c.name)) << c.name;
@@ -148,4 +155,4 @@ TEST(MvFindableVector, OrderByFirstElement)
   EXPECT_FALSE(static_cast<const MvFindable&>(b) < va);
 }
 
-} // namespace
+}  // namespace

@@ -28,7 +28,10 @@ TEST(JavaStrconv, BytesToUtf16)
       {"ascii", "AMOUNT=1560", u"AMOUNT=1560"},
       {"empty", "", u""},
       {"two-byte utf-8", "Caf\xC3\xA9", u"Caf\u00E9"},
-      {"three-byte utf-8", "\xE2\x82\xAC" "5", u"\u20AC5"},
+      {"three-byte utf-8",
+       "\xE2\x82\xAC"
+       "5",
+       u"\u20AC5"},
       {"four-byte utf-8 as a pair", "\xF0\x9F\x8D\xB5", u"\U0001F375"},
       {"latin-1 byte", "Caf\xE9", u"Caf\u00E9"},
       {"latin-1 before ascii", "\xE9t\xE9", u"\u00E9t\u00E9"},
@@ -56,7 +59,9 @@ TEST(JavaStrconv, Utf16ToBytes)
       {"latin-1 range", u"Caf\u00E9", "Caf\xC3\xA9"},
       {"euro", u"\u20AC", "\xE2\x82\xAC"},
       {"pair as one sequence", u"\U0001F375", "\xF0\x9F\x8D\xB5"},
-      {"NUL stays inside the C string", std::u16string(u"a\0b", 3), "a\xC0\x80" "b"},
+      {"NUL stays inside the C string", std::u16string(u"a\0b", 3),
+       "a\xC0\x80"
+       "b"},
       {"lone high surrogate", std::u16string(1, u'\xD800'), "\xED\xA0\x80"},
       {"lone low surrogate", std::u16string(1, u'\xDC00'), "\xED\xB0\x80"},
   };
@@ -70,4 +75,4 @@ TEST(JavaStrconv, ValidTextRoundTrips)
   EXPECT_EQ(text, Wide(Bytes(text)));
 }
 
-} // namespace
+}  // namespace

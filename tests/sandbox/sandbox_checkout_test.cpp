@@ -19,53 +19,72 @@ using sandbox_test::XReply;
 
 TEST(SandboxCheckout, AmountsInMajorUnits)
 {
-  struct { const char* minor; const char* currency; const char* shown; } cases[] = {
-      {"1560", "EUR", "15.60 EUR"}, {"5", "EUR", "0.05 EUR"}, {"100", "USD", "1.00 USD"},
-      {"0001560", "EUR", "15.60 EUR"}, {"500", "JPY", "500 JPY"}, {"1", "KWD", "0.001 KWD"},
-      {"12345", "CLF", "1.2345 CLF"}, {"999999999999999", "CHF", "9999999999999.99 CHF"}};
+  struct
+  {
+    const char* minor;
+    const char* currency;
+    const char* shown;
+  } cases[] = {{"1560", "EUR", "15.60 EUR"},   {"5", "EUR", "0.05 EUR"},
+               {"100", "USD", "1.00 USD"},     {"0001560", "EUR", "15.60 EUR"},
+               {"500", "JPY", "500 JPY"},      {"1", "KWD", "0.001 KWD"},
+               {"12345", "CLF", "1.2345 CLF"}, {"999999999999999", "CHF", "9999999999999.99 CHF"}};
   for (const auto& c : cases)
     EXPECT_EQ(FormatAmount(c.minor, c.currency), c.shown) << c.minor << " " << c.currency;
 }
 
 TEST(SandboxCheckout, HtmlEscapeLeavesNoMarkupAndOnlyUtf8)
 {
-  struct { std::string in, out; } cases[] = {
-      {"<script>alert('x')</script>", "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"},
-      {"\" onfocus=\"x", "&quot; onfocus=&quot;x"},
-      {"Tom & Jerry", "Tom &amp; Jerry"},
-      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},          // UTF-8 stays
-      {"caf\xe9", "caf\xc3\xa9"},                                        // Latin-1 becomes UTF-8
-      {"\xc3\xa9\xe9", "\xc3\x83\xc2\xa9\xc3\xa9"},                      // one bad byte: all Latin-1
-      {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},                      // a surrogate is no UTF-8
-      {std::string("a\0b\x1b\x7f", 5), "a\xef\xbf\xbd" "b\xef\xbf\xbd\xef\xbf\xbd"},
-      {"line\nbreak\ttab", "line\nbreak\ttab"}};
+  struct
+  {
+    std::string in, out;
+  } cases[] = {{"<script>alert('x')</script>", "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"},
+               {"\" onfocus=\"x", "&quot; onfocus=&quot;x"},
+               {"Tom & Jerry", "Tom &amp; Jerry"},
+               {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},  // UTF-8 stays
+               {"caf\xe9", "caf\xc3\xa9"},                                // Latin-1 becomes UTF-8
+               {"\xc3\xa9\xe9", "\xc3\x83\xc2\xa9\xc3\xa9"},  // one bad byte: all Latin-1
+               {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},  // a surrogate is no UTF-8
+               {std::string("a\0b\x1b\x7f", 5),
+                "a\xef\xbf\xbd"
+                "b\xef\xbf\xbd\xef\xbf\xbd"},
+               {"line\nbreak\ttab", "line\nbreak\ttab"}};
   for (const auto& c : cases)
     EXPECT_EQ(HtmlEscape(c.in), c.out) << c.in;
 }
 
 TEST(SandboxCheckout, AcceptHeadersOfBrowsersOnly)
 {
-  struct { const char* accept; bool html; } cases[] = {
-      {"text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8", true},
-      {"TEXT/HTML", true},
-      {"application/xml, text/html ; q=0.5", true},
-      {"text/html;q=0", false},
-      {"text/html; q=0.00, */*", false},
-      {"*/*", false},
-      {"text/plain", false},
-      {"text/htmlx", false},
-      {"", false}};
+  struct
+  {
+    const char* accept;
+    bool html;
+  } cases[] = {{"text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8", true},
+               {"TEXT/HTML", true},
+               {"application/xml, text/html ; q=0.5", true},
+               {"text/html;q=0", false},
+               {"text/html; q=0.00, */*", false},
+               {"*/*", false},
+               {"text/plain", false},
+               {"text/htmlx", false},
+               {"", false}};
   for (const auto& c : cases)
     EXPECT_EQ(AsksForHtml(c.accept), c.html) << c.accept;
 }
 
 TEST(SandboxCheckout, TestCardsAndExpiryDates)
 {
-  struct { const char* typed; const char* number; } cards[] = {
-      {"0000 0000 0000 1000", "0000000000001000"}, {"0000-0000-0000-2000", "0000000000002000"},
-      {"0000000000003000", "0000000000003000"}, {"4111 1111 1111 1111", nullptr},
-      {"0000 0000 0000 100", nullptr}, {"0000 0000 0000 1000 0", nullptr},
-      {"0000.0000.0000.1000", nullptr}, {"", nullptr}};
+  struct
+  {
+    const char* typed;
+    const char* number;
+  } cards[] = {{"0000 0000 0000 1000", "0000000000001000"},
+               {"0000-0000-0000-2000", "0000000000002000"},
+               {"0000000000003000", "0000000000003000"},
+               {"4111 1111 1111 1111", nullptr},
+               {"0000 0000 0000 100", nullptr},
+               {"0000 0000 0000 1000 0", nullptr},
+               {"0000.0000.0000.1000", nullptr},
+               {"", nullptr}};
   for (const auto& c : cards) {
     const TestCard* card = FindTestCard(c.typed);
     if (c.number)
@@ -78,9 +97,13 @@ TEST(SandboxCheckout, TestCardsAndExpiryDates)
 
   long long now = 0;
   ASSERT_TRUE(ParseTime("20261208 07:03:55", now));
-  struct { const char* expiry; bool ok; } expiries[] = {
-      {"12/26", true}, {"01/27", true}, {"11/26", false}, {"12/25", false}, {"00/30", false},
-      {"13/30", false}, {"1/30", false}, {"12/2030", false}, {"ab/cd", false}, {"12-30", false}};
+  struct
+  {
+    const char* expiry;
+    bool ok;
+  } expiries[] = {{"12/26", true},  {"01/27", true},  {"11/26", false}, {"12/25", false},
+                  {"00/30", false}, {"13/30", false}, {"1/30", false},  {"12/2030", false},
+                  {"ab/cd", false}, {"12-30", false}};
   for (const auto& c : expiries) {
     std::string problem;
     EXPECT_EQ(CheckCardExpiry(c.expiry, now, problem), c.ok) << c.expiry;
@@ -121,14 +144,16 @@ protected:
                                      kBrowserAccept + "\r\nUser-Agent: Mozilla/5.0\r\n\r\n");
   }
 
-  XReply Post(const std::map<std::string, std::string>& fields, const std::string& extraHeaders = "")
+  XReply Post(const std::map<std::string, std::string>& fields,
+              const std::string& extraHeaders = "")
   {
     std::string body;
     for (const auto& f : fields)
       body += (body.empty() ? "" : "&") + f.first + "=" + UrlEncode(f.second);
-    return Exchange(m_Host.port, "POST /offer HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-                                 "application/x-www-form-urlencoded\r\nContent-Length: " +
-                                     std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body);
+    return Exchange(m_Host.port,
+                    "POST /offer HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                    "application/x-www-form-urlencoded\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body);
   }
 
   // The fields a browser posts from the page of `offer`: its hidden fields and the prefilled card.
@@ -178,11 +203,11 @@ TEST_F(CheckoutTest, PageShowsTheOfferEscapedAndPayLeadsToTheSuccessLink)
   EXPECT_EQ(page.Header("Content-Security-Policy").compare(0, 17, "default-src 'none"), 0);
   EXPECT_EQ(page.Header("Cache-Control"), "no-store");
   const std::string expiration = offer.Value("EXPIRATION") + " UTC";
-  for (const char* shown : {"15.60 EUR", "e40215536 (customer 40215)",
-                            "&lt;script&gt;alert(&quot;mug&quot;)&lt;/script&gt; &amp; &#39;more&#39;",
-                            "A-17&lt;b&gt;", expiration.c_str(), ">Pay</button>",
-                            ">Cancel</button>", "0000 0000 0000 1000", "0000 0000 0000 2000",
-                            "0000 0000 0000 3000", "name=\"viewport\""})
+  for (const char* shown :
+       {"15.60 EUR", "e40215536 (customer 40215)",
+        "&lt;script&gt;alert(&quot;mug&quot;)&lt;/script&gt; &amp; &#39;more&#39;", "A-17&lt;b&gt;",
+        expiration.c_str(), ">Pay</button>", ">Cancel</button>", "0000 0000 0000 1000",
+        "0000 0000 0000 2000", "0000 0000 0000 3000", "name=\"viewport\""})
     EXPECT_NE(page.body.find(shown), std::string::npos) << shown;
   // No script and nothing loaded from elsewhere.
   for (const char* absent : {"<script", "src=", "<link", "url(", "@import", "http://", "https://"})
@@ -194,7 +219,9 @@ TEST_F(CheckoutTest, PageShowsTheOfferEscapedAndPayLeadsToTheSuccessLink)
   const std::string location = paid.Header("Location");
   std::string data, sig;
   ASSERT_TRUE(ParamOf(location, "DATA", data) && ParamOf(location, "SIGNATURE", sig)) << location;
-  EXPECT_EQ(location.compare(0, offer.Value("SUCCESSLINK").size() + 1, offer.Value("SUCCESSLINK") + "?"), 0);
+  EXPECT_EQ(
+      location.compare(0, offer.Value("SUCCESSLINK").size() + 1, offer.Value("SUCCESSLINK") + "?"),
+      0);
   EXPECT_TRUE(Verify(data, HostKey(), sig));
   Message confirm;
   std::string error;
@@ -202,8 +229,8 @@ TEST_F(CheckoutTest, PageShowsTheOfferEscapedAndPayLeadsToTheSuccessLink)
   std::vector<std::string> names;
   for (const auto& a : confirm.Attributes())
     names.push_back(a.first);
-  EXPECT_EQ(names, (std::vector<std::string>{"MSGTYPE", "KEYID", "ID", "TOKEN", "AMOUNT", "CURRENCY",
-                                             "DESCRIPTION", "ORDERID"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"MSGTYPE", "KEYID", "ID", "TOKEN", "AMOUNT",
+                                             "CURRENCY", "DESCRIPTION", "ORDERID"}));
   EXPECT_EQ(confirm.Value("DESCRIPTION"), offer.Value("DESCRIPTION"));
 
   // A second post, a reload of the page and a client's visit all lead to the same payment.
@@ -235,7 +262,8 @@ TEST_F(CheckoutTest, CardsAndButtonsDecideWhereTheShopperGoes)
   const Case cases[] = {
       {"declined", "CARD", "0000 0000 0000 2000", 302, "FAILLINK"},
       {"session ends", "CARD", "0000000000003000", 400, "the payment session expired"},
-      {"unknown card", "CARD", "4111 1111 1111 1111", 400, "not one of the sandbox&#39;s test cards"},
+      {"unknown card", "CARD", "4111 1111 1111 1111", 400,
+       "not one of the sandbox&#39;s test cards"},
       {"expired card", "EXPIRY", "01/20", 400, "The card expired at the end of 01/20."},
       {"bad expiry", "EXPIRY", "13/30", 400, "month must be 01 to 12"},
       {"bad cvc", "CVC", "12", 400, "The CVC must be three or four digits."},
@@ -281,8 +309,10 @@ TEST_F(CheckoutTest, CardsAndButtonsDecideWhereTheShopperGoes)
   form = Form(m, offer);
   form["CARD"] = "0000 0000 0000 3000";
   r = Post(form);
-  EXPECT_NE(r.body.find("href=\"" + offer.Value("FAILLINK") + "&amp;REASON=the%20payment%20session"),
-            std::string::npos) << r.body;
+  EXPECT_NE(
+      r.body.find("href=\"" + offer.Value("FAILLINK") + "&amp;REASON=the%20payment%20session"),
+      std::string::npos)
+      << r.body;
 
   // Faults of the offer URL apply at Pay, not at the page.
   Admin("/admin/fault?MODE=decline&MATCH=offer");
@@ -311,9 +341,16 @@ TEST_F(CheckoutTest, OffersThatCannotBePaidGetAnErrorPage)
   reused.Set("AMOUNT", "999");
   Get(kOfferPath + Signed(good, m.keys.privateHex));  // paid by a client
 
-  struct { const char* name; std::string target; const char* reason; bool link; } cases[] = {
+  struct
+  {
+    const char* name;
+    std::string target;
+    const char* reason;
+    bool link;
+  } cases[] = {
       {"expired", kOfferPath + Signed(expired, m.keys.privateHex), "the offer expired at ", true},
-      {"forged", kOfferPath + Query(tampered, sig), "the offer&#39;s signature is not valid", false},
+      {"forged", kOfferPath + Query(tampered, sig), "the offer&#39;s signature is not valid",
+       false},
       {"unsigned", kOfferPath + Query(good), "the offer carries no SIGNATURE", false},
       {"unregistered", kOfferPath + Signed(Offer(unregistered), unregistered.keys.privateHex),
        "the merchant key &#39;0-40215-unregistered&#39; is not registered", false},
@@ -349,7 +386,12 @@ TEST_F(CheckoutTest, FormPostsBelongToTheirOffer)
   noOffer.erase("OFFER");
   std::map<std::string, std::string> badSignature = a;
   badSignature["SIGNATURE"] = b["SIGNATURE"];
-  struct { const char* name; std::map<std::string, std::string> form; const char* reason; } cases[] = {
+  struct
+  {
+    const char* name;
+    std::map<std::string, std::string> form;
+    const char* reason;
+  } cases[] = {
       {"another offer's token", replayed, "the form was not made for this offer"},
       {"no token", noToken, "the form was not made for this offer"},
       {"no offer", noOffer, "the form carries no offer"},
@@ -373,19 +415,24 @@ TEST_F(CheckoutTest, FormBodiesAreReadByTheirLength)
   form["PADDING"] = std::string(20000, 'p');
   EXPECT_EQ(Post(form).status, 302);
 
-  struct { std::string headers; int status; } refused[] = {
-      {"Content-Length: 70000\r\n", 413},
-      {"Transfer-Encoding: chunked\r\n", 411},
-      {"Content-Length: 5\r\nContent-Length: 5\r\n", 400},
-      {"Content-Length: -5\r\n", 400},
-      {"Content-Length: 0x10\r\n", 400}};
+  struct
+  {
+    std::string headers;
+    int status;
+  } refused[] = {{"Content-Length: 70000\r\n", 413},
+                 {"Transfer-Encoding: chunked\r\n", 411},
+                 {"Content-Length: 5\r\nContent-Length: 5\r\n", 400},
+                 {"Content-Length: -5\r\n", 400},
+                 {"Content-Length: 0x10\r\n", 400}};
   for (const auto& c : refused) {
     XReply r = Exchange(m_Host.port, "POST /offer HTTP/1.1\r\n" + c.headers + "\r\nOFFER=x");
     EXPECT_EQ(r.status, c.status) << c.headers;
   }
   // A body that ends early gets no answer; the host serves on.
-  EXPECT_FALSE(Exchange(m_Host.port, "POST /offer HTTP/1.1\r\nContent-Length: 100\r\n\r\nOFFER=x", true)
-                   .received);
-  EXPECT_EQ(Exchange(m_Host.port, "POST /capture HTTP/1.0\r\nContent-Length: 1\r\n\r\nx").status, 405);
+  EXPECT_FALSE(
+      Exchange(m_Host.port, "POST /offer HTTP/1.1\r\nContent-Length: 100\r\n\r\nOFFER=x", true)
+          .received);
+  EXPECT_EQ(Exchange(m_Host.port, "POST /capture HTTP/1.0\r\nContent-Length: 1\r\n\r\nx").status,
+            405);
   EXPECT_EQ(Get("/").status, 200);
 }

@@ -13,8 +13,14 @@
 
 namespace {
 
-MvString S(const std::string& s) { return MvString(s.c_str(), static_cast<unsigned>(s.size())); }
-std::string Str(const MvString& s) { return std::string(s.c_str() ? s.c_str() : "", s.length()); }
+MvString S(const std::string& s)
+{
+  return MvString(s.c_str(), static_cast<unsigned>(s.size()));
+}
+std::string Str(const MvString& s)
+{
+  return std::string(s.c_str() ? s.c_str() : "", s.length());
+}
 
 class SandboxClientTest : public ::testing::Test
 {
@@ -116,9 +122,13 @@ TEST_F(SandboxClientTest, WholePaymentWithTheComponentsOwnPieces)
   MvString successLink;
   ASSERT_TRUE(m_Store.QueryValue(MvString("default.xml"), MvString("SUCCESSLINK"), successLink));
   for (const auto& a : std::vector<std::pair<std::string, std::string>>{
-           {"KEYID", keyId}, {"TOKEN", token}, {"SUCCESSLINK", Str(successLink)},
-           {"EXPIRATION", sandbox::FormatTime(time(nullptr) + 600)}, {"AMOUNT", "1560"},
-           {"CURRENCY", "EUR"}, {"DESCRIPTION", "Caf\xe9 & <Co> \"quoted\" 'x'"}})
+           {"KEYID", keyId},
+           {"TOKEN", token},
+           {"SUCCESSLINK", Str(successLink)},
+           {"EXPIRATION", sandbox::FormatTime(time(nullptr) + 600)},
+           {"AMOUNT", "1560"},
+           {"CURRENCY", "EUR"},
+           {"DESCRIPTION", "Caf\xe9 & <Co> \"quoted\" 'x'"}})
     offer->setAttribute(S(a.first), S(a.second));
   MvStringStream offerText;
   offer->toStream(offerText);
@@ -155,7 +165,8 @@ TEST_F(SandboxClientTest, WholePaymentWithTheComponentsOwnPieces)
     ADD_FAILURE() << "a second capture must be refused";
   } catch (const TBX_Exception& e) {
     EXPECT_EQ(static_cast<unsigned long>(e.m_Result) & 0xffffffffUL, 0x80040213UL);
-    EXPECT_NE(Str(e.m_Message).find("payment '" + Str(id) + "' already captured"), std::string::npos)
+    EXPECT_NE(Str(e.m_Message).find("payment '" + Str(id) + "' already captured"),
+              std::string::npos)
         << Str(e.m_Message);
   }
 
@@ -171,7 +182,11 @@ TEST_F(SandboxClientTest, FaultsSurfaceAsTheComponentsResultCodes)
   const std::string endpoint = m_Host.url + "/user/setup.asp";
   m_Store.SetOption(MvString("UserName"), MvString("e40215536"));
   m_Store.SetOption(MvString("Password"), MvString("Pq7mWz2L"));
-  struct { const char* fault; unsigned long code; } cases[] = {
+  struct
+  {
+    const char* fault;
+    unsigned long code;
+  } cases[] = {
       {"MODE=error&MESSAGE=no%20today", 0x80040213UL},
       {"MODE=msgtype", 0x80040208UL},
       {"MODE=notxml", 0x80040204UL},
@@ -211,7 +226,8 @@ TEST_F(SandboxClientTest, HttpsVerifiesWithTheSandboxCa)
                          "SetupResponse"),
                TBX_Exception)
       << "a certificate of an unknown CA must be refused";
-  m_Store.SetValue(MvString("settings.xml"), MvString("SSLCAFILE"), S(m_Root + "/state/ca.pem"), true);
+  m_Store.SetValue(MvString("settings.xml"), MvString("SSLCAFILE"), S(m_Root + "/state/ca.pem"),
+                   true);
   for (const std::string& host : {std::string("127.0.0.1"), std::string("localhost")}) {
     std::string config = RoundTrip("https://" + host + ":" + port + "/user/setup.asp",
                                    "SetupRequest", {{"VERSION", "0"}}, "SetupResponse");

@@ -76,13 +76,14 @@ protected:
     sandbox_test::RemoveTree(m_Root);
   }
 
-  XReply Get(const std::string& target, const std::string& user = "", const std::string& password = "")
+  XReply Get(const std::string& target, const std::string& user = "",
+             const std::string& password = "")
   {
     return Exchange(m_Host.port, ClientRequest(target, user, password));
   }
 
   XReply Setup(const Message& request, const std::string& user = "e40215536",
-              const std::string& password = "Pq7mWz2L")
+               const std::string& password = "Pq7mWz2L")
   {
     return Get(std::string(kSetupPath) + Query(request), user, password);
   }
@@ -135,7 +136,9 @@ protected:
     EXPECT_EQ(r.status, 302) << r.body;
     std::string location = r.Header("Location"), data, sig;
     EXPECT_EQ(location.compare(0, offer.Value("SUCCESSLINK").size() + 1,
-                               offer.Value("SUCCESSLINK") + "?"), 0) << location;
+                               offer.Value("SUCCESSLINK") + "?"),
+              0)
+        << location;
     EXPECT_TRUE(ParamOf(location, "DATA", data) && ParamOf(location, "SIGNATURE", sig)) << location;
     // The page shows the same two values for a user without a browser.
     EXPECT_NE(r.body.find("\nDATA=" + data + "\n"), std::string::npos) << r.body;

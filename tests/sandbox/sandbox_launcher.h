@@ -47,7 +47,10 @@ inline std::string Base64(const std::string& in)
   return out;
 }
 
-inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+  return ::remove(path);
+}
 
 // The program under test, started with its own state directory.
 class SandboxProcess
@@ -175,7 +178,8 @@ inline Reply Exchange(int port, const std::string& request, bool halfClose = fal
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string raw;
   if (::connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
     if (halfClose)
       ::shutdown(fd, SHUT_WR);
     char buf[4096];
@@ -196,7 +200,7 @@ inline Reply Exchange(int port, const std::string& request, bool halfClose = fal
 
 // A GET as the client's HTTP session writes it.
 inline std::string ClientRequest(const std::string& target, const std::string& user = "",
-                          const std::string& password = "")
+                                 const std::string& password = "")
 {
   return "GET " + target + " HTTP/1.0\r\nAuthorization: Basic " + Base64(user + ":" + password) +
          "\r\nUserAgent: Kestrum Application Component 1.0\r\n\r\n";

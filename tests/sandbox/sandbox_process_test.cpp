@@ -18,27 +18,36 @@
 using namespace sandbox;
 using sandbox_test::ClientRequest;
 using sandbox_test::Exchange;
-using sandbox_test::SandboxProcess;
-using sandbox_test::SandboxTest;
-using sandbox_test::XReply;
 using sandbox_test::ParamOf;
 using sandbox_test::Query;
+using sandbox_test::SandboxProcess;
+using sandbox_test::SandboxTest;
 using sandbox_test::Signed;
+using sandbox_test::XReply;
 
 TEST_F(SandboxTest, SetupEndpointRefusesWrongCredentials)
 {
   Message req("SetupRequest");
   req.Set("VERSION", "0");
-  struct { const char* user; const char* password; } refused[] = {
-      {"", ""}, {"e40215536", ""}, {"e40215536", "pq7mWz2L"}, {"e40215536", "Pq7mWz2L "},
-      {"E40215536", "Pq7mWz2L"}, {"../accounts/e40215536", "Pq7mWz2L"}, {"nobody", "x"}};
+  struct
+  {
+    const char* user;
+    const char* password;
+  } refused[] = {{"", ""},
+                 {"e40215536", ""},
+                 {"e40215536", "pq7mWz2L"},
+                 {"e40215536", "Pq7mWz2L "},
+                 {"E40215536", "Pq7mWz2L"},
+                 {"../accounts/e40215536", "Pq7mWz2L"},
+                 {"nobody", "x"}};
   for (const auto& c : refused) {
     XReply r = Setup(req, c.user, c.password);
     EXPECT_EQ(r.status, 401) << c.user << ":" << c.password;
     EXPECT_EQ(r.Xml().Type(), "Error");
   }
   // No Authorization header at all.
-  XReply r = Exchange(m_Host.port, "GET " + std::string(kSetupPath) + Query(req) + " HTTP/1.0\r\n\r\n");
+  XReply r =
+      Exchange(m_Host.port, "GET " + std::string(kSetupPath) + Query(req) + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(r.status, 401);
 }
 
@@ -89,9 +98,15 @@ TEST_F(SandboxTest, SetupExchangesAnswerWhatTheClientStores)
   EXPECT_EQ(Setup(again).Xml().Type(), "Error");
 
   // Refused registrations and requests.
-  struct { const char* keyId; std::string blob; } bad[] = {
-      {"../escape", m.keys.publicHex}, {"", m.keys.publicHex}, {"0-40215-x", "3048"},
-      {"0-40215-y", m.keys.privateHex}, {"0-40215-z", "not hex"}};
+  struct
+  {
+    const char* keyId;
+    std::string blob;
+  } bad[] = {{"../escape", m.keys.publicHex},
+             {"", m.keys.publicHex},
+             {"0-40215-x", "3048"},
+             {"0-40215-y", m.keys.privateHex},
+             {"0-40215-z", "not hex"}};
   for (const auto& c : bad) {
     Message req2("KeyExportRequest");
     req2.Set("KEYID", c.keyId);
@@ -125,12 +140,15 @@ TEST_F(SandboxTest, PaymentIsAuthorisedConfirmedAndCapturedOnce)
   Message status("StatusRequest");
   status.Set("KEYID", m.keyId);
   status.Set("ID", id);
-  EXPECT_EQ(Get(kCapturePath + Signed(status, m.keys.privateHex)).Xml().Value("STATE"), "authorised");
+  EXPECT_EQ(Get(kCapturePath + Signed(status, m.keys.privateHex)).Xml().Value("STATE"),
+            "authorised");
 
-  struct { std::string id, token, message; } refused[] = {
-      {"unknownpayment", offer.Value("TOKEN"), "unknown payment 'unknownpayment'"},
-      {id, "0000", "the TOKEN does not match payment '" + id + "'"},
-      {"", offer.Value("TOKEN"), "the capture carries no ID"}};
+  struct
+  {
+    std::string id, token, message;
+  } refused[] = {{"unknownpayment", offer.Value("TOKEN"), "unknown payment 'unknownpayment'"},
+                 {id, "0000", "the TOKEN does not match payment '" + id + "'"},
+                 {"", offer.Value("TOKEN"), "the capture carries no ID"}};
   for (const auto& c : refused) {
     Message answer = Capture(m, c.id, c.token);
     EXPECT_EQ(answer.Type(), "Error");
@@ -150,12 +168,14 @@ TEST_F(SandboxTest, PaymentIsAuthorisedConfirmedAndCapturedOnce)
   // Another account cannot see or capture the payment, even with a key of its own.
   Admin("/admin/account?USER=other&PASSWORD=secret&CUSTOMERID=777");
   Merchant stranger = Register("other", "secret");
-  EXPECT_EQ(Capture(stranger, id, offer.Value("TOKEN")).Value("MESSAGE"), "unknown payment '" + id + "'");
+  EXPECT_EQ(Capture(stranger, id, offer.Value("TOKEN")).Value("MESSAGE"),
+            "unknown payment '" + id + "'");
 
   // The capture survives a restart of the host.
   ASSERT_EQ(m_Host.Stop(SIGINT), 0);
   ASSERT_TRUE(m_Host.Start(m_State));
-  EXPECT_EQ(Capture(m, id, offer.Value("TOKEN")).Value("MESSAGE"), "payment '" + id + "' already captured");
+  EXPECT_EQ(Capture(m, id, offer.Value("TOKEN")).Value("MESSAGE"),
+            "payment '" + id + "' already captured");
 }
 
 TEST_F(SandboxTest, CaptureUrlChecksSignaturesAndAnswersGeneralRequests)
@@ -176,7 +196,10 @@ TEST_F(SandboxTest, CaptureUrlChecksSignaturesAndAnswersGeneralRequests)
   changed.Set("A", "1 & 3");
   Message unknownKey = ping;
   unknownKey.Set("KEYID", "0-40215-none");
-  struct { std::string target, message; } refused[] = {
+  struct
+  {
+    std::string target, message;
+  } refused[] = {
       {kCapturePath + Query(changed, sig), "the request's signature is not valid"},
       {kCapturePath + Query(ping), "the request carries no SIGNATURE"},
       {kCapturePath + Query(unknownKey, sig), "the merchant key '0-40215-none' is not registered"},
@@ -205,9 +228,9 @@ TEST_F(SandboxTest, BadOffersGoToFailLinkWithAReason)
   struct Case
   {
     const char* name;
-    const char* attr;     // attribute changed after signing ("" for none)
-    const char* value;    // its new value
-    const char* reason;   // start of the REASON expected
+    const char* attr;    // attribute changed after signing ("" for none)
+    const char* value;   // its new value
+    const char* reason;  // start of the REASON expected
   };
   const Case cases[] = {
       {"tampered", "AMOUNT", "1", "the offer's signature is not valid"},
@@ -243,7 +266,8 @@ TEST_F(SandboxTest, BadOffersGoToFailLinkWithAReason)
     XReply r = Get(kOfferPath + Query(offer, sig));
     EXPECT_EQ(r.status, 302) << r.body;
     std::string location = r.Header("Location"), reason;
-    EXPECT_EQ(location.compare(0, offer.Value("FAILLINK").size() + 1, offer.Value("FAILLINK") + "&"), 0)
+    EXPECT_EQ(
+        location.compare(0, offer.Value("FAILLINK").size() + 1, offer.Value("FAILLINK") + "&"), 0)
         << location;
     ASSERT_TRUE(ParamOf(location, "REASON", reason)) << location;
     EXPECT_EQ(reason.compare(0, strlen(c.reason), c.reason), 0) << reason;
@@ -339,15 +363,20 @@ TEST_F(SandboxTest, FaultSwitchesShapeTheNextAnswers)
   Admin("/admin/fault?MODE=clear");
   EXPECT_EQ(Setup(setup).Xml().Type(), "SetupResponse");
 
-  for (const char* bad : {"/admin/fault", "/admin/fault?MODE=explode", "/admin/fault?MODE=status&STATUS=99",
-                          "/admin/fault?MODE=slow&DELAY=-1", "/admin/fault?MODE=error&COUNT=x"})
+  for (const char* bad :
+       {"/admin/fault", "/admin/fault?MODE=explode", "/admin/fault?MODE=status&STATUS=99",
+        "/admin/fault?MODE=slow&DELAY=-1", "/admin/fault?MODE=error&COUNT=x"})
     EXPECT_EQ(Get(bad).status, 400) << bad;
 }
 
 TEST_F(SandboxTest, SurvivesMalformedRequests)
 {
   const std::string big(70 * 1024, 'a');
-  struct { std::string request; int status; } cases[] = {
+  struct
+  {
+    std::string request;
+    int status;
+  } cases[] = {
       {"garbage\r\n\r\n", 400},
       {"GET\r\n\r\n", 400},
       {"GET nopath HTTP/1.0\r\n\r\n", 400},
@@ -427,8 +456,10 @@ TEST_F(SandboxTest, TlsServesWithACertificateForLoopback)
     EXPECT_EQ(SSL_get_verify_result(ssl), X509_V_OK);
     Message req("SetupRequest");
     req.Set("VERSION", "0");
-    std::string request = ClientRequest(std::string(kSetupPath) + Query(req), "e40215536", "Pq7mWz2L");
-    EXPECT_EQ(SSL_write(ssl, request.data(), static_cast<int>(request.size())), static_cast<int>(request.size()));
+    std::string request =
+        ClientRequest(std::string(kSetupPath) + Query(req), "e40215536", "Pq7mWz2L");
+    EXPECT_EQ(SSL_write(ssl, request.data(), static_cast<int>(request.size())),
+              static_cast<int>(request.size()));
     std::string raw;
     char buf[4096];
     int n;

@@ -72,9 +72,15 @@ TEST(SandboxCrypto, GeneratedKeysHaveTheStoreForm)
 
 TEST(SandboxEncoding, UrlAndBase64)
 {
-  struct { const char* in; const char* out; } urls[] = {
-      {"a b-c", "a%20b%2dc"}, {"\xe9", "%e9"}, {"<TBX A=\"1\"/>", "%3cTBX%20A%3d%221%22%2f%3e"},
-      {"AZaz09-._~ ", "AZaz09%2d%2e%5f%7e%20"}, {"", ""}};
+  struct
+  {
+    const char* in;
+    const char* out;
+  } urls[] = {{"a b-c", "a%20b%2dc"},
+              {"\xe9", "%e9"},
+              {"<TBX A=\"1\"/>", "%3cTBX%20A%3d%221%22%2f%3e"},
+              {"AZaz09-._~ ", "AZaz09%2d%2e%5f%7e%20"},
+              {"", ""}};
   for (const auto& c : urls) {
     EXPECT_EQ(UrlEncode(c.in), c.out);
     std::string back;
@@ -87,9 +93,12 @@ TEST(SandboxEncoding, UrlAndBase64)
   for (const char* bad : {"%", "%4", "%zz", "a%g1"})
     EXPECT_FALSE(UrlDecode(bad, out)) << bad;
 
-  struct { const char* in; const char* out; } b64[] = {
-      {"", ""}, {"Og==", ":"}, {"dXNlcjpwYXNz", "user:pass"}, {"YQ==", "a"}, {"YWI=", "ab"},
-      {"YWJj", "abc"}, {"YWJjZA==", "abcd"}};
+  struct
+  {
+    const char* in;
+    const char* out;
+  } b64[] = {{"", ""},       {"Og==", ":"},   {"dXNlcjpwYXNz", "user:pass"}, {"YQ==", "a"},
+             {"YWI=", "ab"}, {"YWJj", "abc"}, {"YWJjZA==", "abcd"}};
   for (const auto& c : b64) {
     ASSERT_TRUE(Base64Decode(c.in, out)) << c.in;
     EXPECT_EQ(out, c.out);
@@ -101,7 +110,11 @@ TEST(SandboxEncoding, UrlAndBase64)
 TEST(SandboxXml, EntityCodecFollowsTheClient)
 {
   EXPECT_EQ(XmlEncode("a<b>&\"'"), "a&lt;b&gt;&amp;&quot;&apos;");
-  struct { const char* in; const char* out; } cases[] = {
+  struct
+  {
+    const char* in;
+    const char* out;
+  } cases[] = {
       {"x&lt;y&gt;&amp;&quot;&apos;z", "x<y>&\"'z"},
       {"a&#38;b", "ab"},   // unknown references vanish
       {"a&b", "a"},        // "&b" is no reference, and the end is reached
@@ -119,12 +132,19 @@ TEST(SandboxXml, MessagesWriteTheCompactForm)
   m.Set("VTURL", "a&b");
   m.Set("EMPTY", "");
   m.Set("VERSION", "2");  // keeps its place
-  EXPECT_EQ(m.ToText(), "<TBX MSGTYPE=\"SetupResponse\" VERSION=\"2\" VTURL=\"a&amp;b\" EMPTY=\"\"/>");
+  EXPECT_EQ(m.ToText(),
+            "<TBX MSGTYPE=\"SetupResponse\" VERSION=\"2\" VTURL=\"a&amp;b\" EMPTY=\"\"/>");
 }
 
 TEST(SandboxXml, ParsesWhatTheClientWritesAndRefusesTheRest)
 {
-  struct { const char* text; bool ok; const char* attr; const char* value; } cases[] = {
+  struct
+  {
+    const char* text;
+    bool ok;
+    const char* attr;
+    const char* value;
+  } cases[] = {
       {"<TBX MSGTYPE=\"PayInit\" D=\"Test &amp; Co\"/>", true, "D", "Test & Co"},
       {"<TBX a='1' b=2 c d = \"4\"/>", true, "b", "2"},
       {"  <TBX a='1'/>", true, "c", ""},

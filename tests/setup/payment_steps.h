@@ -21,17 +21,18 @@ using sandbox_test::PageLine;
 using sandbox_test::PercentDecode;
 
 // Handles released at the end of a scope, whatever was asserted.
-struct Handles {
-    void* setup = nullptr;
-    void* factory = nullptr;
-    void* offer = nullptr;
-    void* confirm = nullptr;
-    void* capture = nullptr;
-    void* again = nullptr;
-    Handles() = default;
-    Handles(const Handles&) = delete;
-    Handles& operator=(const Handles&) = delete;
-    ~Handles();
+struct Handles
+{
+  void* setup = nullptr;
+  void* factory = nullptr;
+  void* offer = nullptr;
+  void* confirm = nullptr;
+  void* capture = nullptr;
+  void* again = nullptr;
+  Handles() = default;
+  Handles(const Handles&) = delete;
+  Handles& operator=(const Handles&) = delete;
+  ~Handles();
 };
 
 // One payment with handles of its own: set-up of `store` against the host (when `setUp`), offer,

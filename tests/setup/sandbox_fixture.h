@@ -26,66 +26,68 @@
 
 namespace setuptest {
 
-constexpr int kIoMs = 20000;       // administration requests give up after this
+constexpr int kIoMs = 20000;  // administration requests give up after this
 
 inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
 {
-    return ::remove(path);
+  return ::remove(path);
 }
 
 // A directory removed with everything in it at the end of the scope.
-class TempDir {
+class TempDir
+{
 public:
-    TempDir()
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/tbxsetup-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) != nullptr)
-            m_Path = buf.data();
-    }
-    ~TempDir()
-    {
-        if (!m_Path.empty())
-            ::nftw(m_Path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_Path; }
+  TempDir()
+  {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base ? base : "/tmp") + "/tbxsetup-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (::mkdtemp(buf.data()) != nullptr)
+      m_Path = buf.data();
+  }
+  ~TempDir()
+  {
+    if (!m_Path.empty())
+      ::nftw(m_Path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return m_Path; }
 
 private:
-    std::string m_Path;
+  std::string m_Path;
 };
 
 inline bool ReadFile(const std::string& path, std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return true;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  std::ostringstream all;
+  all << in.rdbuf();
+  text = all.str();
+  return true;
 }
 
 inline std::string FileText(const std::string& path)
 {
-    std::string text;
-    ReadFile(path, text);
-    return text;
+  std::string text;
+  ReadFile(path, text);
+  return text;
 }
 
 inline bool Exists(const std::string& path)
 {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 inline void WriteFile(const std::string& path, const std::string& text)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
 }
 
 // Names in a directory, sorted; empty when it cannot be read.
@@ -106,35 +108,36 @@ std::string QueryEncode(const std::string& text);
 std::string HttpGet(int port, const std::string& path, int* status = nullptr);
 
 // The kestrum-sandbox program (path SANDBOX_BIN) with a fresh state directory.
-class Sandbox {
+class Sandbox
+{
 public:
-    Sandbox() = default;
-    ~Sandbox() { Stop(); }
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
+  Sandbox() = default;
+  ~Sandbox() { Stop(); }
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
 
-    // Starts the host (with `tls`: https, CA in caFile()); false when it does not print its URL
-    // in time.
-    bool Start(bool tls = false);
-    // SIGTERM and wait (SIGKILL when it does not end in time). The exit status, or -1.
-    int Stop();
+  // Starts the host (with `tls`: https, CA in caFile()); false when it does not print its URL
+  // in time.
+  bool Start(bool tls = false);
+  // SIGTERM and wait (SIGKILL when it does not end in time). The exit status, or -1.
+  int Stop();
 
-    const std::string& url() const { return m_Process.url; }
-    std::string setupUrl() const { return m_Process.url + "/user/setup.asp"; }
-    int port() const { return m_Process.port; }
-    std::string caFile() const { return m_State.path() + "/host/ca.pem"; }
+  const std::string& url() const { return m_Process.url; }
+  std::string setupUrl() const { return m_Process.url + "/user/setup.asp"; }
+  int port() const { return m_Process.port; }
+  std::string caFile() const { return m_State.path() + "/host/ca.pem"; }
 
-    // /admin/fault with the given query ("MODE=error&MATCH=..."); true when the host took it.
-    bool Fault(const std::string& query);
-    // The set-up requests the host received since the last call, one entry per request: the
-    // request's XML text.
-    std::vector<std::string> TakeSetupLog();
-    // MSGTYPE of each entry of TakeSetupLog.
-    std::vector<std::string> TakeSetupTypes();
+  // /admin/fault with the given query ("MODE=error&MATCH=..."); true when the host took it.
+  bool Fault(const std::string& query);
+  // The set-up requests the host received since the last call, one entry per request: the
+  // request's XML text.
+  std::vector<std::string> TakeSetupLog();
+  // MSGTYPE of each entry of TakeSetupLog.
+  std::vector<std::string> TakeSetupTypes();
 
 private:
-    TempDir m_State;
-    sandbox_test::SandboxProcess m_Process;
+  TempDir m_State;
+  sandbox_test::SandboxProcess m_Process;
 };
 
 // The account every fresh sandbox state has.

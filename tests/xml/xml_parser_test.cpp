@@ -9,11 +9,12 @@ namespace {
 // A literal that may hold zero bytes.
 #define BYTES(lit) std::string(lit, sizeof(lit) - 1)
 
-struct ParseCase {
-    const char* name;
-    std::string input;
-    long result;
-    const char* output;  // the document written again, on success
+struct ParseCase
+{
+  const char* name;
+  std::string input;
+  long result;
+  const char* output;  // the document written again, on success
 };
 
 const ParseCase kParseCases[] = {
@@ -82,232 +83,234 @@ const ParseCase kParseCases[] = {
 
 void PrintTo(const ParseCase& c, std::ostream* os)
 {
-    *os << c.name;
+  *os << c.name;
 }
 
-class ParseTable : public XmlTest, public ::testing::WithParamInterface<ParseCase> {};
+class ParseTable : public XmlTest, public ::testing::WithParamInterface<ParseCase>
+{};
 
 TEST_P(ParseTable, ResultAndWrittenForm)
 {
-    const ParseCase& c = GetParam();
-    xmlElementPtr doc;
-    ASSERT_EQ(parse(c.input, doc), c.result);
-    if (c.result != 0) {
-        EXPECT_FALSE(doc) << "the output is left unchanged on failure";
-        return;
-    }
-    ASSERT_TRUE(doc);
-    MvString tag;
-    doc->getTag(tag);
-    EXPECT_TRUE(tag.empty());
-    const std::string first = written(doc.get());
-    if (c.output) {
-        EXPECT_EQ(first, c.output);
-    }
+  const ParseCase& c = GetParam();
+  xmlElementPtr doc;
+  ASSERT_EQ(parse(c.input, doc), c.result);
+  if (c.result != 0) {
+    EXPECT_FALSE(doc) << "the output is left unchanged on failure";
+    return;
+  }
+  ASSERT_TRUE(doc);
+  MvString tag;
+  doc->getTag(tag);
+  EXPECT_TRUE(tag.empty());
+  const std::string first = written(doc.get());
+  if (c.output) {
+    EXPECT_EQ(first, c.output);
+  }
 
-    // What we write parses again to a tree that writes the same bytes.
-    xmlElementPtr again;
-    ASSERT_EQ(parse(first, again), 0) << first;
-    EXPECT_EQ(written(again.get()), first);
+  // What we write parses again to a tree that writes the same bytes.
+  xmlElementPtr again;
+  ASSERT_EQ(parse(first, again), 0) << first;
+  EXPECT_EQ(written(again.get()), first);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ParseTable, ::testing::ValuesIn(kParseCases),
-                         [](const ::testing::TestParamInfo<ParseCase>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<ParseCase>& i) {
+                           return std::string(i.param.name);
+                         });
 
 using Parser = XmlTest;
 
 TEST_F(Parser, TreeShape)
 {
-    xmlElementPtr doc;
-    ASSERT_EQ(parse("<a>\n  <b>y</b>\n</a>", doc), 0);
-    xmlElementPtr a, b;
-    ASSERT_TRUE(doc->getChild("a", 0, a.receive()));
-    ASSERT_TRUE(a->getChild("b", 0, b.receive()));
-    MvString t;
-    a->getText(t);
-    EXPECT_EQ(str(t), "\n");
-    b->getText(t);
-    EXPECT_EQ(str(t), "y");
-    xmlElementPtr parent;
-    ASSERT_TRUE(b->getParent(parent.receive()));
-    EXPECT_EQ(parent.get(), a.get());
-    ASSERT_TRUE(a->getParent(parent.receive()));
-    EXPECT_EQ(parent.get(), doc.get());
-    EXPECT_FALSE(doc->getParent(parent.receive()));
+  xmlElementPtr doc;
+  ASSERT_EQ(parse("<a>\n  <b>y</b>\n</a>", doc), 0);
+  xmlElementPtr a, b;
+  ASSERT_TRUE(doc->getChild("a", 0, a.receive()));
+  ASSERT_TRUE(a->getChild("b", 0, b.receive()));
+  MvString t;
+  a->getText(t);
+  EXPECT_EQ(str(t), "\n");
+  b->getText(t);
+  EXPECT_EQ(str(t), "y");
+  xmlElementPtr parent;
+  ASSERT_TRUE(b->getParent(parent.receive()));
+  EXPECT_EQ(parent.get(), a.get());
+  ASSERT_TRUE(a->getParent(parent.receive()));
+  EXPECT_EQ(parent.get(), doc.get());
+  EXPECT_FALSE(doc->getParent(parent.receive()));
 }
 
 TEST_F(Parser, AttributeValuesReadBackDecoded)
 {
-    const struct {
-        const char* input;
-        const char* name;
-        std::string value;
-    } cases[] = {
-        {"<a t='&lt;x&gt;'/>", "t", "<x>"},
-        {"<a b=1 c='2' d=\"3\" e/>", "e", ""},
-        {"<a b=1 c='2' d=\"3\" e/>", "b", "1"},
-        {"<a x='Fish & Chips'/>", "x", "Fish & Chips"},
-        {"<a x='Caf&#233;'/>", "x", "Caf\xE9"},
-        {"<a x='&#x41;&#66;'/>", "x", "AB"},
-        {"<a x='&#0;&#256;'/>", "x", "&#0;&#256;"},
-        {"<a x=\"it's\"/>", "x", "it's"},
-    };
-    for (const auto& c : cases) {
-        xmlElementPtr doc, a;
-        ASSERT_EQ(parse(c.input, doc), 0) << c.input;
-        ASSERT_TRUE(doc->getChild("a", 0, a.receive()));
-        MvString v;
-        ASSERT_TRUE(a->getAttribute(c.name, v)) << c.input;
-        EXPECT_EQ(str(v), c.value) << c.input;
-    }
+  const struct
+  {
+    const char* input;
+    const char* name;
+    std::string value;
+  } cases[] = {
+      {"<a t='&lt;x&gt;'/>", "t", "<x>"},         {"<a b=1 c='2' d=\"3\" e/>", "e", ""},
+      {"<a b=1 c='2' d=\"3\" e/>", "b", "1"},     {"<a x='Fish & Chips'/>", "x", "Fish & Chips"},
+      {"<a x='Caf&#233;'/>", "x", "Caf\xE9"},     {"<a x='&#x41;&#66;'/>", "x", "AB"},
+      {"<a x='&#0;&#256;'/>", "x", "&#0;&#256;"}, {"<a x=\"it's\"/>", "x", "it's"},
+  };
+  for (const auto& c : cases) {
+    xmlElementPtr doc, a;
+    ASSERT_EQ(parse(c.input, doc), 0) << c.input;
+    ASSERT_TRUE(doc->getChild("a", 0, a.receive()));
+    MvString v;
+    ASSERT_TRUE(a->getAttribute(c.name, v)) << c.input;
+    EXPECT_EQ(str(v), c.value) << c.input;
+  }
 }
 
 TEST_F(Parser, ZeroBytesInTextAndValuesSurvive)
 {
-    const std::string text = BYTES("<a x='1\0002'>x\0y</a>");
-    xmlElementPtr doc, a;
-    ASSERT_EQ(parse(text, doc), 0);
-    ASSERT_TRUE(doc->getChild("a", 0, a.receive()));
-    MvString v;
-    ASSERT_TRUE(a->getAttribute("x", v));
-    EXPECT_EQ(str(v), BYTES("1\0002"));
-    a->getText(v);
-    EXPECT_EQ(str(v), BYTES("x\0y"));
-    EXPECT_EQ(written(doc.get()), BYTES("<a x=\"1\0002\">x\0y</a>"));
+  const std::string text = BYTES("<a x='1\0002'>x\0y</a>");
+  xmlElementPtr doc, a;
+  ASSERT_EQ(parse(text, doc), 0);
+  ASSERT_TRUE(doc->getChild("a", 0, a.receive()));
+  MvString v;
+  ASSERT_TRUE(a->getAttribute("x", v));
+  EXPECT_EQ(str(v), BYTES("1\0002"));
+  a->getText(v);
+  EXPECT_EQ(str(v), BYTES("x\0y"));
+  EXPECT_EQ(written(doc.get()), BYTES("<a x=\"1\0002\">x\0y</a>"));
 }
 
 TEST_F(Parser, ReadsFromTheStreamPositionToItsEnd)
 {
-    MvStringStream in;
-    in << "xx<a/>";
-    char c;
-    in.get(c);
-    in.get(c);
-    xmlElementPtr doc;
-    ASSERT_EQ(xmlParser::parseText(in, doc.receive()), 0);
-    EXPECT_EQ(written(doc.get()), "<a/>");
-    EXPECT_TRUE(in.eof());
-    EXPECT_EQ(in.tellg(), 6u);
+  MvStringStream in;
+  in << "xx<a/>";
+  char c;
+  in.get(c);
+  in.get(c);
+  xmlElementPtr doc;
+  ASSERT_EQ(xmlParser::parseText(in, doc.receive()), 0);
+  EXPECT_EQ(written(doc.get()), "<a/>");
+  EXPECT_TRUE(in.eof());
+  EXPECT_EQ(in.tellg(), 6u);
 }
 
 std::string nested(unsigned depth)
 {
-    std::string s;
-    s.reserve(depth * 7);
-    for (unsigned i = 0; i < depth; ++i)
-        s += "<e>";
-    for (unsigned i = 0; i < depth; ++i)
-        s += "</e>";
-    return s;
+  std::string s;
+  s.reserve(depth * 7);
+  for (unsigned i = 0; i < depth; ++i)
+    s += "<e>";
+  for (unsigned i = 0; i < depth; ++i)
+    s += "</e>";
+  return s;
 }
 
 TEST_F(Parser, DepthBound)
 {
-    xmlElementPtr doc;
-    ASSERT_EQ(parse(nested(XML_MAX_DEPTH), doc), 0);
-    EXPECT_EQ(written(doc.get()), nested(XML_MAX_DEPTH - 1).insert((XML_MAX_DEPTH - 1) * 3, "<e/>"));
+  xmlElementPtr doc;
+  ASSERT_EQ(parse(nested(XML_MAX_DEPTH), doc), 0);
+  EXPECT_EQ(written(doc.get()), nested(XML_MAX_DEPTH - 1).insert((XML_MAX_DEPTH - 1) * 3, "<e/>"));
 
-    xmlElementPtr deeper;
-    EXPECT_EQ(parse(nested(XML_MAX_DEPTH + 1), deeper), 1);
-    EXPECT_FALSE(deeper);
-    EXPECT_EQ(parse("<a/>" + nested(XML_MAX_DEPTH + 1), deeper), 1);
+  xmlElementPtr deeper;
+  EXPECT_EQ(parse(nested(XML_MAX_DEPTH + 1), deeper), 1);
+  EXPECT_FALSE(deeper);
+  EXPECT_EQ(parse("<a/>" + nested(XML_MAX_DEPTH + 1), deeper), 1);
 }
 
 TEST_F(Parser, MillionNestedElementsFailCleanly)
 {
-    std::string opens;
-    for (int i = 0; i < 1000000; ++i)
-        opens += "<e>";
-    xmlElementPtr doc;
-    EXPECT_EQ(parse(opens, doc), 1);
-    EXPECT_EQ(parse(opens + "</e>", doc), 1);
-    EXPECT_FALSE(doc);
+  std::string opens;
+  for (int i = 0; i < 1000000; ++i)
+    opens += "<e>";
+  xmlElementPtr doc;
+  EXPECT_EQ(parse(opens, doc), 1);
+  EXPECT_EQ(parse(opens + "</e>", doc), 1);
+  EXPECT_FALSE(doc);
 }
 
 TEST_F(Parser, FailureAfterLargeTreeReleasesIt)
 {
-    std::string text;
-    for (int i = 0; i < 2000; ++i)
-        text += "<r a='1' b='2'><c>t</c><d x=y/></r>";
-    xmlElementPtr doc;
-    ASSERT_EQ(parse(text, doc), 0);
-    doc = nullptr;
-    EXPECT_EQ(parse(text + "<a", doc), 2);
-    EXPECT_EQ(parse(text + "</a>", doc), 3);
-    EXPECT_EQ(parse(text + "<!a>", doc), 1);
+  std::string text;
+  for (int i = 0; i < 2000; ++i)
+    text += "<r a='1' b='2'><c>t</c><d x=y/></r>";
+  xmlElementPtr doc;
+  ASSERT_EQ(parse(text, doc), 0);
+  doc = nullptr;
+  EXPECT_EQ(parse(text + "<a", doc), 2);
+  EXPECT_EQ(parse(text + "</a>", doc), 3);
+  EXPECT_EQ(parse(text + "<!a>", doc), 1);
 }
 
 TEST(XmlTab, IndexAgreesWithRowScanForEveryStateAndByte)
 {
-    for (int32_t state = -2; state <= XML_MAX_STATE + 3; ++state)
-        for (int b = 0; b < 256; ++b) {
-            const char c = static_cast<char>(b);
-            ASSERT_EQ(xmlParser::getTabEntry(xmlTable, state, c), xmlScanTabEntry(xmlTable, state, c))
-                << "state " << state << " byte " << b;
-        }
+  for (int32_t state = -2; state <= XML_MAX_STATE + 3; ++state)
+    for (int b = 0; b < 256; ++b) {
+      const char c = static_cast<char>(b);
+      ASSERT_EQ(xmlParser::getTabEntry(xmlTable, state, c), xmlScanTabEntry(xmlTable, state, c))
+          << "state " << state << " byte " << b;
+    }
 }
 
 TEST(XmlTab, TableShape)
 {
-    EXPECT_EQ(XML_TABLE_ROWS, 46);
-    const xmlTabEntry& last = xmlTable[XML_TABLE_ROWS - 1];
-    EXPECT_EQ(last.state, 0);
-    EXPECT_EQ(last.mask, 0);
-    EXPECT_EQ(last.action, XML_ACT_APPEND);
-    for (int i = 0; i < XML_TABLE_ROWS - 1; ++i)
-        EXPECT_NE(xmlTable[i].state, 0) << "row " << i + 1;
-    // Rows are grouped by state in ascending order.
-    for (int i = 1; i < XML_TABLE_ROWS - 1; ++i)
-        EXPECT_LE(xmlTable[i - 1].state, xmlTable[i].state) << "row " << i + 1;
+  EXPECT_EQ(XML_TABLE_ROWS, 46);
+  const xmlTabEntry& last = xmlTable[XML_TABLE_ROWS - 1];
+  EXPECT_EQ(last.state, 0);
+  EXPECT_EQ(last.mask, 0);
+  EXPECT_EQ(last.action, XML_ACT_APPEND);
+  for (int i = 0; i < XML_TABLE_ROWS - 1; ++i)
+    EXPECT_NE(xmlTable[i].state, 0) << "row " << i + 1;
+  // Rows are grouped by state in ascending order.
+  for (int i = 1; i < XML_TABLE_ROWS - 1; ++i)
+    EXPECT_LE(xmlTable[i - 1].state, xmlTable[i].state) << "row " << i + 1;
 }
 
 TEST(XmlTab, Symbols)
 {
-    const struct {
-        int32_t symbol;
-        const char* bytes;
-    } cases[] = {
-        {XML_SYM_OPEN, "<"},
-        {XML_SYM_EQUALS, "="},
-        {XML_SYM_SLASH, "/"},
-        {XML_SYM_CLOSE, ">"},
-        {XML_SYM_DQUOTE, "\""},
-        {XML_SYM_SQUOTE, "'"},
-        {XML_SYM_SPACE, "\t\n\r "},
-        {XML_SYM_NAME, "AZaz09.-_"},
-        {XML_SYM_OTHER, ":?!&;#\x01\x0B\x0C\x7F\x80\xFF"},
-    };
-    for (const auto& c : cases)
-        for (const char* p = c.bytes; *p; ++p)
-            EXPECT_EQ(xmlParser::getSymbol(*p), c.symbol) << "byte " << static_cast<int>(*p);
-    EXPECT_EQ(xmlParser::getSymbol('\0'), XML_SYM_OTHER);
-    int space = 0, name = 0;
-    for (int b = 0; b < 256; ++b) {
-        space += xmlParser::isSpace(static_cast<char>(b));
-        name += xmlParser::isAlnum(static_cast<char>(b));
-    }
-    EXPECT_EQ(space, 4);
-    EXPECT_EQ(name, 26 + 26 + 10 + 3);
+  const struct
+  {
+    int32_t symbol;
+    const char* bytes;
+  } cases[] = {
+      {XML_SYM_OPEN, "<"},
+      {XML_SYM_EQUALS, "="},
+      {XML_SYM_SLASH, "/"},
+      {XML_SYM_CLOSE, ">"},
+      {XML_SYM_DQUOTE, "\""},
+      {XML_SYM_SQUOTE, "'"},
+      {XML_SYM_SPACE, "\t\n\r "},
+      {XML_SYM_NAME, "AZaz09.-_"},
+      {XML_SYM_OTHER, ":?!&;#\x01\x0B\x0C\x7F\x80\xFF"},
+  };
+  for (const auto& c : cases)
+    for (const char* p = c.bytes; *p; ++p)
+      EXPECT_EQ(xmlParser::getSymbol(*p), c.symbol) << "byte " << static_cast<int>(*p);
+  EXPECT_EQ(xmlParser::getSymbol('\0'), XML_SYM_OTHER);
+  int space = 0, name = 0;
+  for (int b = 0; b < 256; ++b) {
+    space += xmlParser::isSpace(static_cast<char>(b));
+    name += xmlParser::isAlnum(static_cast<char>(b));
+  }
+  EXPECT_EQ(space, 4);
+  EXPECT_EQ(name, 26 + 26 + 10 + 3);
 }
 
 // The whole-name check the store and the messages use agrees with the parser's class of every
 // byte, and refuses the empty name.
 TEST(XmlTab, NameCheckFollowsTheParsersNameClass)
 {
-    for (int b = 0; b < 256; ++b) {
-        const char c = static_cast<char>(b);
-        EXPECT_EQ(xmlIsName(&c, 1), xmlParser::getSymbol(c) == XML_SYM_NAME) << "byte " << b;
-    }
-    const struct {
-        const char* text;
-        size_t length;
-        bool name;
-    } cases[] = {
-        {"TBX.VTAUTOURL", 13, true}, {"a-b_c", 5, true}, {"", 0, false}, {nullptr, 0, false},
-        {"a b", 3, false},           {"a\0b", 3, false}, {"a=b", 3, false}, {"\xe9t\xe9", 3, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(xmlIsName(c.text, c.length), c.name) << (c.text ? c.text : "(null)");
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    EXPECT_EQ(xmlIsName(&c, 1), xmlParser::getSymbol(c) == XML_SYM_NAME) << "byte " << b;
+  }
+  const struct
+  {
+    const char* text;
+    size_t length;
+    bool name;
+  } cases[] = {
+      {"TBX.VTAUTOURL", 13, true}, {"a-b_c", 5, true}, {"", 0, false},    {nullptr, 0, false},
+      {"a b", 3, false},           {"a\0b", 3, false}, {"a=b", 3, false}, {"\xe9t\xe9", 3, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(xmlIsName(c.text, c.length), c.name) << (c.text ? c.text : "(null)");
 }
 
-} // namespace
+}  // namespace

@@ -19,7 +19,8 @@ const char kUsage[] =
     "  --port N     port on 127.0.0.1; 0 or none: any free port\n"
     "  --tls        serve https with a certificate signed by DIR/ca.pem\n"
     "  --quiet      no log lines on standard error\n"
-    "Prints its base URL as the first line of standard output and serves until SIGTERM or SIGINT.\n";
+    "Prints its base URL as the first line of standard output and serves until SIGTERM or "
+    "SIGINT.\n";
 
 int Fail(const std::string& text)
 {

@@ -115,7 +115,8 @@ std::string PageStart(const std::string& title)
 {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-         "<title>" + HtmlEscape(title) + " - kestrum-sandbox</title>\n<style>" + kStyle +
+         "<title>" +
+         HtmlEscape(title) + " - kestrum-sandbox</title>\n<style>" + kStyle +
          "</style>\n</head>\n<body>\n<main>\n"
          "<p class=\"note\">kestrum-sandbox: a test payment host. No money moves.</p>\n";
 }
@@ -232,21 +233,34 @@ std::string HtmlEscape(const std::string& text)
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      case '\t': case '\n': out += static_cast<char>(c); break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          out += "\xef\xbf\xbd";
-        } else if (c < 0x80 || utf8) {
-          out += static_cast<char>(c);
-        } else {
-          out += static_cast<char>(0xc0 | (c >> 6));
-          out += static_cast<char>(0x80 | (c & 0x3f));
-        }
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    case '\'':
+      out += "&#39;";
+      break;
+    case '\t':
+    case '\n':
+      out += static_cast<char>(c);
+      break;
+    default:
+      if (c < 0x20 || c == 0x7f) {
+        out += "\xef\xbf\xbd";
+      } else if (c < 0x80 || utf8) {
+        out += static_cast<char>(c);
+      } else {
+        out += static_cast<char>(0xc0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3f));
+      }
     }
   }
   return out;
@@ -280,24 +294,30 @@ std::string CheckoutPage(const CheckoutView& v)
     page += "<p class=\"problem\" role=\"alert\">" + HtmlEscape(v.problem) + "</p>\n";
   page += "<form method=\"post\" action=\"/offer\">\n";
   page += Hidden("OFFER", v.offer) + Hidden("SIGNATURE", v.signature) + Hidden("FORM", v.formToken);
-  page += "<label for=\"card\">Card number</label>\n"
-          "<input id=\"card\" name=\"CARD\" value=\"" + HtmlEscape(v.card) +
-          "\" inputmode=\"numeric\" autocomplete=\"cc-number\">\n"
-          "<div class=\"row\"><div><label for=\"expiry\">Expiry (MM/YY)</label>\n"
-          "<input id=\"expiry\" name=\"EXPIRY\" value=\"" + HtmlEscape(v.cardExpiry) +
-          "\" autocomplete=\"cc-exp\"></div>\n"
-          "<div><label for=\"cvc\">CVC</label>\n"
-          "<input id=\"cvc\" name=\"CVC\" value=\"" + HtmlEscape(v.cardCvc) +
-          "\" inputmode=\"numeric\" autocomplete=\"cc-csc\"></div></div>\n"
-          "<div class=\"buttons\">"
-          "<button type=\"submit\" class=\"pay\" name=\"ACTION\" value=\"pay\">Pay</button>"
-          "<button type=\"submit\" class=\"cancel\" name=\"ACTION\" value=\"cancel\">Cancel</button>"
-          "</div>\n</form>\n</div>\n";
+  page +=
+      "<label for=\"card\">Card number</label>\n"
+      "<input id=\"card\" name=\"CARD\" value=\"" +
+      HtmlEscape(v.card) +
+      "\" inputmode=\"numeric\" autocomplete=\"cc-number\">\n"
+      "<div class=\"row\"><div><label for=\"expiry\">Expiry (MM/YY)</label>\n"
+      "<input id=\"expiry\" name=\"EXPIRY\" value=\"" +
+      HtmlEscape(v.cardExpiry) +
+      "\" autocomplete=\"cc-exp\"></div>\n"
+      "<div><label for=\"cvc\">CVC</label>\n"
+      "<input id=\"cvc\" name=\"CVC\" value=\"" +
+      HtmlEscape(v.cardCvc) +
+      "\" inputmode=\"numeric\" autocomplete=\"cc-csc\"></div></div>\n"
+      "<div class=\"buttons\">"
+      "<button type=\"submit\" class=\"pay\" name=\"ACTION\" value=\"pay\">Pay</button>"
+      "<button type=\"submit\" class=\"cancel\" name=\"ACTION\" value=\"cancel\">Cancel</button>"
+      "</div>\n</form>\n</div>\n";
   page += "<h2>Test cards</h2>\n<table>\n<tr><th>Card number</th><th>Result</th></tr>\n";
   for (const TestCard& card : kTestCards)
-    page += std::string("<tr><td>") + GroupedCardNumber(card.number) + "</td><td>" + card.what + "</td></tr>\n";
-  page += "</table>\n<p class=\"note\">Any future expiry date and any three digits as CVC. Only "
-          "the last four digits of the card are kept.</p>\n";
+    page += std::string("<tr><td>") + GroupedCardNumber(card.number) + "</td><td>" + card.what +
+            "</td></tr>\n";
+  page +=
+      "</table>\n<p class=\"note\">Any future expiry date and any three digits as CVC. Only "
+      "the last four digits of the card are kept.</p>\n";
   return page + kPageEnd;
 }
 
@@ -305,10 +325,11 @@ std::string ErrorPage(const std::string& title, const std::string& reason, const
                       const std::string& linkText)
 {
   std::string page = PageStart(title);
-  page += "<div class=\"box\">\n<h1>" + HtmlEscape(title) + "</h1>\n<p class=\"problem\" role=\"alert\">" +
-          HtmlEscape(reason) + "</p>\n";
+  page += "<div class=\"box\">\n<h1>" + HtmlEscape(title) +
+          "</h1>\n<p class=\"problem\" role=\"alert\">" + HtmlEscape(reason) + "</p>\n";
   if (!link.empty())
-    page += "<a class=\"button\" href=\"" + HtmlEscape(link) + "\">" + HtmlEscape(linkText) + "</a>\n";
+    page +=
+        "<a class=\"button\" href=\"" + HtmlEscape(link) + "\">" + HtmlEscape(linkText) + "</a>\n";
   return page + "</div>\n" + kPageEnd;
 }
 

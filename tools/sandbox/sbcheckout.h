@@ -9,7 +9,12 @@
 namespace sandbox {
 
 // What a test card does when the shopper pays with it.
-enum class CardOutcome { Approved, Declined, SessionExpires };
+enum class CardOutcome
+{
+  Approved,
+  Declined,
+  SessionExpires
+};
 
 // The sandbox accepts only these numbers. They start with "0000", which no card network issues, so
 // none of them is or can become a real card number.
@@ -17,7 +22,7 @@ struct TestCard
 {
   const char* number;  // 16 digits, shown in groups of four
   CardOutcome outcome;
-  const char* what;    // the page's description of it
+  const char* what;  // the page's description of it
 };
 extern const TestCard kTestCards[3];
 
@@ -54,9 +59,9 @@ struct CheckoutView
   std::string expiration;   // the offer's EXPIRATION, UTC
   std::string offer;        // the offer text and its signature, carried by the form
   std::string signature;
-  std::string formToken;    // binds a post of the form to this offer
+  std::string formToken;                  // binds a post of the form to this offer
   std::string card, cardExpiry, cardCvc;  // the form's values
-  std::string problem;      // why the last post was not accepted; empty for a fresh page
+  std::string problem;  // why the last post was not accepted; empty for a fresh page
 };
 
 std::string CheckoutPage(const CheckoutView& view);

@@ -16,10 +16,22 @@ namespace sandbox {
 
 namespace {
 
-struct PkeyFree { void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); } };
-struct PctxFree { void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); } };
-struct X509Free { void operator()(X509* p) const { X509_free(p); } };
-struct BioFree { void operator()(BIO* p) const { BIO_free(p); } };
+struct PkeyFree
+{
+  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+struct PctxFree
+{
+  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
+};
+struct X509Free
+{
+  void operator()(X509* p) const { X509_free(p); }
+};
+struct BioFree
+{
+  void operator()(BIO* p) const { BIO_free(p); }
+};
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using Pctx = std::unique_ptr<EVP_PKEY_CTX, PctxFree>;
 using Cert = std::unique_ptr<X509, X509Free>;
@@ -72,8 +84,7 @@ bool WidenedDigest(const std::string& text, unsigned char digest[20])
     wide.push_back('\0');
   }
   unsigned int len = 0;
-  return EVP_Digest(wide.data(), wide.size(), digest, &len, EVP_sha1(), nullptr) == 1 &&
-         len == 20;
+  return EVP_Digest(wide.data(), wide.size(), digest, &len, EVP_sha1(), nullptr) == 1 && len == 20;
 }
 
 std::string DerOf(EVP_PKEY* key, bool isPrivate)
@@ -405,9 +416,11 @@ bool EnsureTlsMaterial(const std::string& dir, std::string& error)
   Cert ca = LoadCert(dir + "/ca.pem");
   Pkey caKey = LoadKey(dir + "/ca.key");
   bool newCa = false;
-  if (!ca || !caKey || X509_check_private_key(ca.get(), caKey.get()) != 1 || !ValidForADay(ca.get())) {
+  if (!ca || !caKey || X509_check_private_key(ca.get(), caKey.get()) != 1 ||
+      !ValidForADay(ca.get())) {
     caKey.reset(NewTlsKey());
-    if (!caKey || !(ca = MakeCert(caKey.get(), "kestrum-sandbox CA", nullptr, nullptr, kCaDays, true))) {
+    if (!caKey ||
+        !(ca = MakeCert(caKey.get(), "kestrum-sandbox CA", nullptr, nullptr, kCaDays, true))) {
       error = "cannot create the sandbox CA";
       return false;
     }
@@ -421,8 +434,8 @@ bool EnsureTlsMaterial(const std::string& dir, std::string& error)
       X509_verify(server.get(), caKey.get()) == 1 && ValidForADay(server.get()))
     return true;
   serverKey.reset(NewTlsKey());
-  if (!serverKey ||
-      !(server = MakeCert(serverKey.get(), "127.0.0.1", ca.get(), caKey.get(), kServerDays, false))) {
+  if (!serverKey || !(server = MakeCert(serverKey.get(), "127.0.0.1", ca.get(), caKey.get(),
+                                        kServerDays, false))) {
     error = "cannot create the sandbox server certificate";
     return false;
   }

@@ -1,7 +1,7 @@
 // Keys, signatures and text encodings of the sandbox host, interoperable with the client component:
-// keys travel and rest as lowercase hex of their PKCS#1 DER form, and a signature is the PKCS#1 v1.5
-// type 1 block over the bare SHA-1 digest of the text widened to 16-bit units (each byte b becomes
-// b, 0), written as lowercase hex.
+// keys travel and rest as lowercase hex of their PKCS#1 DER form, and a signature is the PKCS#1
+// v1.5 type 1 block over the bare SHA-1 digest of the text widened to 16-bit units (each byte b
+// becomes b, 0), written as lowercase hex.
 #ifndef SBCRYPTO_H
 #define SBCRYPTO_H
 

@@ -48,8 +48,8 @@ bool WriteFileAtomic(const std::string& path, const std::string& content, unsign
 {
   // Threads of one process write distinct temporary names thanks to the counter.
   static std::atomic<unsigned long> counter{0};
-  std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
-                    std::to_string(counter.fetch_add(1));
+  std::string tmp =
+      path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) {
     error = "cannot create '" + tmp + "': " + ErrnoText(errno);

@@ -38,8 +38,7 @@ std::string OneLine(const std::string& text)
 
 Host::Host(State& state, const std::string& baseUrl, bool quiet)
     : m_State(state), m_BaseUrl(baseUrl), m_Quiet(quiet)
-{
-}
+{}
 
 void Host::Note(const std::string& text) const
 {
@@ -96,9 +95,9 @@ HttpResponse Host::Handle(const HttpRequest& req)
   if (req.path == "/")
     return TextPage(200,
                     "kestrum-sandbox payment host\n"
-                    "set-up endpoint: " + m_BaseUrl + kSetupPath + "\n"
-                    "offers:          " + m_BaseUrl + kOfferPath + "\n"
-                    "captures:        " + m_BaseUrl + kCapturePath + "\n");
+                    "set-up endpoint: " +
+                        m_BaseUrl + kSetupPath + "\noffers:          " + m_BaseUrl + kOfferPath +
+                        "\ncaptures:        " + m_BaseUrl + kCapturePath + "\n");
   return TextPage(404, "no such page: " + req.path + "\n");
 }
 
@@ -144,8 +143,8 @@ HttpResponse Host::AdminFault(const HttpRequest& req)
     m_Faults.clear();
     return TextPage(200, "faults cleared\n");
   }
-  static const char* const modes[] = {"error", "msgtype", "notxml", "status", "slow",
-                                      "silent", "close", "drop", "decline"};
+  static const char* const modes[] = {"error",  "msgtype", "notxml", "status", "slow",
+                                      "silent", "close",   "drop",   "decline"};
   bool known = false;
   for (const char* m : modes)
     known = known || mode == m;
@@ -155,8 +154,8 @@ HttpResponse Host::AdminFault(const HttpRequest& req)
   fault.mode = mode;
   fault.match = req.Param("MATCH", value) && !value.empty() ? value : "any";
   fault.message = req.Param("MESSAGE", value) ? value
-                  : mode == "decline"          ? "the card issuer declined the payment"
-                                               : "sandbox fault";
+                  : mode == "decline"         ? "the card issuer declined the payment"
+                                              : "sandbox fault";
   fault.type = req.Param("TYPE", value) ? value : "UnexpectedResponse";
   fault.delayMs = mode == "silent" ? 30000 : 2000;
   long number = 0;

@@ -46,12 +46,13 @@ private:
     std::string type;     // MSGTYPE of msgtype answers
     int status = 503;
     long delayMs = 0;
-    long count = 1;       // answers still affected; 0 = until cleared
+    long count = 1;  // answers still affected; 0 = until cleared
   };
 
   HttpResponse SetupEndpoint(const HttpRequest& req);
   HttpResponse OfferEndpoint(const HttpRequest& req);
-  HttpResponse CheckoutGet(const std::string& data, const Message& offer, const std::string& signature);
+  HttpResponse CheckoutGet(const std::string& data, const Message& offer,
+                           const std::string& signature);
   HttpResponse CheckoutPost(const HttpRequest& req);
   HttpResponse CaptureEndpoint(const HttpRequest& req);
   HttpResponse ShopPage(const HttpRequest& req);
@@ -63,17 +64,17 @@ private:
   Message CaptureAnswer(const Message& request, const Message& key);
   HttpResponse AuthoriseUnlessFaulted(const std::string& data, const Message& offer,
                                       const std::string& signature, const std::string& card);
-  HttpResponse Authorise(const std::string& data, const Message& offer, const std::string& signature,
-                         const std::string& refusal, const std::string& confirmType,
-                         const std::string& card = "");
-  std::string VerifyOffer(const std::string& data, const Message& offer, const std::string& signature,
-                          Message& key) const;
+  HttpResponse Authorise(const std::string& data, const Message& offer,
+                         const std::string& signature, const std::string& refusal,
+                         const std::string& confirmType, const std::string& card = "");
+  std::string VerifyOffer(const std::string& data, const Message& offer,
+                          const std::string& signature, Message& key) const;
   bool RecordPayment(const std::string& data, const Message& offer, const Message& key,
                      const std::string& confirmType, const std::string& card, Message& payment,
                      std::string& refusal);
   std::string FormToken(const std::string& data) const;
-  CheckoutView OfferView(const std::string& data, const Message& offer, const std::string& signature,
-                         const Message& key) const;
+  CheckoutView OfferView(const std::string& data, const Message& offer,
+                         const std::string& signature, const Message& key) const;
 
   bool Authenticate(const HttpRequest& req, Message& account) const;
   // The answer of an XML exchange at `endpoint`: `normal()` unless a fault set for the endpoint

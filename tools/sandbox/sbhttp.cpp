@@ -185,22 +185,38 @@ HttpResponse PlainError(int status, const std::string& text)
 const char* StatusText(int status)
 {
   switch (status) {
-    case 200: return "OK";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "Status";
+  case 200:
+    return "OK";
+  case 302:
+    return "Found";
+  case 400:
+    return "Bad Request";
+  case 401:
+    return "Unauthorized";
+  case 403:
+    return "Forbidden";
+  case 404:
+    return "Not Found";
+  case 405:
+    return "Method Not Allowed";
+  case 408:
+    return "Request Timeout";
+  case 411:
+    return "Length Required";
+  case 413:
+    return "Payload Too Large";
+  case 431:
+    return "Request Header Fields Too Large";
+  case 500:
+    return "Internal Server Error";
+  case 502:
+    return "Bad Gateway";
+  case 503:
+    return "Service Unavailable";
+  case 504:
+    return "Gateway Timeout";
+  default:
+    return "Status";
   }
 }
 
@@ -477,15 +493,15 @@ void HttpServer::Serve(int fd, const HttpHandler& handler)
       }
       if (respond) {
         switch (resp.delivery) {
-          case HttpResponse::Delivery::Normal:
-            if (resp.delayMs <= 0 || Sleep(resp.delayMs))
-              answered = conn.WriteAll(FormatResponse(resp));
-            break;
-          case HttpResponse::Delivery::Silent:
-            Sleep(resp.delayMs);
-            break;
-          case HttpResponse::Delivery::Close:
-            break;
+        case HttpResponse::Delivery::Normal:
+          if (resp.delayMs <= 0 || Sleep(resp.delayMs))
+            answered = conn.WriteAll(FormatResponse(resp));
+          break;
+        case HttpResponse::Delivery::Silent:
+          Sleep(resp.delayMs);
+          break;
+        case HttpResponse::Delivery::Close:
+          break;
         }
       }
     }

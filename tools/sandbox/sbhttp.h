@@ -31,7 +31,7 @@ struct HttpRequest
   std::string path;   // without the query, e.g. "/user/setup.asp"
   std::string query;  // after '?', still encoded
   std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
-  std::string body;   // as received (Content-Length bytes)
+  std::string body;                                          // as received (Content-Length bytes)
 
   // The value of the first header `name` (lower case), or "".
   std::string Header(const std::string& name) const;
@@ -44,7 +44,12 @@ struct HttpRequest
 struct HttpResponse
 {
   // How the answer reaches the peer; the other modes exist to imitate a failing host.
-  enum class Delivery { Normal, Close, Silent };
+  enum class Delivery
+  {
+    Normal,
+    Close,
+    Silent
+  };
 
   int status = 200;
   std::string contentType = "text/xml";

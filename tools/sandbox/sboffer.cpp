@@ -17,8 +17,7 @@ namespace {
 const char* const kEchoedOfferAttributes[] = {"DESCRIPTION", "ACCOUNTID", "ORDERID"};
 
 // Transaction identifiers: 28 letters and digits.
-const char kIdAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+const char kIdAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string Sha256Hex(const std::string& text)
 {
@@ -119,8 +118,8 @@ HttpResponse Confirmation(const Message& payment)
   const std::string location =
       AppendQuery(payment.Value("SUCCESSLINK"),
                   "DATA=" + UrlEncode(confirmData) + "&SIGNATURE=" + confirmSignature);
-  return Redirect(location, "Payment authorised.\nID=" + payment.Value("ID") + "\nDATA=" +
-                                confirmData + "\nSIGNATURE=" + confirmSignature);
+  return Redirect(location, "Payment authorised.\nID=" + payment.Value("ID") +
+                                "\nDATA=" + confirmData + "\nSIGNATURE=" + confirmSignature);
 }
 
 }  // namespace
@@ -198,7 +197,8 @@ HttpResponse Host::Authorise(const std::string& data, const Message& offer,
     if (!IsWebLink(failLink))
       return card.empty() ? TextPage(400, "Payment refused: " + reason + "\n")
                           : RefusalPage(reason, "");
-    return Redirect(AppendQuery(failLink, "REASON=" + UrlEncode(reason)), "Payment refused: " + reason);
+    return Redirect(AppendQuery(failLink, "REASON=" + UrlEncode(reason)),
+                    "Payment refused: " + reason);
   };
 
   Message key, payment;
@@ -357,7 +357,8 @@ HttpResponse Host::CheckoutPost(const HttpRequest& req)
   if (expected.empty() || form.size() != expected.size() ||
       CRYPTO_memcmp(form.data(), expected.data(), expected.size()) != 0) {
     Note("payment form refused: its token does not belong to the offer");
-    return RefusalPage("the form was not made for this offer; open the shop's payment link again", "");
+    return RefusalPage("the form was not made for this offer; open the shop's payment link again",
+                       "");
   }
   std::string reason = VerifyOffer(data, offer, signature, key);
   if (!reason.empty())
@@ -368,8 +369,9 @@ HttpResponse Host::CheckoutPost(const HttpRequest& req)
     Note("offer cancelled by the shopper");
     if (IsWebLink(backLink))
       return Redirect(backLink, "Payment cancelled.");
-    return HtmlPage(200, NoticePage("Payment cancelled",
-                                    "The payment was cancelled. The shop gave no page to return to."));
+    return HtmlPage(200,
+                    NoticePage("Payment cancelled",
+                               "The payment was cancelled. The shop gave no page to return to."));
   }
   if (action != "pay")
     return RefusalPage("the form's ACTION '" + action + "' is neither 'pay' nor 'cancel'", "");
@@ -397,14 +399,14 @@ HttpResponse Host::CheckoutPost(const HttpRequest& req)
 
   const std::string lastFour = std::string(card->number).substr(12);
   switch (card->outcome) {
-    case CardOutcome::SessionExpires:
-      Note("offer refused: the test card " + lastFour + " ends the session");
-      return RefusalPage("the payment session expired", failLink);
-    case CardOutcome::Declined:
-      return Authorise(data, offer, signature, "the card issuer declined the payment", "PayConfirm",
-                       lastFour);
-    case CardOutcome::Approved:
-      break;
+  case CardOutcome::SessionExpires:
+    Note("offer refused: the test card " + lastFour + " ends the session");
+    return RefusalPage("the payment session expired", failLink);
+  case CardOutcome::Declined:
+    return Authorise(data, offer, signature, "the card issuer declined the payment", "PayConfirm",
+                     lastFour);
+  case CardOutcome::Approved:
+    break;
   }
   return AuthoriseUnlessFaulted(data, offer, signature, lastFour);
 }

@@ -50,7 +50,8 @@ public:
   bool FindMerchantKey(const std::string& keyId, Message& key) const;
   bool FindPayment(const std::string& id, Message& payment) const;
   // The payment that an offer with `token` of `user` created.
-  bool FindPaymentByToken(const std::string& user, const std::string& token, Message& payment) const;
+  bool FindPaymentByToken(const std::string& user, const std::string& token,
+                          Message& payment) const;
 
   bool SaveAccount(const Message& account, std::string& error);
   bool SaveMerchantKey(const Message& key, std::string& error);

@@ -10,7 +10,10 @@ bool IsNameChar(char c)
          c == '-' || c == '_';
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsSpace(char c)
+{
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 }  // namespace
 
@@ -20,12 +23,23 @@ std::string XmlEncode(const std::string& text)
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '"': out += "&quot;"; break;
-      case '&': out += "&amp;"; break;
-      case '\'': out += "&apos;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out.push_back(c);
+    case '"':
+      out += "&quot;";
+      break;
+    case '&':
+      out += "&amp;";
+      break;
+    case '\'':
+      out += "&apos;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    default:
+      out.push_back(c);
     }
   }
   return out;
@@ -146,7 +160,8 @@ bool Message::Parse(const std::string& text, Message& out, std::string& error)
   skipSpace();
   std::string tag = readName();
   if (tag != "TBX") {
-    error = tag.empty() ? "the text does not start with an element" : "the element is '" + tag + "', not 'TBX'";
+    error = tag.empty() ? "the text does not start with an element"
+                        : "the element is '" + tag + "', not 'TBX'";
     return false;
   }
   Message msg;
