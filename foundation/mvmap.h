@@ -21,27 +21,15 @@ public:
   MvMapItem(const MvMapItem& o)
       : MvFindable(o), m_Prev(o.m_Prev), m_Next(o.m_Next), m_Object(o.m_Object)
   {}
-  MvMapItem& operator=(const MvMapItem& o)
-  {
-    assign(o);
-    return *this;
-  }
   ~MvMapItem() override;
-  using MvFindable::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvMapItem, MvFindable);
   MV_DECLARE_CLASS(MvMapItem);
 
   // Another item: takes over its object pointer and links. Any other findable: the item's own
   // object becomes a copy of it (assigned in place when the item has one).
   MvMapItem& assign(const MvObject& o) override;
   virtual MvMapItem& operator=(const MvFindable& o) { return assign(o); }
-  bool operator<(const MvFindable& o) const override
-  {
-    return MvCompareHeld(*this, &MvMapItem::m_Object, o, true);
-  }
-  bool operator==(const MvFindable& o) const override
-  {
-    return MvCompareHeld(*this, &MvMapItem::m_Object, o, false);
-  }
+  MV_COMPARE_AS_HELD(MvMapItem, m_Object);
 
   MvFindable* object() const { return m_Object; }
   MvMapItem* next() const { return m_Next; }
@@ -138,13 +126,8 @@ class MvMap : public MvMapBase
 public:
   MvMap() = default;
   MvMap(const MvMap& o);
-  MvMap& operator=(const MvMap& o)
-  {
-    assign(o);
-    return *this;
-  }
   ~MvMap() override;
-  using MvRBTree::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvMap, MvRBTree);
   MV_DECLARE_CLASS(MvMap);
 
   // Appends a copy of `x` as a new entry and answers its item; TBX_E_DUPLICATE_KEY when the
@@ -177,12 +160,7 @@ class MvStrMap : public MvMap
 public:
   MvStrMap() = default;
   MvStrMap(const MvStrMap& o);
-  MvStrMap& operator=(const MvStrMap& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvMap::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvStrMap, MvMap);
   MV_DECLARE_CLASS(MvStrMap);
 
   // The value stored for `key`; a missing key is added first with an empty value, so reading
@@ -209,13 +187,8 @@ class MvMultimap : public MvMapBase
 public:
   MvMultimap() = default;
   MvMultimap(const MvMultimap& o);
-  MvMultimap& operator=(const MvMultimap& o)
-  {
-    assign(o);
-    return *this;
-  }
   ~MvMultimap() override;
-  using MvRBTree::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvMultimap, MvRBTree);
   MV_DECLARE_CLASS(MvMultimap);
 
   // Appends a copy of `x` to its key's group (a new group when the key has none) and to the
@@ -256,12 +229,7 @@ class MvStrPtrMultimap : public MvMultimap
 public:
   MvStrPtrMultimap() = default;
   MvStrPtrMultimap(const MvStrPtrMultimap& o) : MvMultimap() { assign(o); }
-  MvStrPtrMultimap& operator=(const MvStrPtrMultimap& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvMultimap::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvStrPtrMultimap, MvMultimap);
   using MvMultimap::insert;
   using MvMultimap::put;
   MV_DECLARE_CLASS(MvStrPtrMultimap);

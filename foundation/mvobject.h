@@ -34,6 +34,16 @@ public:
 
 class MvObject;
 
+// The copy assignment of a class of this family: through its virtual assign(), like every other
+// assignment here, with the base's assignments from other kinds kept visible.
+#define MV_COPY_ASSIGN_THROUGH(Cls, Base)                                                          \
+  Cls& operator=(const Cls& o)                                                                     \
+  {                                                                                                \
+    assign(o);                                                                                     \
+    return *this;                                                                                  \
+  }                                                                                                \
+  using Base::operator=
+
 // Fills a slot with a new default-constructed object of one class, destroying what the slot held.
 typedef void (*MvAllocator)(MvObject** slot);
 
@@ -103,12 +113,7 @@ class MvFindable : public MvObject
 public:
   MvFindable() = default;
   MvFindable(const MvFindable&) = default;
-  MvFindable& operator=(const MvFindable& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvObject::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvFindable, MvObject);
 
   MvAllocator getAllocator() const override;
   bool isInstanceOf(const char* name) const override;
@@ -163,6 +168,18 @@ bool MvCompareHeld(const W& self, MvFindable* W::*held, const MvFindable& o, boo
   }
   return less ? *mine < *other : *mine == *other;
 }
+
+// The comparison operators of a wrapper class `Cls` that compares as the object it holds in
+// `member`.
+#define MV_COMPARE_AS_HELD(Cls, member)                                                            \
+  bool operator<(const MvFindable& o) const override                                               \
+  {                                                                                                \
+    return MvCompareHeld(*this, &Cls::member, o, true);                                            \
+  }                                                                                                \
+  bool operator==(const MvFindable& o) const override                                              \
+  {                                                                                                \
+    return MvCompareHeld(*this, &Cls::member, o, false);                                           \
+  }
 
 // A new object of `o`'s dynamic class holding a copy of its state; the caller owns it.
 MvObject* MvClone(const MvObject& o);

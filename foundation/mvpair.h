@@ -49,26 +49,14 @@ public:
   MvKeyValue() : m_First(nullptr), m_Second(nullptr) {}
   MvKeyValue(const MvFindable& k, const MvObject& v);
   MvKeyValue(const MvKeyValue& o);
-  MvKeyValue& operator=(const MvKeyValue& o)
-  {
-    assign(o);
-    return *this;
-  }
   ~MvKeyValue() override;
-  using MvFindable::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvKeyValue, MvFindable);
   MV_DECLARE_CLASS(MvKeyValue);
 
   // Another MvKeyValue: both parts become copies of its parts. Anything else: the value
   // becomes a copy of it.
   MvKeyValue& assign(const MvObject& o) override;
-  bool operator<(const MvFindable& o) const override
-  {
-    return MvCompareHeld(*this, &MvKeyValue::m_First, o, true);
-  }
-  bool operator==(const MvFindable& o) const override
-  {
-    return MvCompareHeld(*this, &MvKeyValue::m_First, o, false);
-  }
+  MV_COMPARE_AS_HELD(MvKeyValue, m_First);
 
   MvFindable& first() { return *m_First; }
   const MvFindable& first() const { return *m_First; }
@@ -87,12 +75,7 @@ public:
   MvStrPtr() = default;
   MvStrPtr(const MvString& k, const MvPtr& p) : m_First(k), m_Second(p) {}
   MvStrPtr(const MvStrPtr& o) = default;
-  MvStrPtr& operator=(const MvStrPtr& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvFindable::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvStrPtr, MvFindable);
   MV_DECLARE_CLASS(MvStrPtr);
 
   // `o` must be an MvStrPtr: copies its key and shares its object.

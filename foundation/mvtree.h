@@ -27,26 +27,14 @@ public:
   {}
   // A new unlinked node holding a copy of `o`'s object.
   MvTreeNode(const MvTreeNode& o);
-  MvTreeNode& operator=(const MvTreeNode& o)
-  {
-    assign(o);
-    return *this;
-  }
   ~MvTreeNode() override;
-  using MvFindable::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvTreeNode, MvFindable);
   MV_DECLARE_CLASS(MvTreeNode);
 
   // Another node: this node's object is replaced by a copy of that node's object.
   MvTreeNode& assign(const MvObject& o) override;
   // Compare the objects (another node's object, or any findable itself).
-  bool operator<(const MvFindable& o) const override
-  {
-    return MvCompareHeld(*this, &MvTreeNode::m_Object, o, true);
-  }
-  bool operator==(const MvFindable& o) const override
-  {
-    return MvCompareHeld(*this, &MvTreeNode::m_Object, o, false);
-  }
+  MV_COMPARE_AS_HELD(MvTreeNode, m_Object);
 
   bool isRed() const { return m_Color == RED; }
   MvTreeNode* left() const { return m_Left; }
@@ -75,13 +63,8 @@ public:
   MvRBTree() : m_Root(nullptr) {}
   // Holds copies of `o`'s objects.
   MvRBTree(const MvRBTree& o);
-  MvRBTree& operator=(const MvRBTree& o)
-  {
-    assign(o);
-    return *this;
-  }
   ~MvRBTree() override;
-  using MvContainer::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvRBTree, MvContainer);
   MV_DECLARE_CLASS(MvRBTree);
 
   // Stores a copy of `x` (with `x`'s dynamic class) and answers it. An equal object already

@@ -33,12 +33,7 @@ class MvContainer : public MvSized<MvObject, MvContainer>
 public:
   MvContainer() = default;
   MvContainer(const MvContainer& o) = default;
-  MvContainer& operator=(const MvContainer& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvObject::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvContainer, MvObject);
   MV_DECLARE_CLASS(MvContainer);
 };
 
@@ -47,12 +42,7 @@ class MvFindableContainer : public MvSized<MvFindable, MvFindableContainer>
 public:
   MvFindableContainer() = default;
   MvFindableContainer(const MvFindableContainer& o) = default;
-  MvFindableContainer& operator=(const MvFindableContainer& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvFindable::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvFindableContainer, MvFindable);
   MV_DECLARE_CLASS(MvFindableContainer);
 
   // A container as such has no order: both answer false.
@@ -114,12 +104,7 @@ public:
   explicit MvVector(unsigned n) : MvPtrArray(n) {}
   // Points to the same objects as `o`.
   MvVector(const MvVector& o) : MvPtrArray(o) { copyFrom(o); }
-  MvVector& operator=(const MvVector& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvContainer::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvVector, MvContainer);
   MV_DECLARE_CLASS(MvVector);
 
   // `other` must be an MvVector (anything else leaves this vector unchanged): afterwards this
@@ -136,12 +121,7 @@ public:
   MvFindableVector() = default;
   explicit MvFindableVector(unsigned n) : MvPtrArray(n) {}
   MvFindableVector(const MvFindableVector& o) : MvPtrArray(o) { copyFrom(o); }
-  MvFindableVector& operator=(const MvFindableVector& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvFindableContainer::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvFindableVector, MvFindableContainer);
   MV_DECLARE_CLASS(MvFindableVector);
 
   MvFindableVector& assign(const MvObject& other) override
@@ -167,12 +147,7 @@ public:
   MvStack() = default;
   explicit MvStack(unsigned n) : MvVector(n) {}
   MvStack(const MvStack& o) = default;
-  MvStack& operator=(const MvStack& o)
-  {
-    assign(o);
-    return *this;
-  }
-  using MvVector::operator=;
+  MV_COPY_ASSIGN_THROUGH(MvStack, MvVector);
   MV_DECLARE_CLASS(MvStack);
 
   void push(MvObject* p) { push_back(p); }
