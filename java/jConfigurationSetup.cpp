@@ -2,11 +2,7 @@
 #include "cConfigurationSetup.h"
 #include "jgate.h"
 
-namespace {
-
 using Setup = TBXCIMPL_ConfigurationSetup;
-
-}  // namespace
 
 TBXJ_LIFETIME_NATIVES(ConfigurationSetup, Setup)
 
@@ -16,17 +12,15 @@ JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetConfiguration(
                                                                                 jobject self,
                                                                                 jstring path)
 {
-  TBXJ_Run<Setup>(env, self, "ConfigurationSetup::SetConfiguration()",
-                  [&](Setup& setup) { setup.SetConfiguration(TBXJ_Text(env, path)); });
+  TBXJ_Forward<Setup>(env, self, "ConfigurationSetup::SetConfiguration()", &Setup::SetConfiguration,
+                      path);
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_Reconfigure(
     JNIEnv* env, jobject self, jstring serverUrl, jstring userName, jstring password)
 {
-  TBXJ_Run<Setup>(env, self, "ConfigurationSetup::Reconfigure()", [&](Setup& setup) {
-    setup.Reconfigure(TBXJ_Text(env, serverUrl), TBXJ_Text(env, userName),
-                      TBXJ_Text(env, password));
-  });
+  TBXJ_Forward<Setup>(env, self, "ConfigurationSetup::Reconfigure()", &Setup::Reconfigure,
+                      serverUrl, userName, password);
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_ConfigurationSetup_SetOption(JNIEnv* env, jobject self,

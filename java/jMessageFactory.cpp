@@ -4,11 +4,7 @@
 #include "cMessageObject.h"
 #include "jgate.h"
 
-namespace {
-
 using Factory = TBXCIMPL_MessageFactory;
-
-}  // namespace
 
 TBXJ_LIFETIME_NATIVES(MessageFactory, Factory)
 
@@ -17,8 +13,7 @@ extern "C" {
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageFactory_Open(JNIEnv* env, jobject self,
                                                                 jstring path)
 {
-  TBXJ_Run<Factory>(env, self, "MessageFactory::Open()",
-                    [&](Factory& factory) { factory.Open(TBXJ_Text(env, path)); });
+  TBXJ_Forward<Factory>(env, self, "MessageFactory::Open()", &Factory::Open, path);
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nVerifyPayConfirm(JNIEnv* env,
@@ -26,16 +21,14 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nVerifyPayConfirm(JNI
                                                                              jstring data,
                                                                              jstring signature)
 {
-  return TBXJ_CallNew<Factory>(
-      env, self, "MessageFactory::VerifyPayConfirm()", [&](Factory& factory) {
-        return factory.VerifyPayConfirm(TBXJ_Text(env, data), TBXJ_Text(env, signature));
-      });
+  return TBXJ_Forward<Factory>(env, self, "MessageFactory::VerifyPayConfirm()",
+                               &Factory::VerifyPayConfirm, data, signature);
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayInit(JNIEnv* env, jobject self)
 {
-  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::CreatePayInit()",
-                               [](Factory& factory) { return factory.CreatePayInit(); });
+  return TBXJ_Forward<Factory>(env, self, "MessageFactory::CreatePayInit()",
+                               &Factory::CreatePayInit);
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayComplete(JNIEnv* env,
@@ -43,18 +36,15 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayComplete(JN
                                                                               jstring id,
                                                                               jstring token)
 {
-  return TBXJ_CallNew<Factory>(
-      env, self, "MessageFactory::CreatePayComplete()", [&](Factory& factory) {
-        return factory.CreatePayComplete(TBXJ_Text(env, id), TBXJ_Text(env, token));
-      });
+  return TBXJ_Forward<Factory>(env, self, "MessageFactory::CreatePayComplete()",
+                               &Factory::CreatePayComplete, id, token);
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreateRequest(JNIEnv* env, jobject self,
                                                                           jstring type)
 {
-  return TBXJ_CallNew<Factory>(env, self, "MessageFactory::CreateRequest()", [&](Factory& factory) {
-    return factory.CreateRequest(TBXJ_Text(env, type));
-  });
+  return TBXJ_Forward<Factory>(env, self, "MessageFactory::CreateRequest()",
+                               &Factory::CreateRequest, type);
 }
 
 }  // extern "C"

@@ -2,11 +2,7 @@
 #include "cMessageObject.h"
 #include "jgate.h"
 
-namespace {
-
 using Message = TBXCIMPL_MessageObject;
-
-}  // namespace
 
 TBXJ_LIFETIME_NATIVES(MessageObject, Message)
 
@@ -15,8 +11,7 @@ extern "C" {
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_Open(JNIEnv* env, jobject self,
                                                                jstring path)
 {
-  TBXJ_Run<Message>(env, self, "MessageObject::Open()",
-                    [&](Message& message) { message.Open(TBXJ_Text(env, path)); });
+  TBXJ_Forward<Message>(env, self, "MessageObject::Open()", &Message::Open, path);
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_SetAttribute(JNIEnv* env, jobject self,
@@ -43,21 +38,18 @@ JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_GetURL(JNIEnv* env,
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_Capture(JNIEnv* env, jobject self)
 {
-  TBXJ_Run<Message>(env, self, "MessageObject::Capture()",
-                    [](Message& message) { message.Capture(); });
+  TBXJ_Forward<Message>(env, self, "MessageObject::Capture()", &Message::Capture);
 }
 
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageObject_nExecute(JNIEnv* env, jobject self)
 {
-  return TBXJ_CallNew<Message>(env, self, "MessageObject::Execute()",
-                               [](Message& message) { return message.Execute(); });
+  return TBXJ_Forward<Message>(env, self, "MessageObject::Execute()", &Message::Execute);
 }
 
 JNIEXPORT void JNICALL Java_morvane_kestrum_MessageObject_FromString(JNIEnv* env, jobject self,
                                                                      jstring text)
 {
-  TBXJ_Run<Message>(env, self, "MessageObject::FromString()",
-                    [&](Message& message) { message.FromString(TBXJ_Text(env, text)); });
+  TBXJ_Forward<Message>(env, self, "MessageObject::FromString()", &Message::FromString, text);
 }
 
 JNIEXPORT jstring JNICALL Java_morvane_kestrum_MessageObject_ToString(JNIEnv* env, jobject self)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "mvstring.h"
 #include "tbxapp.h"
@@ -153,6 +154,20 @@ jint TBXJ_CallNew(JNIEnv* env, jobject self, const char* where, F&& body) noexce
 {
   return TBXJ_Call<T>(env, self, where, jint(0),
                       [&](T& object) { return TBXJ_Adopt(body(object)); });
+}
+
+// The natives that only pass their strings on: `member` of the object gets each of `texts` as
+// library bytes (see TBXJ_Text). Java gets nothing, or the number of the message object `member`
+// makes (see TBXJ_CallNew).
+template <class T, class M, class... J>
+auto TBXJ_Forward(JNIEnv* env, jobject self, const char* where, M member, J... texts) noexcept
+{
+  static_assert((std::is_same_v<J, jstring> && ...), "a native passes on Java strings only");
+  auto call = [&](T& object) { return (object.*member)(TBXJ_Text(env, texts)...); };
+  if constexpr (std::is_void_v<std::invoke_result_t<decltype(call)&, T&>>)
+    TBXJ_Run<T>(env, self, where, call);
+  else
+    return TBXJ_CallNew<T>(env, self, where, call);
 }
 
 // The natives that set a named value (an option, an attribute): both strings are required.
