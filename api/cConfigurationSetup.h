@@ -12,11 +12,7 @@
 class TBXCIMPL_ConfigurationSetup
 {
 public:
-  static const TBX_HandleKind HandleKind = TBX_HANDLE_CONFIGURATION_SETUP;
-
-  TBXCIMPL_ConfigurationSetup() : m_Mark(TBX_HANDLE_MARK) {}
-  TBXCIMPL_ConfigurationSetup(const TBXCIMPL_ConfigurationSetup&) = delete;
-  TBXCIMPL_ConfigurationSetup& operator=(const TBXCIMPL_ConfigurationSetup&) = delete;
+  TBX_HANDLE_CLASS(TBXCIMPL_ConfigurationSetup, TBX_HANDLE_CONFIGURATION_SETUP);
 
   // Binds (or rebinds) the store; "" is the current directory. The directory is created when
   // missing (its parent must exist).
@@ -31,7 +27,7 @@ public:
   // Sets `key` in the existing store file `file`; an empty value does nothing.
   void SetAttribute(const MvString& file, const MvString& key, const MvString& value);
 
-  uint32_t m_Mark;
+  uint32_t m_Mark = TBX_HANDLE_MARK;
   TBX_Context m_Context;
 };
 

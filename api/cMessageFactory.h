@@ -17,11 +17,7 @@ extern const char* const AttributeNames[];
 class TBXCIMPL_MessageFactory
 {
 public:
-  static const TBX_HandleKind HandleKind = TBX_HANDLE_MESSAGE_FACTORY;
-
-  TBXCIMPL_MessageFactory() : m_Mark(TBX_HANDLE_MARK) {}
-  TBXCIMPL_MessageFactory(const TBXCIMPL_MessageFactory&) = delete;
-  TBXCIMPL_MessageFactory& operator=(const TBXCIMPL_MessageFactory&) = delete;
+  TBX_HANDLE_CLASS(TBXCIMPL_MessageFactory, TBX_HANDLE_MESSAGE_FACTORY);
 
   // Records the path; nothing is opened until a message is built.
   void Open(const MvString& configPath) { m_ConfigPath = configPath; }
@@ -32,7 +28,7 @@ public:
   TBXCIMPL_MessageObject* CreatePayComplete(const MvString& id, const MvString& token) const;
   TBXCIMPL_MessageObject* CreateRequest(const MvString& type) const;
 
-  uint32_t m_Mark;
+  uint32_t m_Mark = TBX_HANDLE_MARK;
   MvString m_ConfigPath;
 };
 

@@ -12,11 +12,7 @@
 class TBXCIMPL_MessageObject
 {
 public:
-  static const TBX_HandleKind HandleKind = TBX_HANDLE_MESSAGE_OBJECT;
-
-  TBXCIMPL_MessageObject() : m_Mark(TBX_HANDLE_MARK), m_Created(0) {}
-  TBXCIMPL_MessageObject(const TBXCIMPL_MessageObject&) = delete;
-  TBXCIMPL_MessageObject& operator=(const TBXCIMPL_MessageObject&) = delete;
+  TBX_HANDLE_CLASS(TBXCIMPL_MessageObject, TBX_HANDLE_MESSAGE_OBJECT);
 
   // Binds the store and gives the object the store's current key (placeholder message "ERROR").
   void Open(const MvString& configPath);
@@ -33,10 +29,10 @@ public:
   void FromString(const MvString& text);
   void ToString(MvString& text) const;
 
-  uint32_t m_Mark;
+  uint32_t m_Mark = TBX_HANDLE_MARK;
   TBX_Context m_Context;
   TBX_Message m_Message;
-  int32_t m_Created;
+  int32_t m_Created = 0;
 };
 
 #endif

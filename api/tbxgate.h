@@ -40,6 +40,15 @@ enum TBX_HandleKind
   TBX_HANDLE_MESSAGE_OBJECT = 3,
 };
 
+// Opens the public part of every class behind a handle: its kind, a default constructor, and no
+// copies (a handle names one object). The class's first field is a `uint32_t m_Mark` initialised
+// to TBX_HANDLE_MARK.
+#define TBX_HANDLE_CLASS(T, kind)                                                                  \
+  static const TBX_HandleKind HandleKind = kind;                                                   \
+  T() = default;                                                                                   \
+  T(const T&) = delete;                                                                            \
+  T& operator=(const T&) = delete
+
 // The set of live objects behind handles, by kind. Thread-safe. Membership is decided by address
 // only: a stale handle is refused without its memory being read. (An address reused by a new
 // object of the same kind reads as that object: the check catches misuse, it cannot make
