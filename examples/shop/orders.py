@@ -96,6 +96,13 @@ class Orders:
         finally:
             db.close()
 
+    def _move(self, order_id: int, leaving: str, entering: str, **columns: object) -> bool:
+        """Moves the order from state `leaving` to `entering` and sets `columns` with it (their
+        names are this module's own, never a request's); True when it was in `leaving`."""
+        sql = ("UPDATE orders SET state = ?%s, updated = ? WHERE id = ? AND state = ?"
+               % "".join(", %s = ?" % name for name in columns))
+        return self._change(sql, entering, *columns.values(), _now(), order_id, leaving)
+
     def create(self, product: str, description: str, amount: int, currency: str) -> int:
         db = self._connect()
         try:
@@ -126,12 +133,10 @@ class Orders:
 
     def offered(self, order_id: int, token: str) -> bool:
         """The offer is made: the shopper goes to the host."""
-        return self._change("UPDATE orders SET state = 'pending', token = ?, updated = ?"
-                            " WHERE id = ? AND state = 'new'", token, _now(), order_id)
+        return self._move(order_id, "new", "pending", token=token)
 
     def offer_failed(self, order_id: int, reason: str) -> bool:
-        return self._change("UPDATE orders SET state = 'failed', reason = ?, updated = ?"
-                            " WHERE id = ? AND state = 'new'", reason, _now(), order_id)
+        return self._move(order_id, "new", "failed", reason=reason)
 
     def claim_capture(self, order_id: int, payment_id: str, confirmation: str, now: float) -> bool:
         """Records a verified confirmation and claims its capture. True for exactly one caller;
@@ -145,18 +150,14 @@ class Orders:
 
     def captured(self, order_id: int) -> bool:
         """Paid: the host took the capture. Only the claim's holder calls this."""
-        return self._change("UPDATE orders SET state = 'paid', updated = ?"
-                            " WHERE id = ? AND state = 'capturing'", _now(), order_id)
+        return self._move(order_id, "capturing", "paid")
 
     def capture_failed(self, order_id: int, reason: str) -> bool:
         """Authorised but not captured: the next visit of the return page tries again."""
-        return self._change("UPDATE orders SET state = 'confirmed', reason = ?, updated = ?"
-                            " WHERE id = ? AND state = 'capturing'", reason, _now(), order_id)
+        return self._move(order_id, "capturing", "confirmed", reason=reason)
 
     def declined(self, order_id: int, reason: str) -> bool:
-        return self._change("UPDATE orders SET state = 'declined', reason = ?, updated = ?"
-                            " WHERE id = ? AND state = 'pending'", reason, _now(), order_id)
+        return self._move(order_id, "pending", "declined", reason=reason)
 
     def cancelled(self, order_id: int) -> bool:
-        return self._change("UPDATE orders SET state = 'cancelled', updated = ?"
-                            " WHERE id = ? AND state = 'pending'", _now(), order_id)
+        return self._move(order_id, "pending", "cancelled")

@@ -63,6 +63,19 @@ def test_each_state_allows_its_own_steps(tmp_path: Path, state: str) -> None:
         assert step(order_id) == allowed
 
 
+@pytest.mark.parametrize("state, column, value", [
+    ("pending", "token", "token-1"),
+    ("failed", "reason", "host unreachable"),
+    ("declined", "reason", "card declined"),
+    ("confirmed", "reason", "host busy"),
+])
+def test_each_step_records_what_it_carries(tmp_path: Path, state: str, column: str,
+                                           value: str) -> None:
+    orders = Orders(str(tmp_path / "shop.db"))
+    order = orders.get(order_in(orders, state))
+    assert (order.state, getattr(order, column)) == (state, value)
+
+
 def test_one_of_many_concurrent_claims_captures(tmp_path: Path) -> None:
     orders = Orders(str(tmp_path / "shop.db"))
     order_id = order_in(orders, "pending")
