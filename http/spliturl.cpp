@@ -241,18 +241,17 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
       (f.path && HasControlChar(f.m_Path.c_str(), f.m_Path.size())))
     return false;
 
-  if (f.scheme)
-    info.m_Scheme = f.m_Scheme;
-  if (f.user)
-    info.m_User = f.m_User;
-  if (f.password)
-    info.m_Password = f.m_Password;
-  if (f.host)
-    info.m_Host = f.m_Host;
-  if (f.port)
-    info.m_Port = f.m_Port;
-  if (f.path)
-    info.m_Path = f.m_Path;
+  // A part the URL names replaces the record's; a part it leaves out keeps the record's.
+  const auto take = [](bool named, MvString& field, const MvString& part) {
+    if (named)
+      field = part;
+  };
+  take(f.scheme, info.m_Scheme, f.m_Scheme);
+  take(f.user, info.m_User, f.m_User);
+  take(f.password, info.m_Password, f.m_Password);
+  take(f.host, info.m_Host, f.m_Host);
+  take(f.port, info.m_Port, f.m_Port);
+  take(f.path, info.m_Path, f.m_Path);
   return true;
 }
 

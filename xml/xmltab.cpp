@@ -95,18 +95,12 @@ namespace {
 // getSymbol's decision, usable at compile time; the order of the tests is the classes' order.
 constexpr int32_t symbolOf(char c)
 {
-  if (c == '<')
-    return XML_SYM_OPEN;
-  if (c == '=')
-    return XML_SYM_EQUALS;
-  if (c == '/')
-    return XML_SYM_SLASH;
-  if (c == '>')
-    return XML_SYM_CLOSE;
-  if (c == '"')
-    return XML_SYM_DQUOTE;
-  if (c == '\'')
-    return XML_SYM_SQUOTE;
+  constexpr char kMarks[] = "<=/>\"'";
+  constexpr int32_t kMarkClasses[] = {XML_SYM_OPEN,  XML_SYM_EQUALS, XML_SYM_SLASH,
+                                      XML_SYM_CLOSE, XML_SYM_DQUOTE, XML_SYM_SQUOTE};
+  for (size_t i = 0; i + 1 < sizeof kMarks; ++i)
+    if (c == kMarks[i])
+      return kMarkClasses[i];
   if (c == '\t' || c == '\n' || c == '\r' || c == ' ')
     return XML_SYM_SPACE;
   if (xmlIsNameChar(c))

@@ -90,8 +90,16 @@ TEST(SandboxEncoding, UrlAndBase64)
   std::string out;
   EXPECT_TRUE(UrlDecode("%3C%3e+x", out));
   EXPECT_EQ(out, "<> x");
-  for (const char* bad : {"%", "%4", "%zz", "a%g1"})
+  // Exactly two hex digits: no sign, space or "0x" a number parser might take.
+  for (const char* bad : {"%", "%4", "%zz", "a%g1", "%+1", "%-1", "% 1", "%1 ", "%0x1"})
     EXPECT_FALSE(UrlDecode(bad, out)) << bad;
+  ASSERT_TRUE(FromHex("00fFaB19", out));
+  EXPECT_EQ(out, std::string("\x00\xff\xab\x19", 4));
+  for (const char* bad : {"0", "+1", "-1", " 1", "1 ", "0x", "g0", "0G"}) {
+    std::string kept = "kept";
+    EXPECT_FALSE(FromHex(bad, kept)) << bad;
+    EXPECT_EQ(kept, "kept") << bad;
+  }
 
   struct
   {

@@ -1,6 +1,7 @@
 #include "sbcheckout.h"
 
 #include "sbhttp.h"
+#include "sbxml.h"
 
 #include <cstdio>
 #include <ctime>
@@ -230,37 +231,20 @@ std::string HtmlEscape(const std::string& text)
   const bool utf8 = IsUtf8(text);
   std::string out;
   out.reserve(text.size() + text.size() / 8);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    switch (c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
-    case '\'':
-      out += "&#39;";
-      break;
-    case '\t':
-    case '\n':
-      out += static_cast<char>(c);
-      break;
-    default:
-      if (c < 0x20 || c == 0x7f) {
-        out += "\xef\xbf\xbd";
-      } else if (c < 0x80 || utf8) {
-        out += static_cast<char>(c);
-      } else {
-        out += static_cast<char>(0xc0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3f));
-      }
+  for (char ch : text) {
+    // "&#39;": the apostrophe's entity that every HTML version knows.
+    if (AppendEntity(out, ch, "&#39;"))
+      continue;
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '\t' || c == '\n') {
+      out += ch;
+    } else if (c < 0x20 || c == 0x7f) {
+      out += "\xef\xbf\xbd";
+    } else if (c < 0x80 || utf8) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xc0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3f));
     }
   }
   return out;

@@ -2,6 +2,7 @@
 
 #include "sbfile.h"
 
+#include <charconv>
 #include <memory>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -41,15 +42,17 @@ using Bio = std::unique_ptr<BIO, BioFree>;
 constexpr int kMaxKeyBits = 4096;
 constexpr size_t kMaxDer = 4096;
 
-int HexValue(char c)
+// The byte written as the two hex digits (either case) at `two`; false unless both are digits.
+// from_chars takes no sign, space or "0x" for an unsigned value, so only the digits themselves
+// pass.
+bool HexByte(const char* two, char& byte)
 {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
+  unsigned value = 0;
+  const std::from_chars_result got = std::from_chars(two, two + 2, value, 16);
+  if (got.ec != std::errc() || got.ptr != two + 2)
+    return false;
+  byte = static_cast<char>(value);
+  return true;
 }
 
 Pkey PublicFromHex(const std::string& hex)
@@ -119,10 +122,10 @@ bool FromHex(const std::string& hex, std::string& out)
   std::string bytes;
   bytes.reserve(hex.size() / 2);
   for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
-    if (hi < 0 || lo < 0)
+    char byte;
+    if (!HexByte(hex.data() + i, byte))
       return false;
-    bytes.push_back(static_cast<char>(hi * 16 + lo));
+    bytes.push_back(byte);
   }
   out.swap(bytes);
   return true;
@@ -154,10 +157,10 @@ bool UrlDecode(const std::string& text, std::string& out)
     if (c == '%') {
       if (i + 2 >= text.size())
         return false;
-      int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
-      if (hi < 0 || lo < 0)
+      char byte;
+      if (!HexByte(text.data() + i + 1, byte))
         return false;
-      decoded.push_back(static_cast<char>(hi * 16 + lo));
+      decoded.push_back(byte);
       i += 2;
     } else if (c == '+') {
       decoded.push_back(' ');

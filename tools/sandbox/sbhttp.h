@@ -3,6 +3,8 @@
 #ifndef SBHTTP_H
 #define SBHTTP_H
 
+#include "sbnocopy.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -61,13 +63,10 @@ struct HttpResponse
 
 using HttpHandler = std::function<HttpResponse(const HttpRequest&)>;
 
-class HttpServer
+class HttpServer : NonCopyable
 {
 public:
-  HttpServer() = default;
   ~HttpServer();
-  HttpServer(const HttpServer&) = delete;
-  HttpServer& operator=(const HttpServer&) = delete;
 
   // Binds 127.0.0.1:`port` (0: any free port). False with `error` set on failure.
   bool Listen(int port, std::string& error);

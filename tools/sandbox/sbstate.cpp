@@ -13,6 +13,15 @@ namespace sandbox {
 
 namespace {
 
+// The account a fresh state directory holds.
+constexpr const char* kDefaultUser = "e40215536";
+constexpr const char* kDefaultPassword = "Pq7mWz2L";
+constexpr const char* kDefaultCustomerId = "40215";
+
+// Bits of the host's own RSA key. The client recovers signatures into 128 bytes, which bounds the
+// host key at 1024 bits.
+constexpr int kHostKeyBits = 1024;
+
 constexpr size_t kMaxRecord = 64 * 1024;
 
 const char* const kSubdirs[] = {"accounts", "merchantkeys", "payments", "tokens"};

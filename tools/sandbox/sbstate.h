@@ -9,6 +9,7 @@
 #ifndef SBSTATE_H
 #define SBSTATE_H
 
+#include "sbnocopy.h"
 #include "sbxml.h"
 
 #include <mutex>
@@ -16,22 +17,10 @@
 
 namespace sandbox {
 
-// The account a fresh state directory holds.
-constexpr const char* kDefaultUser = "e40215536";
-constexpr const char* kDefaultPassword = "Pq7mWz2L";
-constexpr const char* kDefaultCustomerId = "40215";
-
-// Bits of the host's own RSA key. The client recovers signatures into 128 bytes, which bounds the
-// host key at 1024 bits.
-constexpr int kHostKeyBits = 1024;
-
-class State
+class State : NonCopyable
 {
 public:
-  State() = default;
   ~State();
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
 
   // Creates the directory and its records when missing, takes the directory's lock (one host per
   // directory) and loads the host key. False with `error` set when any of it fails.

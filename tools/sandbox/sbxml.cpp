@@ -17,30 +17,36 @@ bool IsSpace(char c)
 
 }  // namespace
 
+bool AppendEntity(std::string& out, char c, const char* apostrophe)
+{
+  switch (c) {
+  case '"':
+    out += "&quot;";
+    return true;
+  case '&':
+    out += "&amp;";
+    return true;
+  case '\'':
+    out += apostrophe;
+    return true;
+  case '<':
+    out += "&lt;";
+    return true;
+  case '>':
+    out += "&gt;";
+    return true;
+  default:
+    return false;
+  }
+}
+
 std::string XmlEncode(const std::string& text)
 {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    switch (c) {
-    case '"':
-      out += "&quot;";
-      break;
-    case '&':
-      out += "&amp;";
-      break;
-    case '\'':
-      out += "&apos;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    default:
+    if (!AppendEntity(out, c, "&apos;"))
       out.push_back(c);
-    }
   }
   return out;
 }

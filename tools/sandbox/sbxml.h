@@ -43,6 +43,11 @@ private:
   std::vector<std::pair<std::string, std::string>> m_Attrs;
 };
 
+// Appends the entity of a character that markup text and quoted attribute values cannot hold as
+// itself ('"', '&', the apostrophe, '<', '>') and returns true; false (nothing appended) for any
+// other. Only the apostrophe's entity differs between uses, so the caller names it.
+bool AppendEntity(std::string& out, char c, const char* apostrophe);
+
 // The client's entity codec: Encode writes the five entities; Decode knows exactly "&amp;",
 // "&lt;", "&gt;", "&quot;" and "&apos;" and drops any other reference.
 std::string XmlEncode(const std::string& text);
