@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "KrptSign.h"
+#include "httpencode.h"
 
 #include <openssl/evp.h>
 
@@ -162,29 +163,14 @@ std::string ToHex(const std::vector<unsigned char>& bytes)
   return hex;
 }
 
-namespace {
-
-int HexValue(char c)
-{
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
 bool FromHex(const std::string& hex, std::vector<unsigned char>& bytes)
 {
   if (hex.size() % 2 != 0)
     return false;
   bytes.clear();
   for (size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexValue(hex[i]);
-    const int lo = HexValue(hex[i + 1]);
+    const int hi = HexDigitValue(hex[i]);
+    const int lo = HexDigitValue(hex[i + 1]);
     if (hi < 0 || lo < 0)
       return false;
     bytes.push_back(static_cast<unsigned char>(hi * 16 + lo));
@@ -202,8 +188,8 @@ bool PercentDecode(const std::string& in, std::string& out)
     }
     if (i + 2 >= in.size())
       return false;
-    const int hi = HexValue(in[i + 1]);
-    const int lo = HexValue(in[i + 2]);
+    const int hi = HexDigitValue(in[i + 1]);
+    const int lo = HexDigitValue(in[i + 2]);
     if (hi < 0 || lo < 0)
       return false;
     out += static_cast<char>(hi * 16 + lo);
