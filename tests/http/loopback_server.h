@@ -42,72 +42,53 @@ struct Step
     kCut,
     kTunnel
   };
-  Kind kind = kSend;
+  explicit Step(Kind k = kSend, std::string d = {}, int m = 0, size_t c = 0)
+      : kind(k), data(std::move(d)), ms(m), count(c)
+  {}
+
+  Kind kind;
   std::string data;  // kSend, kDrip: bytes to send
-  int ms = 0;        // kDrip: pause between bytes; kSleep: pause
-  size_t count = 0;  // kFill: body bytes to send; kDrip: bytes per piece; kTunnel: port
+  int ms;            // kDrip: pause between bytes; kSleep: pause
+  size_t count;      // kFill: body bytes to send; kDrip: bytes per piece; kTunnel: port
 };
 
 inline Step Send(std::string bytes)
 {
-  Step s;
-  s.kind = Step::kSend;
-  s.data = std::move(bytes);
-  return s;
+  return Step{Step::kSend, std::move(bytes)};
 }
 // Sends `bytes` in pieces of `piece` bytes, `ms` apart.
 inline Step Drip(std::string bytes, size_t piece, int ms)
 {
-  Step s;
-  s.kind = Step::kDrip;
-  s.data = std::move(bytes);
-  s.count = piece;
-  s.ms = ms;
-  return s;
+  return Step{Step::kDrip, std::move(bytes), ms, piece};
 }
 inline Step Sleep(int ms)
 {
-  Step s;
-  s.kind = Step::kSleep;
-  s.ms = ms;
-  return s;
+  return Step{Step::kSleep, {}, ms};
 }
 // Says nothing more until the server is destroyed (or the peer goes away).
 inline Step Hang()
 {
-  Step s;
-  s.kind = Step::kHang;
-  return s;
+  return Step{Step::kHang};
 }
 // `n` bytes of 'x' as fast as the peer takes them (a peer that stops reading ends it).
 inline Step Fill(size_t n)
 {
-  Step s;
-  s.kind = Step::kFill;
-  s.count = n;
-  return s;
+  return Step{Step::kFill, {}, 0, n};
 }
 // Closes with a reset instead of an orderly close.
 inline Step Reset()
 {
-  Step s;
-  s.kind = Step::kReset;
-  return s;
+  return Step{Step::kReset};
 }
 // TLS: closes the socket without a close-notify (as many servers do).
 inline Step Cut()
 {
-  Step s;
-  s.kind = Step::kCut;
-  return s;
+  return Step{Step::kCut};
 }
 // Relays bytes both ways between the peer and 127.0.0.1:`port` until either side closes.
 inline Step Tunnel(int port)
 {
-  Step s;
-  s.kind = Step::kTunnel;
-  s.count = static_cast<size_t>(port);
-  return s;
+  return Step{Step::kTunnel, {}, 0, static_cast<size_t>(port)};
 }
 
 // "HTTP/1.0 <status>\r\n\r\n<body>" with a Content-Type header.
