@@ -22,6 +22,18 @@ protected:
   }
   void TearDown() override { EXPECT_EQ(0, m_Host.Stop()); }
 
+  // Sets the store up against the sandbox and opens a message factory on it.
+  void SetUpStoreAndOpen(Handles& h)
+  {
+    h.setup = CreateConfigurationSetup();
+    ASSERT_EQ(TBX_OK, ConfigurationSetup_SetConfiguration(h.setup, m_Store.c_str()));
+    ASSERT_EQ(TBX_OK,
+              ConfigurationSetup_Reconfigure(h.setup, m_Host.setupUrl().c_str(), kUser, kPassword))
+        << LastErrorMessage();
+    h.factory = CreateMessageFactory();
+    ASSERT_EQ(TBX_OK, MessageFactory_Open(h.factory, m_Store.c_str()));
+  }
+
   Sandbox m_Host;
   TempDir m_Dir;
   std::string m_Store;
@@ -30,15 +42,9 @@ protected:
 TEST_F(PaymentTest, OfferAuthoriseConfirmCaptureOnce)
 {
   Handles h;
-  h.setup = CreateConfigurationSetup();
-  ASSERT_EQ(TBX_OK, ConfigurationSetup_SetConfiguration(h.setup, m_Store.c_str()));
-  ASSERT_EQ(TBX_OK,
-            ConfigurationSetup_Reconfigure(h.setup, m_Host.setupUrl().c_str(), kUser, kPassword))
-      << LastErrorMessage();
+  ASSERT_NO_FATAL_FAILURE(SetUpStoreAndOpen(h));
 
   // The offer.
-  h.factory = CreateMessageFactory();
-  ASSERT_EQ(TBX_OK, MessageFactory_Open(h.factory, m_Store.c_str()));
   ASSERT_EQ(TBX_OK, MessageFactory_CreatePayInit(h.factory, &h.offer)) << LastErrorMessage();
   ASSERT_EQ(TBX_OK, MessageObject_SetAttribute(h.offer, "AMOUNT", "1560"));
   ASSERT_EQ(TBX_OK, MessageObject_SetAttribute(h.offer, "CURRENCY", "EUR"));
@@ -97,13 +103,7 @@ TEST_F(PaymentTest, OfferAuthoriseConfirmCaptureOnce)
 TEST_F(PaymentTest, CaptureOfUnknownOrMismatchedPaymentIsRefused)
 {
   Handles h;
-  h.setup = CreateConfigurationSetup();
-  ASSERT_EQ(TBX_OK, ConfigurationSetup_SetConfiguration(h.setup, m_Store.c_str()));
-  ASSERT_EQ(TBX_OK,
-            ConfigurationSetup_Reconfigure(h.setup, m_Host.setupUrl().c_str(), kUser, kPassword))
-      << LastErrorMessage();
-  h.factory = CreateMessageFactory();
-  ASSERT_EQ(TBX_OK, MessageFactory_Open(h.factory, m_Store.c_str()));
+  ASSERT_NO_FATAL_FAILURE(SetUpStoreAndOpen(h));
 
   // An authorised payment, from an offer the shopper's visit confirmed.
   ASSERT_EQ(TBX_OK, MessageFactory_CreatePayInit(h.factory, &h.offer)) << LastErrorMessage();
