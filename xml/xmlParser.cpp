@@ -63,6 +63,10 @@ public:
     m_Attributes.clear();
     m_Recoded.clear();
     m_Bytes = tagLength;
+    // The index table is kept for the next tag with many attributes, but not its entries: left
+    // in, they would fill it up over a few such tags, and inserting would then never end.
+    if (m_Indexed != 0)
+      std::memset(m_Index, 0, m_Slots * sizeof *m_Index);
     m_Indexed = 0;
   }
 

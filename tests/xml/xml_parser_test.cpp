@@ -120,6 +120,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseTable, ::testing::ValuesIn(kParseCases),
 
 using Parser = XmlTest;
 
+// Tags with more attributes than the linear scan serves are looked up through an index; every
+// tag must start from an empty one, or a few such tags in a row fill it up for good.
+TEST_F(Parser, ManyTagsWithManyAttributesEach)
+{
+  std::string input = "<r>", expected = "<r>";
+  for (int tag = 0; tag < 12; ++tag) {
+    std::string attrs, kept;
+    for (int i = 0; i < 24; ++i) {
+      const std::string name = "n" + std::to_string(i);
+      const std::string value = std::to_string(tag) + "-" + std::to_string(i);
+      attrs += " " + name + "='" + value + "'";
+      kept += " " + name + "=\"" + (i == 0 ? std::to_string(tag) + "-last" : value) + "\"";
+    }
+    input += "<e" + attrs + " n0='" + std::to_string(tag) + "-last'/>";
+    expected += "<e" + kept + "/>";
+  }
+  input += "</r>";
+  expected += "</r>";
+  xmlElementPtr doc;
+  ASSERT_EQ(parse(input, doc), 0);
+  EXPECT_EQ(written(doc.get()), expected);
+}
+
 TEST_F(Parser, TreeShape)
 {
   xmlElementPtr doc;
