@@ -1,5 +1,6 @@
 #include "tbxtrace.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -53,27 +54,19 @@ bool IsSecretName(const std::string& name)
   return false;
 }
 
-// "scheme://user:pw@host" -> "scheme://[redacted]@host"; the authority ends at '/', '?', '#'
-// or white space.
+// "scheme://user:pw@host" -> "scheme://[redacted]@host", the credentials found as the URL
+// parser finds them, so that a password holding '/', '#', quotes or spaces is hidden whole.
 std::string HideUrlCredentials(const std::string& in)
 {
   std::string out;
   size_t from = 0;
   for (size_t at = in.find("://"); at != std::string::npos; at = in.find("://", from)) {
     const size_t start = at + 3;
-    size_t end = start;
-    size_t lastAt = std::string::npos;
-    while (end < in.size() && in[end] != '/' && in[end] != '?' && in[end] != '#' &&
-           !std::isspace(static_cast<unsigned char>(in[end])) && in[end] != '"' &&
-           in[end] != '\'') {
-      if (in[end] == '@')
-        lastAt = end;
-      ++end;
-    }
+    const size_t end = TBX_UrlCredentialsEnd(in, start);
     out.append(in, from, start - from);
-    if (lastAt != std::string::npos) {
+    if (end != std::string::npos) {
       out += kHidden;
-      from = lastAt;
+      from = end;
     } else {
       from = start;
     }
@@ -217,6 +210,23 @@ void WriteAll(int fd, const std::string& line)
 }
 
 }  // namespace
+
+size_t TBX_UrlCredentialsEnd(const std::string& text, size_t authority)
+{
+  // A URL in a message ends with its line at the latest.
+  size_t line = text.find_first_of("\r\n", authority);
+  if (line == std::string::npos)
+    line = text.size();
+  const size_t query = std::min(text.find('?', authority), line);
+  // The first character starts the user name unexamined, as the parser takes it.
+  const size_t firstAt = text.find('@', authority + 1);
+  if (firstAt == std::string::npos || firstAt >= query)
+    return std::string::npos;
+  // The user name runs to the first ':', the password from there to the next '@'.
+  const size_t colon = text.find(':', authority);
+  const size_t passwordEnd = colon < line ? text.find('@', colon + 1) : std::string::npos;
+  return passwordEnd < line ? passwordEnd : firstAt;
+}
 
 std::string TBX_TraceRedact(const std::string& text)
 {

@@ -20,4 +20,10 @@ void TBX_TraceAppend(const char* file, long line, long result, const char* tag, 
 // form in which this component carries signatures and key blobs).
 std::string TBX_TraceRedact(const std::string& text);
 
+// Where the credentials of a URL whose authority begins at `authority` (just after "://") in
+// `text` end: the position of the '@' that closes them, or npos when there are none. The rule is
+// the URL parser's: there are credentials when an '@' stands before the query, the user name runs
+// to the first ':' and the password from there to the next '@'. Nothing beyond the line counts.
+size_t TBX_UrlCredentialsEnd(const std::string& text, size_t authority);
+
 #endif

@@ -81,26 +81,39 @@ long KestrumParseArguments(int argc, const char* const* argv, const KestrumComma
       command.m_Pairs[i] = KestrumPair{nullptr, nullptr};
 
   int pairs = 0;
+  // The option whose value the previous argument was.
+  const KestrumOption* valueOf = nullptr;
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i] != nullptr ? argv[i] : "";
-    if (command.m_Pairs != nullptr && pairs < kKestrumMaxPairs &&
-        (std::strcmp(arg, "--attribute") == 0 || std::strcmp(arg, "-a") == 0)) {
+    const bool isPair = std::strcmp(arg, "--attribute") == 0 || std::strcmp(arg, "-a") == 0;
+    if (command.m_Pairs != nullptr && isPair && pairs == kKestrumMaxPairs)
+      return Fail(error, "too many attribute pairs: a command takes at most %s\n",
+                  std::to_string(kKestrumMaxPairs).c_str());
+    if (command.m_Pairs != nullptr && isPair) {
       if (i + 2 >= argc || argv[i + 1] == nullptr || argv[i + 2] == nullptr)
         return Fail(error, "invalid parameter format\n", nullptr);
       command.m_Pairs[pairs].m_Name = argv[i + 1];
       command.m_Pairs[pairs].m_Value = argv[i + 2];
       ++pairs;
       i += 2;
+      valueOf = nullptr;
       continue;
     }
     KestrumOption* option = Find(command.m_Required, arg);
     if (option == nullptr)
       option = Find(command.m_Optional, arg);
+    // A stray argument right after the user name is most likely a password typed without -w:
+    // it is not shown.
+    if (option == nullptr && valueOf != nullptr && valueOf->m_LongName != nullptr &&
+        std::strcmp(valueOf->m_LongName, "--username") == 0)
+      return Fail(error, "unexpected argument %s after the user name; a password goes after -w\n",
+                  std::to_string(i).c_str());
     if (option == nullptr)
       return Fail(error, "unknown option: %s\n", arg);
     if (i + 1 >= argc || argv[i + 1] == nullptr)
       return Fail(error, "invalid parameter format\n", nullptr);
     option->m_Value = argv[++i];
+    valueOf = option;
   }
 
   if (env != nullptr) {

@@ -53,7 +53,10 @@ struct KestrumCommandArgs
  * need not appear on the command line; pass a null `env` to take nothing from it.
  *
  * Returns 0, or TBX_E_INVALID_ARGUMENT with `error` set to the message for standard error
- * ("invalid parameter format\n", "unknown option: %s\n" or
+ * ("invalid parameter format\n", "unknown option: %s\n",
+ * "too many attribute pairs: a command takes at most 99\n",
+ * "unexpected argument %d after the user name; a password goes after -w\n" for an argument
+ * that is no option right after the user name's value, which is not shown, or
  * "ERROR: required parameter %s is missing\n").
  */
 long KestrumParseArguments(int argc, const char* const* argv, const KestrumCommandArgs& command,

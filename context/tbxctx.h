@@ -164,11 +164,12 @@ public:
   /*
    * `url` := endpoint with the credentials of the options after "://" (percent-encoded, so
    * they cannot change the host), "?DATA=", Encode(request text) and, when `signature` is not
-   * empty, "&SIGNATURE=" and the signature. 0x80040206 when the endpoint has no "://" or
-   * starts with it.
+   * empty, "&SIGNATURE=" and the signature. 0x80040206 when the endpoint is not an http:// or
+   * https:// URL (anything else would be read as a local file); the message names `setting`,
+   * the configuration value the endpoint came from, when given.
    */
   void RequestToURL(const MvString& endpoint, MvStringStream& request, MvString signature,
-                    MvString& url);
+                    MvString& url, const char* setting = nullptr);
 
 private:
   /* The set-up endpoint: option VTAUTOURL, else config.xml TBX.VTAUTOURL; when neither gives

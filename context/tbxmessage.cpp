@@ -217,7 +217,7 @@ void TBX_Message::GetURL(MvString& url) const
   MvString signature;
   m_Context->SignData(text.str(), m_KeyId, signature);
   MvString built;
-  m_Context->RequestToURL(base, text, signature, built);
+  m_Context->RequestToURL(base, text, signature, built, "VTURL");
   m_Url.clear();  // a failure below leaves no half-updated record
   m_UrlText = text.str();
   m_UrlKeyId = m_KeyId;
@@ -234,7 +234,7 @@ void TBX_Message::RoundTrip(const MvString& endpoint, const MvString& expected,
   MvString signature;
   m_Context->SignData(text.str(), m_KeyId, signature);
   MvString url;
-  m_Context->RequestToURL(endpoint, text, signature, url);
+  m_Context->RequestToURL(endpoint, text, signature, url, "CAPTUREURL");
 
   MvStringStream answer;
   m_Context->StreamFromURL(url, answer);

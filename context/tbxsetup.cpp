@@ -58,7 +58,7 @@ void Exchange(TBX_Context& context, const MvString& endpoint, xmlElement* reques
   MvStringStream requestText;
   request->toStream(requestText);
   MvString url;
-  context.RequestToURL(endpoint, requestText, MvString(), url);
+  context.RequestToURL(endpoint, requestText, MvString(), url, "VTAUTOURL");
   MvStringStream answer;
   context.StreamFromURL(url, answer);
   responseText = answer.str();

@@ -20,15 +20,15 @@ const long kHttpNotFound = TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 404u);
 }  // namespace
 
 void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request,
-                               MvString signature, MvString& url)
+                               MvString signature, MvString& url, const char* setting)
 {
-  // MvString::find_first_of finds the whole text "://", not the first of its characters.
+  // MvString::find_first_of finds the whole text "://", not the first of its characters. Any
+  // other scheme would be read as a local file named after the whole request.
   const unsigned mark = endpoint.empty() ? MvString::npos : endpoint.find_first_of("://");
-  if (mark == MvString::npos || mark == 0)
+  if (mark == MvString::npos || mark == 0 || !IsHttp(endpoint))
     TBX_THROW(TBX_E_INVALID_URL,
-              "the endpoint " + TBX_Quote(endpoint) +
-                  " is not a URL: it must begin with "
-                  "http:// or https://",
+              (setting != nullptr ? MvString(setting) + " " : MvString("the endpoint ")) +
+                  TBX_Quote(endpoint) + " is not a URL: it must begin with http:// or https://",
               kUnit, kSiteRequestUrl);
   MvString result = endpoint.substr(0, mark + 3);
   // Credentials percent-encoded, so that '@', ':' and '/' in a password cannot move the request

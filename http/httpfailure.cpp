@@ -33,7 +33,7 @@ MvString TimeoutHint(const URL_INFO& url)
 
 MvString HostPort(const MvString& host, const MvString& port)
 {
-  return HostForUri(host) + " port " + port;
+  return HostForUri(ShownHost(host)) + " port " + port;
 }
 
 MvString Told(const URL_INFO& url, const MvString& what, const MvString& hint)

@@ -47,7 +47,8 @@ MvString ReadProxyAnswer(TBX_Connection& plain, const URL_INFO& url)
 
 }  // namespace
 
-std::unique_ptr<TBX_Connection> OpenProxyTunnel(TBX_Connection& plain, const URL_INFO& url)
+std::unique_ptr<TBX_Connection> OpenProxyTunnel(TBX_Connection& plain, const URL_INFO& url,
+                                                const TBX_Deadline& deadline)
 {
   TBX_TraceLog::Write(kUnit, kSiteHttpConnect, 0, MvString("HTTP CONNECT"), MvString());
 
@@ -79,7 +80,7 @@ std::unique_ptr<TBX_Connection> OpenProxyTunnel(TBX_Connection& plain, const URL
               kUnit, site);
 
   std::unique_ptr<TBX_Connection> tls(
-      new SslConnection(url.m_Host, url.m_SslVerify, url.m_SslCaFile, url.m_Timeout));
+      new SslConnection(url.m_Host, url.m_SslVerify, url.m_SslCaFile, deadline));
   tls->Attach(plain.Detach());
   return tls;
 }

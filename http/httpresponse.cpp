@@ -81,7 +81,38 @@ long Failed(long code, long* site, long at)
   return code;
 }
 
+/* The status line's rule, shared by hosts and proxies: "HTTP/1." first, then after the first space
+ * a status of three digits. Returns 0 and sets `*status`, or the failure with its site. */
+long ReadStatusLine(const char* text, size_t n, int* status, long* site, long notHttp, long noSpace,
+                    long badStatus)
+{
+  if (n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, notHttp);
+  const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
+  if (space == nullptr)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, noSpace);
+  *status = ReadStatus(space + 1, text + n);
+  if (*status == 0)
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, badStatus);
+  return 0;
+}
+
 }  // namespace
+
+long long AnnouncedAnswerSize(const char* text, size_t len)
+{
+  const size_t head = len < kHttpMaxHeader ? len : kHttpMaxHeader;
+  const char* blank = text != nullptr ? FindBytes(text, head, "\r\n\r\n", 4) : nullptr;
+  if (blank == nullptr)
+    return len < kHttpMaxHeader ? kAnswerHeadOpen : kAnswerUntilClose;
+  const char* headers = static_cast<const char*>(std::memchr(text, '\n', len)) + 1;
+  if (len < 7 || std::memcmp(text, "HTTP/1.", 7) != 0 || headers > blank)
+    return kAnswerUntilClose;
+  const long long announced = ContentLength(headers, blank + 2);
+  if (announced < 0)
+    return kAnswerUntilClose;
+  return static_cast<long long>(blank + 4 - text) + announced;
+}
 
 long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOffset,
                        size_t* bodyLen, long* site)
@@ -92,14 +123,10 @@ long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOf
   const size_t n = text != nullptr ? strnlen(text, len) : 0;
   const char* end = text + n;
   // Whatever else a peer sends (another protocol, an error page of a TLS port) is not an answer.
-  if (n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNotHttp);
+  const long rc = ReadStatusLine(text, n, status, site, kSiteNotHttp, kSiteNoSpace, kSiteStatus);
+  if (rc != 0)
+    return rc;
   const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
-  if (space == nullptr)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNoSpace);
-  *status = ReadStatus(space + 1, end);
-  if (*status == 0)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteStatus);
   if (*status != 200)
     return Failed(HttpStatusCode(*status), site, kSiteNot200);
   const char* blank = FindBytes(space, static_cast<size_t>(end - space), "\r\n\r\n", 4);
@@ -130,17 +157,10 @@ long ParseProxyAnswer(const char* text, size_t len, int* status, long* site)
 {
   *status = 0;
   const size_t n = text != nullptr ? strnlen(text, len) : 0;
-  const char* end = text + n;
-  if (n == 0 || FindBytes(text, n, "HTTP/1", 6) == nullptr)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyNoHttp);
-  const char* p = static_cast<const char*>(std::memchr(text, ' ', n));
-  if (p == nullptr)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyStatus);
-  while (p < end && IsSpaceOrTab(*p))
-    ++p;
-  *status = ReadStatus(p, end);
-  if (*status == 0)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyStatus);
+  const long rc =
+      ReadStatusLine(text, n, status, site, kSiteProxyNoHttp, kSiteProxyStatus, kSiteProxyStatus);
+  if (rc != 0)
+    return rc;
   if (*status != 200)
     return Failed(HttpStatusCode(*status), site, kSiteProxyNot200);
   /* The tunnel starts after the answer's blank line; without it the answer is cut short. */

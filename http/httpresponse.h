@@ -24,6 +24,17 @@ enum : size_t
  */
 long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOffset,
                        size_t* bodyLen, long* site = nullptr);
+/* What a host's answer in `len` bytes at `text` says its own length is: the bytes up to its blank
+ * line plus its Content-Length. kAnswerHeadOpen while the status line and headers are not yet
+ * complete; kAnswerUntilClose when the answer is not HTTP or announces no usable length, so that
+ * only the peer's close ends it. */
+enum : long long
+{
+  kAnswerHeadOpen = -1,
+  kAnswerUntilClose = -2,
+};
+long long AnnouncedAnswerSize(const char* text, size_t len);
+
 /*
  * The checks of a proxy's answer to CONNECT. Returns 0 for status 200, else
  * TBX_E_HTTP_BAD_RESPONSE or 0x80042000 OR the status; `*status` gets the status read (0 if

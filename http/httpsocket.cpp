@@ -16,6 +16,8 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 /* ---- result codes ---------------------------------------------------------------------- */
 
 /* The five conditions that have texts keep the numbers those texts were made for, whatever the
@@ -48,36 +50,9 @@ int SocketErrorCode(int err)
 
 /* ---- bounded socket I/O ---------------------------------------------------------------- */
 
-using Clock = std::chrono::steady_clock;
-
-/* The end of one operation's allowance; `seconds` 0 means no limit. */
-class Deadline
-{
-public:
-  explicit Deadline(long seconds) : m_Unlimited(seconds <= 0)
-  {
-    if (!m_Unlimited)
-      m_At = Clock::now() + std::chrono::seconds(seconds);
-  }
-  /* Milliseconds left for poll(): -1 without limit, 0 when spent. */
-  int RemainingMs() const
-  {
-    if (m_Unlimited)
-      return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_At - Clock::now());
-    if (left.count() <= 0)
-      return 0;
-    return left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left.count());
-  }
-
-private:
-  bool m_Unlimited;
-  Clock::time_point m_At;
-};
-
 /* Waits until `fd` is ready; 1 when ready (or in error: the next call reports it), 0 with
  * errno ETIMEDOUT when the time is spent, -1 with errno on failure. */
-int WaitReady(int fd, short events, const Deadline& deadline)
+int WaitReady(int fd, short events, const TBX_Deadline& deadline)
 {
   for (;;) {
     struct pollfd p;
@@ -107,9 +82,9 @@ socklen_t AddrLen(const struct sockaddr* addr)
   return 0;
 }
 
-/* Opens a non-blocking socket and connects it within `timeout` seconds. Returns the descriptor,
- * or -1 with errno set (the socket closed). */
-int OpenAndConnect(const struct sockaddr* addr, long timeout)
+/* Opens a non-blocking socket and connects it by `deadline`. Returns the descriptor, or -1 with
+ * errno set (the socket closed). */
+int OpenAndConnect(const struct sockaddr* addr, const TBX_Deadline& deadline)
 {
   socklen_t len = AddrLen(addr);
   if (len == 0) {
@@ -119,7 +94,6 @@ int OpenAndConnect(const struct sockaddr* addr, long timeout)
   int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0)
     return -1;
-  Deadline deadline(timeout);
   int err = 0;
   if (connect(fd, addr, len) != 0) {
     err = errno;
@@ -143,9 +117,8 @@ int OpenAndConnect(const struct sockaddr* addr, long timeout)
 
 /* Sends all `len` bytes, continuing partial sends; MSG_NOSIGNAL so that a peer that went away
  * costs an EPIPE, not the process. Returns `len`, or -1 with errno. */
-long SendAll(int fd, const char* data, size_t len, long timeout)
+long SendAll(int fd, const char* data, size_t len, const TBX_Deadline& deadline)
 {
-  Deadline deadline(timeout);
   size_t done = 0;
   while (done < len) {
     ssize_t n = send(fd, data + done, len - done, MSG_NOSIGNAL);
@@ -166,9 +139,8 @@ long SendAll(int fd, const char* data, size_t len, long timeout)
 }
 
 /* One receive of at most `len` bytes: the count, 0 when the peer closed, -1 with errno. */
-long RecvSome(int fd, char* buf, size_t len, long timeout)
+long RecvSome(int fd, char* buf, size_t len, const TBX_Deadline& deadline)
 {
-  Deadline deadline(timeout);
   for (;;) {
     ssize_t n = recv(fd, buf, len, MSG_DONTWAIT);
     if (n >= 0)
@@ -184,6 +156,24 @@ long RecvSome(int fd, char* buf, size_t len, long timeout)
 
 }  // namespace
 
+/* ---- the deadline ---------------------------------------------------------------------- */
+
+TBX_Deadline::TBX_Deadline(long seconds) : m_Unlimited(seconds <= 0)
+{
+  if (!m_Unlimited)
+    m_At = Clock::now() + std::chrono::seconds(seconds);
+}
+
+int TBX_Deadline::RemainingMs() const
+{
+  if (m_Unlimited)
+    return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_At - Clock::now());
+  if (left.count() <= 0)
+    return 0;
+  return left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left.count());
+}
+
 /* ---- the connection family ------------------------------------------------------------- */
 
 TBX_Connection::~TBX_Connection() = default;
@@ -193,8 +183,8 @@ MvString TBX_Connection::LastErrorText()
   return MvString();
 }
 
-TBX_SocketConnection::TBX_SocketConnection(long timeout)
-    : m_Socket(-1), m_LastResult(0), m_Errno(0), m_Timeout(timeout)
+TBX_SocketConnection::TBX_SocketConnection(const TBX_Deadline& deadline)
+    : m_Socket(-1), m_LastResult(0), m_Errno(0), m_Deadline(deadline)
 {
   m_Buffer[0] = '\0';
 }
@@ -211,7 +201,7 @@ int TBX_SocketConnection::Connect(const struct sockaddr* addr)
     close(m_Socket);
     m_Socket = -1;
   }
-  m_Socket = OpenAndConnect(addr, m_Timeout);
+  m_Socket = OpenAndConnect(addr, m_Deadline);
   if (m_Socket < 0) {
     m_Errno = errno;
     m_LastResult = -1;
@@ -256,7 +246,7 @@ void TBX_SocketConnection::ShutdownSend()
 
 long TBX_SocketConnection::SendBytes(const char* data, size_t len)
 {
-  long n = SendAll(m_Socket, data, len, m_Timeout);
+  long n = SendAll(m_Socket, data, len, m_Deadline);
   if (n < 0)
     m_Errno = errno;
   return n;
@@ -264,7 +254,7 @@ long TBX_SocketConnection::SendBytes(const char* data, size_t len)
 
 long TBX_SocketConnection::ReceiveBytes(char* buf, size_t len)
 {
-  long n = RecvSome(m_Socket, buf, len, m_Timeout);
+  long n = RecvSome(m_Socket, buf, len, m_Deadline);
   if (n < 0)
     m_Errno = errno;
   return n;
@@ -281,7 +271,9 @@ int TBX_SocketConnection::Deliver(MvStringStream& stream, int n)
 
 /* ---- the plain connection -------------------------------------------------------------- */
 
-SockConnection::SockConnection(long timeout) : TBX_SocketConnection(timeout) {}
+SockConnection::SockConnection(long timeout) : TBX_SocketConnection(TBX_Deadline(timeout)) {}
+
+SockConnection::SockConnection(const TBX_Deadline& deadline) : TBX_SocketConnection(deadline) {}
 
 int SockConnection::Disconnect()
 {

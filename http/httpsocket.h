@@ -1,11 +1,12 @@
 /*
  * httpsocket.h - the connection class family and the plain TCP connection. Every connect, send
- * and receive is bounded by the connection's time-out: sockets are non-blocking underneath and
- * waited on with poll(), so one clock governs plain and TLS traffic alike.
+ * and receive ends by the connection's deadline: sockets are non-blocking underneath and waited
+ * on with poll(), so one clock governs plain and TLS traffic alike.
  */
 #ifndef HTTPSOCKET_H
 #define HTTPSOCKET_H
 
+#include <chrono>
 #include <cstddef>
 
 #include <sys/socket.h>
@@ -18,10 +19,25 @@ enum : size_t
   kHttpReadChunk = 1024
 };
 
+/* The end of an exchange's allowance, fixed when made: connections sharing one deadline (a
+ * proxy's socket and the TLS session over it) share one allowance for everything they do. */
+class TBX_Deadline
+{
+public:
+  /* `seconds` from now; 0 or less means no limit. */
+  explicit TBX_Deadline(long seconds = 0);
+  /* Milliseconds left for poll(): -1 without limit, 0 when spent. */
+  int RemainingMs() const;
+
+private:
+  bool m_Unlimited;
+  std::chrono::steady_clock::time_point m_At;
+};
+
 /*
  * One connection to a host or a proxy. Operations never throw: they answer a byte count, -1, or
- * a result code, and LastError() gives the code of the last failure. All sends and receives are
- * bounded by the connection's time-out and never raise SIGPIPE. The destructor closes the
+ * a result code, and LastError() gives the code of the last failure. All sends and receives end
+ * by the connection's deadline and never raise SIGPIPE. The destructor closes the
  * descriptor unless it was given away with Detach().
  */
 class TBX_Connection
@@ -49,7 +65,7 @@ public:
 };
 
 /*
- * What both connection kinds share: the descriptor they own, its time-out (seconds, 0 for none),
+ * What both connection kinds share: the descriptor they own, its deadline,
  * the error number of the last failed socket call (ETIMEDOUT on a time-out) and the receive
  * buffer. Connecting, adopting and giving up the descriptor are the same for both.
  */
@@ -64,7 +80,7 @@ public:
   int LastSocketError();
 
 protected:
-  explicit TBX_SocketConnection(long timeout);
+  explicit TBX_SocketConnection(const TBX_Deadline& deadline);
   /* Shuts the sending direction down when there is a socket. */
   void ShutdownSend();
   /* Sends all `len` bytes: `len`, or -1 with the error number kept. */
@@ -79,18 +95,20 @@ protected:
   int m_LastResult;
   char m_Buffer[kHttpReadChunk + 1];
   int m_Errno;
-  long m_Timeout;
+  TBX_Deadline m_Deadline;
 
 private:
   TBX_SocketConnection(const TBX_SocketConnection&) = delete;
   TBX_SocketConnection& operator=(const TBX_SocketConnection&) = delete;
 };
 
-/* A plain TCP connection. `timeout` in seconds, 0 for none. */
+/* A plain TCP connection; everything it does ends `timeout` seconds (0: no limit) after it is
+ * made, or by `deadline`. */
 class SockConnection : public TBX_SocketConnection
 {
 public:
   explicit SockConnection(long timeout = 0);
+  explicit SockConnection(const TBX_Deadline& deadline);
   int Disconnect() override;
   int Read(MvStringStream& stream) override;
   int Write(MvStringStream& stream) override;

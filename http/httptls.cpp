@@ -96,7 +96,12 @@ struct TBX_SslBio
 
 SslConnection::SslConnection(const MvString& host, bool verify, const MvString& caFile,
                              long timeout)
-    : TBX_SocketConnection(timeout), m_Ctx(nullptr), m_Ssl(nullptr), m_SslError(0),
+    : SslConnection(host, verify, caFile, TBX_Deadline(timeout))
+{}
+
+SslConnection::SslConnection(const MvString& host, bool verify, const MvString& caFile,
+                             const TBX_Deadline& deadline)
+    : TBX_SocketConnection(deadline), m_Ctx(nullptr), m_Ssl(nullptr), m_SslError(0),
       m_PeerClosed(false), m_Verify(verify), m_Host(host), m_CaFile(caFile)
 {
   OPENSSL_init_ssl(0, nullptr);

@@ -12,12 +12,15 @@
  * A TLS client connection. The certificate chain is verified against `caFile` (PEM) or, when
  * that is empty, the system trust store, and the certificate must name `host` (as a DNS name,
  * or as an IP address for an address literal); SNI carries a host name. `verify` false skips
- * both checks.
+ * both checks. Everything it does, handshake included, ends `timeout` seconds (0: no limit)
+ * after it is made, or by `deadline`.
  */
 class SslConnection : public TBX_SocketConnection
 {
 public:
   SslConnection(const MvString& host, bool verify, const MvString& caFile, long timeout = 0);
+  SslConnection(const MvString& host, bool verify, const MvString& caFile,
+                const TBX_Deadline& deadline);
   ~SslConnection() override;
   int Disconnect() override;
   int Read(MvStringStream& stream) override;

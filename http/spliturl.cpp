@@ -4,6 +4,9 @@
 #include "spliturl.h"
 
 #include "httpencode.h"
+#include "tbxtrace.h"
+
+#include <string>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -255,6 +258,15 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
   return true;
 }
 
+MvString ShownHost(const MvString& host)
+{
+  const std::string text(host.c_str() != nullptr ? host.c_str() : "", host.size());
+  const size_t at = text.rfind('@');
+  if (at == std::string::npos)
+    return host;
+  return MvString("[redacted]@") + MvString(text.c_str() + at + 1);
+}
+
 MvString ShownUrl(const URL_INFO& info)
 {
   return info.m_Scheme + "://" + HostForUri(info.m_Host) + ":" + info.m_Port +
@@ -266,18 +278,14 @@ MvString ShownUrl(const MvString& url)
   URL_INFO info;
   if (SplitUrl(url, info) && !info.m_Host.empty())
     return ShownUrl(info);
-  MvString text = BeforeQuery(url);
-  // find_first_of finds the whole text "://" (a substring), not one of its characters.
-  const unsigned scheme = text.find_first_of("://");
-  const unsigned start = scheme == MvString::npos ? 0 : scheme + 3;
-  unsigned end = start;
-  unsigned at = MvString::npos;
-  while (end < text.size() && text[end] != '/') {
-    if (text[end] == '@')
-      at = end;
-    ++end;
-  }
-  if (at != MvString::npos)
-    text = text.substr(0, start) + text.substr(at + 1);
-  return text;
+  const std::string text(url.c_str() != nullptr ? url.c_str() : "", url.size());
+  // find, not MvString::find_first_of: a whole "://" marks the authority.
+  const size_t scheme = text.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t end = TBX_UrlCredentialsEnd(text, start);
+  std::string shown = text;
+  if (end != std::string::npos)
+    shown = text.substr(0, start) + text.substr(end + 1);
+  const MvString cut(shown.c_str(), static_cast<unsigned>(shown.size()));
+  return BeforeQuery(cut);
 }

@@ -29,8 +29,8 @@ struct URL_INFO
   /* PEM file of trusted certificates used instead of the system trust store when not empty
    * (settings.xml SSLCAFILE). */
   MvString m_SslCaFile;
-  /* Seconds allowed for the connect, for each send and for each receive (TLS handshake and the
-   * proxy's answer to CONNECT included); 0 means no limit (settings.xml TIMEOUT). */
+  /* Seconds allowed for the whole exchange: connect, the proxy's answer to CONNECT, the TLS
+   * handshake, the send and the whole answer; 0 means no limit (settings.xml TIMEOUT). */
   long m_Timeout = 60;
 };
 
@@ -51,6 +51,10 @@ MvString ShownUrl(const URL_INFO& info);
 /* The same for a URL text; a text SplitUrl refuses is shown up to its query, credentials cut
  * out of what looks like an authority. */
 MvString ShownUrl(const MvString& url);
+
+/* A host name as messages show it: a user part before an '@' (a PROXYHOST written as
+ * "user:password@host") is hidden. */
+MvString ShownHost(const MvString& host);
 
 /* True when `host` is an IPv6 literal, which needs brackets in "host:port" texts. */
 bool IsIpv6Literal(const MvString& host);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "httpencode.h"
 #include "httpfailure.h"
@@ -36,6 +37,21 @@ void PrintRaw(const URL_INFO& url, const MvString& text)
   }
 }
 
+/* The request as the raw trace shows it: the Authorization header's value (the Base64 of the
+ * user name and password) hidden, the rest as sent. */
+MvString WithoutCredentials(const MvString& request)
+{
+  static const char kHeader[] = "\r\nAuthorization:";
+  const std::string text(request.c_str() != nullptr ? request.c_str() : "", request.size());
+  const size_t at = text.find(kHeader);
+  if (at == std::string::npos)
+    return request;
+  const size_t value = at + sizeof kHeader - 1;
+  const std::string shown =
+      text.substr(0, value) + " [redacted]" + text.substr(text.find("\r\n", value));
+  return MvString(shown.c_str(), static_cast<unsigned>(shown.size()));
+}
+
 /* Resolves the host or proxy the fetch goes to; `which` names it in the message. */
 void Resolve(const URL_INFO& url, const MvString& host, const MvString& port, const char* which,
              const char* hint, long site, TBX_HostAddr* addr)
@@ -47,7 +63,7 @@ void Resolve(const URL_INFO& url, const MvString& host, const MvString& port, co
                    MvString("the ") + which +
                        " address is invalid or could not be "
                        "resolved: '" +
-                       host + "'",
+                       ShownHost(host) + "'",
                    hint),
               kUnit, site);
 }
@@ -75,7 +91,10 @@ MvString ResponseFailure(const URL_INFO& url, long site, int status, const MvStr
     return Told(url, "the host answered " + StatusText(text) + StatusMeaning(status),
                 StatusHint(status));
   if (site == kSiteNotHttp && text.empty())
-    return Told(url, "the host closed the connection without an answer", schemeHint);
+    return Told(url,
+                "the host closed the connection without an answer; the request was sent, so its "
+                "outcome at the host is unknown",
+                schemeHint);
   if (site == kSiteNotHttp)
     return Told(url, "the answer does not begin with HTTP/1.", schemeHint);
   if (site == kSiteShortBody)
@@ -89,7 +108,9 @@ MvString ResponseFailure(const URL_INFO& url, long site, int status, const MvStr
 
 }  // namespace
 
-TBX_HttpSession::TBX_HttpSession(const URL_INFO& url) : m_State(State::kNew), m_Url(url) {}
+TBX_HttpSession::TBX_HttpSession(const URL_INFO& url)
+    : m_State(State::kNew), m_Url(url), m_Deadline(url.m_Timeout)
+{}
 
 TBX_HttpSession::~TBX_HttpSession()
 {
@@ -116,19 +137,19 @@ void TBX_HttpSession::ConnectNetwork()
     Resolve(m_Url, m_Url.m_ProxyHost, m_Url.m_ProxyPort, "proxy", "check PROXYHOST in settings.xml",
             kSiteProxyAddress, &addr);
     TBX_TraceLog::Write(kUnit, kSiteUseProxy, 0, MvString("USE PROXY"),
-                        HostForUri(m_Url.m_ProxyHost) + ":" + m_Url.m_ProxyPort);
+                        HostForUri(ShownHost(m_Url.m_ProxyHost)) + ":" + m_Url.m_ProxyPort);
     if (!https && !http)
       UnknownScheme(m_Url, kSiteProxyScheme);
-    m_Connection.reset(new SockConnection(m_Url.m_Timeout));
+    m_Connection.reset(new SockConnection(m_Deadline));
     tunnel = https;
   } else {
     Resolve(m_Url, m_Url.m_Host, m_Url.m_Port, "host", "check the host name in the URL",
             kSiteHostAddress, &addr);
     if (https)
       m_Connection.reset(
-          new SslConnection(m_Url.m_Host, m_Url.m_SslVerify, m_Url.m_SslCaFile, m_Url.m_Timeout));
+          new SslConnection(m_Url.m_Host, m_Url.m_SslVerify, m_Url.m_SslCaFile, m_Deadline));
     else if (http)
-      m_Connection.reset(new SockConnection(m_Url.m_Timeout));
+      m_Connection.reset(new SockConnection(m_Deadline));
     else
       UnknownScheme(m_Url, kSiteDirectScheme);
   }
@@ -165,7 +186,7 @@ void TBX_HttpSession::ConnectNetwork()
 
 void TBX_HttpSession::ProxyConnect()
 {
-  m_Connection = OpenProxyTunnel(*m_Connection, m_Url);
+  m_Connection = OpenProxyTunnel(*m_Connection, m_Url, m_Deadline);
 }
 
 void TBX_HttpSession::BuildRequest()
@@ -182,7 +203,7 @@ void TBX_HttpSession::BuildRequest()
   m_Request << "UserAgent: " << m_UserAgent << "\r\n";
   m_Request << "\r\n";
   m_State = State::kRequestBuilt;
-  PrintRaw(m_Url, m_Request.str());
+  PrintRaw(m_Url, WithoutCredentials(m_Request.str()));
 }
 
 void TBX_HttpSession::SendRequest()
@@ -199,6 +220,7 @@ void TBX_HttpSession::SendRequest()
 void TBX_HttpSession::ReceiveResponse()
 {
   Expect(State::kRequestSent, "ReceiveResponse", kSiteReceiveState);
+  long long announced = kAnswerHeadOpen;
   for (;;) {
     int n = m_Connection->Read(m_Response);
     if (n < 0) {
@@ -213,9 +235,15 @@ void TBX_HttpSession::ReceiveResponse()
     }
     if (n == 0)
       break;
-    if (m_Response.str().size() > kHttpMaxResponse)
+    const MvString& text = m_Response.str();
+    if (text.size() > kHttpMaxResponse)
       TBX_THROW(TBX_E_HTTP_BAD_RESPONSE, Told(m_Url, "the response is larger than 16 MiB"), kUnit,
                 kSiteReceiveTooLong);
+    // A host may keep the connection open after a whole answer: its announced length ends it.
+    if (announced == kAnswerHeadOpen)
+      announced = AnnouncedAnswerSize(text.c_str(), text.size());
+    if (announced >= 0 && text.size() >= static_cast<unsigned long long>(announced))
+      break;
   }
   m_State = State::kResponseReceived;
 }

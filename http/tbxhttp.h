@@ -7,14 +7,15 @@
 
 #include <memory>
 
+#include "httpsocket.h"
 #include "mvstring.h"
 #include "spliturl.h"
 
-class TBX_Connection;
-
 /*
  * One HTTP/1.0 GET of one URL. The steps run in order, each once; a step called out of order
- * raises 0x80042023. The session keeps a reference to `url`, which must outlive it.
+ * raises 0x80042023. The session keeps a reference to `url`, which must outlive it. The URL's
+ * time-out bounds the whole exchange from the session's start: connect, the proxy's tunnel, the
+ * TLS handshake, the send and the whole answer.
  */
 class TBX_HttpSession
 {
@@ -50,6 +51,7 @@ private:
 
   State m_State;
   const URL_INFO& m_Url;
+  TBX_Deadline m_Deadline;
   std::unique_ptr<TBX_Connection> m_Connection;
   MvStringStream m_Request;
   MvStringStream m_Response;

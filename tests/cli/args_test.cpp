@@ -94,7 +94,7 @@ TEST(KestrumArgs, ValuesAreTakenAsTheyStand)
   EXPECT_STREQ("--path", p.pairs[0].m_Value);
 }
 
-TEST(KestrumArgs, NinetyNinePairsThenAFlagIsUnknown)
+TEST(KestrumArgs, NinetyNinePairsThenAFlagIsTooMany)
 {
   std::vector<std::string> args = {"-p", "s", "-w", "w"};
   for (int i = 0; i < kKestrumMaxPairs; ++i)
@@ -107,7 +107,7 @@ TEST(KestrumArgs, NinetyNinePairsThenAFlagIsUnknown)
 
   args.insert(args.end(), {"--attribute", "N99", "V"});
   EXPECT_EQ(TBX_E_INVALID_ARGUMENT, p.Parse(args));
-  EXPECT_EQ("unknown option: --attribute\n", p.error);
+  EXPECT_EQ("too many attribute pairs: a command takes at most 99\n", p.error);
 }
 
 TEST(KestrumArgs, EverythingIsClearedBeforeParsing)

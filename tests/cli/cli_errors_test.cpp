@@ -220,6 +220,19 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
        "[kestrum] ERROR: 0x8004303C (connection timeout)",
        {captureUrl + ": failed to receive from host", "outcome at the host is unknown",
         "raise TIMEOUT in settings.xml (now 1 second)"}},
+      {"a capture answered by a dropped connection",
+       [&] { Fault("MODE=drop&MATCH=capture&COUNT=1"); },
+       Capture(m_Store),
+       "ERROR: 80042022",
+       {captureUrl + ": the host closed the connection without an answer",
+        "outcome at the host is unknown"}},
+      // Any other scheme would be read as a local file named after the request.
+      {"a capture URL with a mistyped scheme",
+       [&] { SetCaptureUrl(CopyOfStore("typo"), "htps://127.0.0.1:" + closed + "/capture"); },
+       Capture(m_Dir + "/typo"),
+       "[kestrum] ERROR: 0x80040206 (invalid URL)",
+       {"CAPTUREURL 'htps://127.0.0.1:" + closed + "/capture'",
+        "must begin with http:// or https://"}},
       {"an answer that is not XML",
        [&] { Fault("MODE=notxml&MATCH=capture&COUNT=1"); },
        Capture(m_Store),
@@ -280,6 +293,52 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
       EXPECT_EQ(std::string::npos, r.err.find(secret)) << secret << "\n" << r.err;
     EXPECT_FALSE(HasLongHex(r.err)) << r.err;
     EXPECT_EQ(std::string::npos, r.err.find("@127.0.0.1")) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("DATA=")) << r.err;
+  }
+}
+
+// Credentials written into a store path or a proxy setting, with the characters a generated
+// password holds: neither the report nor the trace shows them.
+TEST_F(KestrumFailures, CredentialsStayOutOfReportsAndTraces)
+{
+  const std::string host = "127.0.0.1:" + std::to_string(m_Host.port);
+  const std::string trace = m_Dir + "/trace.log";
+  struct Case
+  {
+    std::string name;
+    std::function<std::vector<std::string>()> args;
+  };
+  std::vector<Case> cases;
+  for (const char* password :
+       {"Zx81/Secret", "Zx81#Secret", "Zx81'Secret", "Zx81\"Secret", "Zx81 Secret"})
+    cases.push_back({std::string("store URL with password ") + password, [=] {
+                       return std::vector<std::string>{
+                           "-payinit",
+                           "-p",
+                           "http://merchant:" + std::string(password) + "@" + host + "/nostore",
+                           "-a",
+                           "AMOUNT",
+                           "1"};
+                     }});
+  cases.push_back({"proxy host with credentials", [&] {
+                     const std::string store =
+                         CopyOfStore("proxycred",
+                                     "<TBX USEPROXY=\"1\" PROXYHOST=\"merchant:Zx81/"
+                                     "Secret@127.0.0.1\" PROXYPORT=\"" +
+                                         m_Closed.port + "\"/>");
+                     return Capture(store);
+                   }});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(trace.c_str());
+    const Outcome r = RunKestrum(c.args(), {{"TBXTRACE", trace.c_str()}});
+    EXPECT_NE(0, r.status);
+    const std::string traced = ReadFile(trace);
+    EXPECT_NE(std::string::npos, traced.find("OPEN CONTEXT")) << traced;
+    for (const std::string& text : {r.out, r.err, traced}) {
+      EXPECT_EQ(std::string::npos, text.find("Secret")) << text;
+      EXPECT_EQ(std::string::npos, text.find("merchant")) << text;
+    }
   }
 }
 

@@ -113,6 +113,14 @@ TEST_F(CommandLineTest, ParsingFailures)
        kArgumentError},
       {{"-attr", "-path", "STORE"}, "unknown option: -path\n", kArgumentError},
       {{"-attr", "-p", "STORE", ""}, "unknown option: \n", kArgumentError},
+      // A password typed without -w is not echoed: its position is.
+      {{"-conf", "-p", "STORE", "-r", "R", "-u", "U", "Zx81Secret"},
+       "unexpected argument 8 after the user name; a password goes after -w\n",
+       kArgumentError},
+      {{"-conf", "-p", "STORE", "--username", "U", "-Zx81Secret"},
+       "unexpected argument 6 after the user name; a password goes after -w\n",
+       kArgumentError},
+      {{"-conf", "-u", "U", "-p", "STORE", "extra"}, "unknown option: extra\n", kArgumentError},
       // An unknown option is reported before a missing required one.
       {{"-exec", "-x"}, "unknown option: -x\n", kArgumentError},
       // -capt's own rules, in their order.
@@ -154,7 +162,7 @@ TEST_F(CommandLineTest, AtMost99AttributePairs)
     args.insert(args.end(), {"-a", "N" + std::to_string(i), "V"});
   args.insert(args.end(), {"-a", "N99", "V"});
   const Outcome r = RunKestrum(args);
-  EXPECT_EQ("unknown option: -a\n", r.err);
+  EXPECT_EQ("too many attribute pairs: a command takes at most 99\n", r.err);
   EXPECT_EQ(kArgumentError, r.status);
   EXPECT_FALSE(Exists(m_Store));
 }

@@ -42,7 +42,7 @@ TEST(RequestUrl, Shapes)
        "https://merchant:s3cret@h/s?DATA=a%20b%2dc&SIGNATURE=0a1f"},
       {"", "", "https://h/s", "<TBX MSGTYPE=\"PayInit\"/>", "",
        "https://h/s?DATA=%3cTBX%20MSGTYPE%3d%22PayInit%22%2f%3e"},
-      {"", "", "x://h", "\xe9.~_", "", "x://h?DATA=%e9%2e%7e%5f"},
+      {"", "", "http://h", "\xe9.~_", "", "http://h?DATA=%e9%2e%7e%5f"},
       // Credentials cannot redirect the request: '@', ':', '/' and the rest are encoded.
       {"a@b", "p:w/d@evil.example?#%", "https://h/s", "", "",
        "https://a%40b:p%3aw%2fd%40evil.example%3f%23%25@h/s?DATA="},

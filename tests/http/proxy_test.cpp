@@ -63,6 +63,9 @@ TEST(ScriptedProxy, StatusAnswersOfTheProxy)
        {Drip("HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", 1, 2)},
        TBX_RESULT(0x80042197u)},
       {"https://h.invalid/x", {Send("SSH-2.0-x\r\n\r\n")}, TBX_E_HTTP_BAD_RESPONSE},
+      // The status-line rule of host answers: "HTTP/1." first, not anywhere.
+      {"https://h.invalid/x", {Send("SSH-2.0-x 200 HTTP/1\r\n\r\n")}, TBX_E_HTTP_BAD_RESPONSE},
+      {"https://h.invalid/x", {Send("xHTTP/1.0 200 OK\r\n\r\n")}, TBX_E_HTTP_BAD_RESPONSE},
       {"https://h.invalid/x", {Send("HTTP/1.0 200 OK\r\n")}, TBX_E_HTTP_BAD_RESPONSE},
       {"https://h.invalid/x", {}, TBX_E_HTTP_BAD_RESPONSE},
       {"https://h.invalid/x",
