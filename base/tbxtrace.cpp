@@ -218,7 +218,7 @@ size_t TBX_UrlCredentialsEnd(const std::string& text, size_t authority)
   if (line == std::string::npos)
     line = text.size();
   const size_t query = std::min(text.find('?', authority), line);
-  // The first character starts the user name unexamined, as the parser takes it.
+  // An '@' right after "://" does not start credentials for the parser either.
   const size_t firstAt = text.find('@', authority + 1);
   if (firstAt == std::string::npos || firstAt >= query)
     return std::string::npos;

@@ -165,7 +165,8 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
       break;
     case kAuthority: {
       /* Credentials only when an '@' stands before the query: an '@' in a query value is
-       * not one. The character under the cursor starts the field unexamined. */
+       * not one. The character under the cursor starts the user name, unless it is the ':'
+       * that ends an empty one. */
       unsigned q = i + 1, at = n;
       while (q < n && s[q] != '?')
         ++q;
@@ -175,7 +176,10 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
           break;
         }
       mark = i;
-      if (at < n && at < q) {
+      if (at < n && at < q && c == ':') {
+        takeCredential(f.m_User, f.user, i); /* an empty user name */
+        state = kPassword;
+      } else if (at < n && at < q) {
         state = kUser;
       } else if (c == '[') {
         if (!bracketHost(i))
