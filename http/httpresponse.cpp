@@ -82,16 +82,20 @@ long Failed(long code, long* site, long at)
 }
 
 /* The status line's rule, shared by hosts and proxies: "HTTP/1." first, then after the first space
- * a status of three digits. Returns 0 and sets `*status`, or the failure with its site. */
-long ReadStatusLine(const char* text, size_t n, int* status, long* site, long notHttp, long noSpace,
-                    long badStatus)
+ * a status of three digits (proxies may put more blanks before it). Returns 0 and sets
+ * `*status`, or the failure with its site. */
+long ReadStatusLine(const char* text, size_t n, bool moreBlanks, int* status, long* site,
+                    long notHttp, long noSpace, long badStatus)
 {
   if (n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0)
     return Failed(TBX_E_HTTP_BAD_RESPONSE, site, notHttp);
-  const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
-  if (space == nullptr)
+  const char* p = static_cast<const char*>(std::memchr(text, ' ', n));
+  if (p == nullptr)
     return Failed(TBX_E_HTTP_BAD_RESPONSE, site, noSpace);
-  *status = ReadStatus(space + 1, text + n);
+  ++p;
+  while (moreBlanks && p < text + n && IsSpaceOrTab(*p))
+    ++p;
+  *status = ReadStatus(p, text + n);
   if (*status == 0)
     return Failed(TBX_E_HTTP_BAD_RESPONSE, site, badStatus);
   return 0;
@@ -123,7 +127,8 @@ long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOf
   const size_t n = text != nullptr ? strnlen(text, len) : 0;
   const char* end = text + n;
   // Whatever else a peer sends (another protocol, an error page of a TLS port) is not an answer.
-  const long rc = ReadStatusLine(text, n, status, site, kSiteNotHttp, kSiteNoSpace, kSiteStatus);
+  const long rc =
+      ReadStatusLine(text, n, false, status, site, kSiteNotHttp, kSiteNoSpace, kSiteStatus);
   if (rc != 0)
     return rc;
   const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
@@ -157,8 +162,8 @@ long ParseProxyAnswer(const char* text, size_t len, int* status, long* site)
 {
   *status = 0;
   const size_t n = text != nullptr ? strnlen(text, len) : 0;
-  const long rc =
-      ReadStatusLine(text, n, status, site, kSiteProxyNoHttp, kSiteProxyStatus, kSiteProxyStatus);
+  const long rc = ReadStatusLine(text, n, true, status, site, kSiteProxyNoHttp, kSiteProxyStatus,
+                                 kSiteProxyStatus);
   if (rc != 0)
     return rc;
   if (*status != 200)
