@@ -2,6 +2,11 @@
 
 from __future__ import annotations
 
+import functools
+import http.server
+import os
+import threading
+
 import pytest
 
 import kestrum
@@ -89,3 +94,30 @@ def test_attribute_name_refused_by_the_library(store):
 def test_general_request_answers_a_dict(store):
     assert store.request("Echo", NOTE="hello", AMOUNT=5) == {
         "MSGTYPE": "EchoResponse", "NOTE": "hello", "AMOUNT": "5"}
+
+
+@pytest.fixture
+def served(store):
+    """The store's parent directory served read-only over HTTP on loopback."""
+    handler = functools.partial(_QuietFiles, directory=os.path.dirname(store.path))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield "http://127.0.0.1:%d/%s" % (server.server_address[1], os.path.basename(store.path))
+    server.shutdown()
+    server.server_close()
+    thread.join()
+
+
+class _QuietFiles(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, format: str, *args: object) -> None:
+        pass
+
+
+def test_store_read_over_http(served):
+    store = kestrum.Store(served)
+    assert store.path == served
+    offer = store.create_offer(AMOUNT="700", CURRENCY="EUR")
+    conf = store.verify_confirmation(*authorise(offer.url), token=offer.token)
+    store.capture(conf)
+    assert store.request("Status", ID=conf.id)["STATE"] == "captured"
