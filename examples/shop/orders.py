@@ -148,13 +148,24 @@ class Orders:
             "                   OR (state = 'capturing' AND claimed < ?))",
             now, payment_id, confirmation, _now(), order_id, now - CLAIM_SECONDS)
 
-    def captured(self, order_id: int) -> bool:
-        """Paid: the host took the capture. Only the claim's holder calls this."""
-        return self._move(order_id, "capturing", "paid")
+    def _settle(self, order_id: int, claimed: float, entering: str, reason: Optional[str]) -> bool:
+        # Only while the claim made at `claimed` is the order's: a request that outlived its claim
+        # must not undo what the request that took the claim over has done. Two claims of one order
+        # lie at least CLAIM_SECONDS apart, so the time names the claim.
+        return self._change(
+            "UPDATE orders SET state = ?, reason = ?, updated = ?"
+            " WHERE id = ? AND state = 'capturing' AND claimed = ?",
+            entering, reason, _now(), order_id, claimed)
 
-    def capture_failed(self, order_id: int, reason: str) -> bool:
-        """Authorised but not captured: the next visit of the return page tries again."""
-        return self._move(order_id, "capturing", "confirmed", reason=reason)
+    def captured(self, order_id: int, claimed: float) -> bool:
+        """Paid: the host took the capture. `claimed` is the time given to claim_capture; False
+        when that claim is no longer the order's."""
+        return self._settle(order_id, claimed, "paid", None)
+
+    def capture_failed(self, order_id: int, claimed: float, reason: str) -> bool:
+        """Authorised but not captured: the next visit of the return page tries again. As for
+        captured, only while the claim made at `claimed` holds."""
+        return self._settle(order_id, claimed, "confirmed", reason)
 
     def declined(self, order_id: int, reason: str) -> bool:
         return self._move(order_id, "pending", "declined", reason=reason)

@@ -88,18 +88,19 @@ class Shop:
         except kestrum.SignatureError as error:
             return error.message or str(error)
         # One request wins the claim and captures; a concurrent or later one just shows the order.
-        if not self.orders.claim_capture(order_id, confirmation.id, confirmation.text, time.time()):
+        claimed = time.time()
+        if not self.orders.claim_capture(order_id, confirmation.id, confirmation.text, claimed):
             return None
         try:
             self.store.capture(confirmation)
         except kestrum.KestrumError as error:
             # The capture may have happened with its answer lost: the host knows.
             if self.captured_at_host(confirmation.id):
-                self.orders.captured(order_id)
+                self.orders.captured(order_id, claimed)
             else:
-                self.orders.capture_failed(order_id, str(error))
+                self.orders.capture_failed(order_id, claimed, str(error))
             return None
-        self.orders.captured(order_id)
+        self.orders.captured(order_id, claimed)
         return None
 
     def captured_at_host(self, payment_id: str) -> bool:

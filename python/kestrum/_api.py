@@ -4,12 +4,13 @@ from __future__ import annotations
 
 import os
 import re
-import urllib.parse
 from typing import Dict, Iterator, Mapping, Optional, Union
 
 from . import _native
-from ._errors import (E_INVALID_FORMAT, E_INVALID_SIGNATURE, ConfirmationMismatch, KestrumError)
+from ._errors import (E_INVALID_FORMAT, E_INVALID_KEY_BLOB, E_INVALID_SIGNATURE,
+                      ConfirmationMismatch, KestrumError, SignatureError)
 from ._native import Handles, Value, check, encode, encode_path
+from ._redact import hide_credentials
 
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
@@ -60,6 +61,18 @@ def _attributes(text: str) -> Dict[str, str]:
     return out
 
 
+def _confirmation_part(value: Union[str, bytes], name: str, code: int) -> bytes:
+    """DATA or SIGNATURE of a confirmation for the library. Text that no host could have sent (a
+    NUL character, a lone surrogate) is a refused confirmation, as any other forgery is: it comes
+    from the shopper's browser, and the shop must be able to answer it."""
+    try:
+        return encode(value, name)
+    except ValueError:
+        raise SignatureError(code, _native.error_text(code),
+                             "the confirmation's %s is not text a host sends" % name,
+                             "verify_confirmation") from None
+
+
 def _password(password: Optional[str]) -> str:
     if password is None:
         password = os.environ.get("KESTRUM_PASSWORD") or None
@@ -83,15 +96,13 @@ def setup(store: PathArg, url: Optional[str], user: str, password: Optional[str]
     """
     secret = _password(password)
     result = Store(store)
-    secrets = (secret, urllib.parse.quote(secret, safe=""), urllib.parse.quote_plus(secret))
     with Handles() as h:
         handle = h.setup()
-        check(h.lib.ConfigurationSetup_SetConfiguration(handle, result._path), "setup",
-              secrets=secrets)
+        check(h.lib.ConfigurationSetup_SetConfiguration(handle, result._path), "setup")
         check(h.lib.ConfigurationSetup_Reconfigure(handle, encode(url or "", "url"),
                                                    encode(user, "user"),
                                                    encode(secret, "password")),
-              "setup", secrets=secrets)
+              "setup")
     return result
 
 
@@ -188,17 +199,21 @@ class Store:
     __slots__ = ("_path", "_name")
 
     def __init__(self, path: PathArg) -> None:
-        name = os.path.abspath(os.fsdecode(path))
+        name = os.fsdecode(path)
+        # The library reads a store whose name begins with "http:" or "https:" over HTTP; only a
+        # directory is made absolute, so that a later chdir does not move it.
+        if not name.startswith(("http:", "https:")):
+            name = os.path.abspath(name)
         self._name = name
         self._path = encode_path(name)
 
     @property
     def path(self) -> str:
-        """The store's directory, absolute."""
+        """The store's directory, absolute, or its http(s) URL as given."""
         return self._name
 
     def __repr__(self) -> str:
-        return "Store(%r)" % self._name
+        return "Store(%r)" % hide_credentials(self._name)
 
     def __eq__(self, other: object) -> bool:
         return isinstance(other, Store) and other._path == self._path
@@ -232,11 +247,12 @@ class Store:
         other values (another order's, a cheaper one) raises ConfirmationMismatch. Without them,
         only the signature is checked. Raises SignatureError for anything not signed by the host.
         """
+        raw_data = _confirmation_part(data, "DATA", E_INVALID_FORMAT)
+        raw_signature = _confirmation_part(signature, "SIGNATURE", E_INVALID_KEY_BLOB)
         with Handles() as h:
             factory = h.factory(self._path)
             message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
-                             factory, encode(data, "data"), encode(signature, "signature"),
-                             refusal=True)
+                             factory, raw_data, raw_signature, refusal=True)
             text = h.text(message)
         confirmation = Confirmation(text, _attributes(text))
         for name, expected in (("TOKEN", token), ("AMOUNT", amount), ("CURRENCY", currency)):

@@ -67,14 +67,26 @@ class StoreError(KestrumError):
     """The configuration store is missing, not set up, unreadable or not well-formed."""
 
 
+# Attributes whose values no message shows.
+_SECRET_ATTRIBUTES = frozenset({"TOKEN"})
+
+
 class ConfirmationMismatch(SignatureError):
     """A genuine confirmation that does not belong to the order it was checked against: its
-    ``attribute`` carries ``actual`` (None: absent) where the order has ``expected``."""
+    ``attribute`` carries ``actual`` (None: absent) where the order has ``expected``.
+
+    The message names the attribute; it shows the values only of attributes that are not secret
+    (a shop may show it to the shopper, and an order's TOKEN is what binds a payment to it)."""
 
     def __init__(self, attribute: str, expected: str, actual: Optional[str], code: int,
                  text: str) -> None:
-        shown = "no %s" % attribute if actual is None else "%s %r" % (attribute, actual)
-        message = "the confirmation carries %s, the order has %s %r" % (shown, attribute, expected)
+        if actual is None:
+            message = "the confirmation carries no %s" % attribute
+        elif attribute in _SECRET_ATTRIBUTES:
+            message = "the confirmation carries another %s than the order" % attribute
+        else:
+            message = "the confirmation carries %s %r, the order has %s %r" % (
+                attribute, actual, attribute, expected)
         super().__init__(code, text, message, "verify_confirmation")
         self.attribute = attribute
         self.expected = expected

@@ -14,6 +14,7 @@ from ctypes import POINTER, byref, c_char_p, c_int, c_long, c_void_p
 from typing import Callable, Iterator, List, Optional, Sequence, Tuple, Union
 
 from ._errors import KestrumError, LibraryNotFoundError, error_for
+from ._redact import hide_credentials
 
 SONAME = "libtbxapp.so.0"
 
@@ -223,10 +224,9 @@ def _belongs(message: str, code: int, text: str) -> bool:
     return ("0x%x" % code) in message or ("error %x :" % code) in message
 
 
-def failure(result: int, operation: str, refusal: bool = False,
-            secrets: Sequence[str] = ()) -> KestrumError:
+def failure(result: int, operation: str, refusal: bool = False) -> KestrumError:
     """The exception for a failed call, made on the thread that made the call (the library keeps
-    the last error message per thread). `secrets` are removed from every text."""
+    the last error message per thread). No text keeps a credential."""
     code = unsigned(result)
     if 0 < result < 0x10000:
         # A store directory that could not be made: the system's error number itself.
@@ -237,17 +237,12 @@ def failure(result: int, operation: str, refusal: bool = False,
         message = _last_error_message()
         if not message or not _belongs(message, code, text):
             message = text or "ErrorCode = 0x%x" % code
-    for secret in secrets:
-        if secret:
-            message = message.replace(secret, "[redacted]")
-            text = text.replace(secret, "[redacted]")
-    return error_for(code, text, message, operation, refusal)
+    return error_for(code, hide_credentials(text), hide_credentials(message), operation, refusal)
 
 
-def check(result: int, operation: str, refusal: bool = False,
-          secrets: Sequence[str] = ()) -> None:
+def check(result: int, operation: str, refusal: bool = False) -> None:
     if result != 0:
-        raise failure(result, operation, refusal, secrets)
+        raise failure(result, operation, refusal)
 
 
 def fetch(function: Callable[..., int], operation: str, *args: object, size: int = 1024) -> bytes:

@@ -42,7 +42,7 @@ manifest() {
     echo "$usr$TBX_LIBDIR/cmake/tbxapp/tbxappTargets.cmake"
     echo "$usr$TBX_LIBDIR/cmake/tbxapp/tbxappTargets-CONFIG.cmake"
     echo "$usr$TBX_MANDIR/man1/kestrum.1"
-    for f in __init__.py _api.py _errors.py _installed.py _native.py py.typed; do
+    for f in __init__.py _api.py _errors.py _installed.py _native.py _redact.py py.typed; do
       echo "$usr$TBX_PYDIR/kestrum/$f"
     done
     if [ "$TBX_WITH_JAVA" = ON ]; then echo "$usr$TBX_DATADIR/java/kestrum.jar"; fi

@@ -2,6 +2,11 @@
 
 from __future__ import annotations
 
+import functools
+import http.server
+import os
+import threading
+
 import pytest
 
 import kestrum
@@ -89,3 +94,23 @@ def test_attribute_name_refused_by_the_library(store):
 def test_general_request_answers_a_dict(store):
     assert store.request("Echo", NOTE="hello", AMOUNT=5) == {
         "MSGTYPE": "EchoResponse", "NOTE": "hello", "AMOUNT": "5"}
+
+
+class _QuietFiles(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, format: str, *args: object) -> None:
+        pass
+
+
+def test_store_read_over_http(store):
+    # The set-up store's folder served read-only on loopback.
+    parent, name = os.path.split(store.path)
+    handler = functools.partial(_QuietFiles, directory=parent)
+    with http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler) as server:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            served = kestrum.Store("http://127.0.0.1:%d/%s" % (server.server_address[1], name))
+            assert served.path.startswith("http://")
+            offer = served.create_offer(AMOUNT="700", CURRENCY="EUR")
+            served.capture(served.verify_confirmation(*authorise(offer.url), token=offer.token))
+        finally:
+            server.shutdown()

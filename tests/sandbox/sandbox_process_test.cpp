@@ -218,29 +218,32 @@ TEST_F(SandboxTest, CaptureUrlChecksSignaturesAndAnswersGeneralRequests)
   EXPECT_EQ(Get(kCapturePath + Signed(offer, m.keys.privateHex)).Xml().Type(), "Error");
 }
 
-TEST_F(SandboxTest, BadOffersGoToFailLinkWithAReason)
+TEST_F(SandboxTest, OnlySignedOffersGoToTheirFailLinkWithAReason)
 {
   Merchant m = Register();
   Merchant unregistered;
   ASSERT_TRUE(GenerateKeyPair(512, unregistered.keys));
   unregistered.keyId = "0-40215-unregistered";
 
+  // Only an offer the merchant signed leads to its FAILLINK; any other stays on the host's page.
   struct Case
   {
     const char* name;
     const char* attr;    // attribute changed after signing ("" for none)
     const char* value;   // its new value
-    const char* reason;  // start of the REASON expected
+    bool verified;       // the offer's signature holds: its FAILLINK may be followed
+    const char* reason;  // start of the reason expected
   };
   const Case cases[] = {
-      {"tampered", "AMOUNT", "1", "the offer's signature is not valid"},
-      {"expired", "", "", "the offer expired at "},
-      {"bad expiration", "", "", "the offer's EXPIRATION"},
-      {"zero amount", "", "", "the offer's AMOUNT '0'"},
-      {"bad currency", "", "", "the offer's CURRENCY 'eur'"},
-      {"unregistered", "", "", "the merchant key '0-40215-unregistered' is not registered"},
-      {"wrong type", "", "", "the offer's MSGTYPE is 'PayComplete'"},
-      {"bad success link", "", "", "the offer's SUCCESSLINK"},
+      {"tampered", "AMOUNT", "1", false, "the offer's signature is not valid"},
+      {"unsigned", "FAILLINK", "http://evil.example/x", false, "the offer carries no SIGNATURE"},
+      {"unregistered", "", "", false, "the merchant key '0-40215-unregistered' is not registered"},
+      {"wrong type", "", "", false, "the offer's MSGTYPE is 'PayComplete'"},
+      {"expired", "", "", true, "the offer expired at "},
+      {"bad expiration", "", "", true, "the offer's EXPIRATION"},
+      {"zero amount", "", "", true, "the offer's AMOUNT '0'"},
+      {"bad currency", "", "", true, "the offer's CURRENCY 'eur'"},
+      {"bad success link", "", "", true, "the offer's SUCCESSLINK"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -263,9 +266,15 @@ TEST_F(SandboxTest, BadOffersGoToFailLinkWithAReason)
     ASSERT_TRUE(Sign(offer.ToText(), signer.keys.privateHex, sig));
     if (*c.attr)
       offer.Set(c.attr, c.value);
-    XReply r = Get(kOfferPath + Query(offer, sig));
-    EXPECT_EQ(r.status, 302) << r.body;
+    XReply r = Get(kOfferPath + Query(offer, name == "unsigned" ? "" : sig));
     std::string location = r.Header("Location"), reason;
+    if (!c.verified) {
+      EXPECT_EQ(r.status, 400) << r.body;
+      EXPECT_EQ(location, "");
+      EXPECT_EQ(r.body.rfind("Payment refused: " + std::string(c.reason), 0), 0u) << r.body;
+      continue;
+    }
+    EXPECT_EQ(r.status, 302) << r.body;
     EXPECT_EQ(
         location.compare(0, offer.Value("FAILLINK").size() + 1, offer.Value("FAILLINK") + "&"), 0)
         << location;

@@ -16,6 +16,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples" / "shop"
 
 from orders import CLAIM_SECONDS, Orders  # noqa: E402
 
+CLAIMED = time.time()  # when order_in claims its captures
+
 
 def order_in(orders: Orders, state: str) -> int:
     """An order brought to `state` by the shop's own steps."""
@@ -31,11 +33,11 @@ def order_in(orders: Orders, state: str) -> int:
     elif state == "cancelled":
         assert orders.cancelled(order_id)
     elif state != "pending":
-        assert orders.claim_capture(order_id, "P%d" % order_id, "<TBX/>", time.time())
+        assert orders.claim_capture(order_id, "P%d" % order_id, "<TBX/>", CLAIMED)
         if state == "paid":
-            assert orders.captured(order_id)
+            assert orders.captured(order_id, CLAIMED)
         elif state == "confirmed":
-            assert orders.capture_failed(order_id, "host busy")
+            assert orders.capture_failed(order_id, CLAIMED, "host busy")
     assert orders.get(order_id).state == state
     return order_id
 
@@ -57,7 +59,8 @@ TRANSITIONS = {
 def test_each_state_allows_its_own_steps(tmp_path: Path, state: str) -> None:
     orders = Orders(str(tmp_path / "shop.db"))
     steps = (lambda i: orders.declined(i, "no"), orders.cancelled,
-             lambda i: orders.claim_capture(i, "P", "<TBX/>", time.time()), orders.captured)
+             lambda i: orders.claim_capture(i, "P", "<TBX/>", time.time()),
+             lambda i: orders.captured(i, CLAIMED))
     for step, allowed in zip(steps, TRANSITIONS[state]):
         order_id = order_in(orders, state)
         assert step(order_id) == allowed
@@ -94,8 +97,27 @@ def test_one_of_many_concurrent_claims_captures(tmp_path: Path) -> None:
     # A claim whose holder died is taken over once it is old enough, not before.
     assert not orders.claim_capture(order_id, "PAYMENT", "<TBX/>", time.time() + CLAIM_SECONDS - 5)
     assert orders.claim_capture(order_id, "PAYMENT", "<TBX/>", time.time() + CLAIM_SECONDS + 5)
-    assert orders.captured(order_id)
-    assert not orders.captured(order_id)
+
+
+@pytest.mark.parametrize("late, settled", [
+    (lambda orders, i, claimed: orders.captured(i, claimed), "paid"),
+    (lambda orders, i, claimed: orders.capture_failed(i, claimed, "no answer"), "confirmed"),
+], ids=["captured", "capture_failed"])
+def test_only_the_claims_holder_settles_the_capture(tmp_path: Path, late, settled: str) -> None:
+    orders = Orders(str(tmp_path / "shop.db"))
+    order_id = order_in(orders, "pending")
+    first = time.time()
+    second = first + CLAIM_SECONDS + 1
+    assert orders.claim_capture(order_id, "PAYMENT", "<TBX n=\"1\"/>", first)
+    assert orders.claim_capture(order_id, "PAYMENT", "<TBX n=\"2\"/>", second)
+    # The first request outlived its claim: whatever it learns late changes nothing.
+    for claimed in (first, second - 1):
+        assert not late(orders, order_id, claimed)
+    order = orders.get(order_id)
+    assert (order.state, order.claimed, order.reason) == ("capturing", second, None)
+    assert late(orders, order_id, second)
+    assert orders.get(order_id).state == settled
+    assert not late(orders, order_id, second)
 
 
 def test_the_database_refuses_what_no_order_can_be(tmp_path: Path) -> None:

@@ -25,12 +25,20 @@ def authorise(offer_url: str) -> str:
     return answer.location
 
 
-def payment_of(shop: Shop, order_id: int) -> str:
+def column_of(shop: Shop, order_id: int, column: str) -> str:
     db = sqlite3.connect(str(shop.database))
     try:
-        return db.execute("SELECT payment_id FROM orders WHERE id = ?", (order_id,)).fetchone()[0]
+        return db.execute("SELECT %s FROM orders WHERE id = ?" % column, (order_id,)).fetchone()[0]
     finally:
         db.close()
+
+
+def payment_of(shop: Shop, order_id: int) -> str:
+    return column_of(shop, order_id, "payment_id")
+
+
+def token_of(shop: Shop, order_id: int) -> str:
+    return column_of(shop, order_id, "token")
 
 
 def test_a_payment_is_captured_once_however_often_the_shopper_returns(
@@ -60,12 +68,19 @@ def test_a_confirmation_pays_only_its_own_order(shop: Shop, sandbox: Sandbox) ->
     back = authorise(cheap)
     presented = back.replace("order=%d&" % order_of(cheap), "order=%d&" % order_of(dear))
     tampered = back.replace("AMOUNT%3d%22890%22", "AMOUNT%3d%222450%22")
-    assert tampered != back
-    for url, reason in ((presented, "the confirmation carries TOKEN"),
-                        (tampered, "invalid signature")):
+    assert tampered != back and back.count("&SIGNATURE=") == 1
+    cases = [
+        (presented, "the confirmation carries another TOKEN than the order"),
+        (tampered, "invalid signature"),
+        (back.replace("&SIGNATURE=", "%00&SIGNATURE="), "DATA is not text a host sends"),
+        (back + "%00", "SIGNATURE is not text a host sends"),
+    ]
+    dear_token = token_of(shop, order_of(dear))
+    for url, reason in cases:
         answer = fetch(url)
         assert answer.status == 400, answer.text
         assert "does not pay order" in answer.text and reason in answer.text
+        assert dear_token not in answer.text
     assert shop.order_state(order_of(dear)) == "pending"
     assert shop.order_state(order_of(cheap)) == "pending"
     assert fetch(back).status == 303

@@ -184,16 +184,18 @@ std::string Host::VerifyOffer(const std::string& data, const Message& offer,
 }
 
 // Plays the shopper's authorisation of a parsed offer: checks it, records the payment, signs the
-// confirmation and sends the browser to SUCCESSLINK (or to FAILLINK with the reason). A
-// `refusal` makes the shopper refuse a valid offer; `confirmType` is the confirmation's MSGTYPE.
-// `card` (the last four digits of a test card) marks a payment made on the payment page.
+// confirmation and sends the browser to SUCCESSLINK (or, for a verified offer, to FAILLINK with the
+// reason). A `refusal` makes the shopper refuse a valid offer; `confirmType` is the confirmation's
+// MSGTYPE. `card` (the last four digits of a test card) marks a payment made on the payment page.
 HttpResponse Host::Authorise(const std::string& data, const Message& offer,
                              const std::string& signature, const std::string& refusal,
                              const std::string& confirmType, const std::string& card)
 {
-  const std::string failLink = offer.Value("FAILLINK");
-  auto refuse = [&](const std::string& reason) {
+  // Only a verified offer's FAILLINK is the merchant's: anybody can write one into an unsigned
+  // offer, and the host's name must not send a shopper there.
+  auto refuse = [&](const std::string& reason, bool verified) {
     Note("offer refused: " + reason);
+    const std::string failLink = verified ? offer.Value("FAILLINK") : std::string();
     if (!IsWebLink(failLink))
       return card.empty() ? TextPage(400, "Payment refused: " + reason + "\n")
                           : RefusalPage(reason, "");
@@ -203,14 +205,15 @@ HttpResponse Host::Authorise(const std::string& data, const Message& offer,
 
   Message key, payment;
   std::string reason = VerifyOffer(data, offer, signature, key);
-  if (reason.empty())
-    reason = CheckTerms(offer);
+  if (!reason.empty())
+    return refuse(reason, false);
+  reason = CheckTerms(offer);
   if (reason.empty())
     reason = refusal;
   if (reason.empty() && !RecordPayment(data, offer, key, confirmType, card, payment, reason))
     reason = reason.empty() ? "the payment could not be recorded" : reason;
   if (!reason.empty())
-    return refuse(reason);
+    return refuse(reason, true);
   Note("offer authorised: payment " + payment.Value("ID") + " of " + payment.Value("AMOUNT") + " " +
        payment.Value("CURRENCY"));
   return Confirmation(payment);
