@@ -20,4 +20,15 @@ void TBX_TraceAppend(const char* file, long line, long result, const char* tag, 
 // form in which this component carries signatures and key blobs).
 std::string TBX_TraceRedact(const std::string& text);
 
+// The one way the library writes to the standard streams. It writes there only what its callers
+// have always been shown: the raw HTTP exchange when the store's TRACEOPT holds "rawhttp" and
+// the TLS handshake failure line (standard output), and a proxy's answer to a tunnel request
+// (standard error). Writes the bytes as they are and flushes the stream.
+enum class TBX_StdStream
+{
+  Out,
+  Err
+};
+void TBX_WriteStdStream(TBX_StdStream stream, const std::string& bytes) noexcept;
+
 #endif
