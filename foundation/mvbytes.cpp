@@ -95,7 +95,7 @@ MvString MvHexEncode(const unsigned char* bytes, size_t length)
 long MvHexDecode(const char* text, size_t textLength, unsigned char* buffer, unsigned long& length)
 {
   // Digits past twice the capacity are never looked at: the text is too long whatever they are.
-  const uint64_t room = uint64_t(length) * 2;
+  const uint64_t room = length > UINT64_MAX / 2 ? UINT64_MAX : uint64_t(length) * 2;
   const size_t checked = textLength < room ? textLength : static_cast<size_t>(room);
   size_t i = 0;
   for (; i + 1 < checked; i += 2) {
