@@ -1,6 +1,7 @@
 #include "cConfigurationSetup.h"
 
 #include "tbxapp.h"
+#include "tbxbase.h"
 #include "tbxerr.h"
 #include "tbxutil.h"
 
@@ -16,19 +17,9 @@ enum Site : long
 
 using Setup = TBXCIMPL_ConfigurationSetup;
 
-// The files these functions reach are the store's own: a name that is absolute or climbs out
-// with ".." would read or rewrite any file the process may touch.
 void CheckStoreFileName(const MvString& file)
 {
-  bool inside = file.empty() || file[0] != '/';
-  for (unsigned start = 0; inside && start <= file.size();) {
-    unsigned end = start;
-    while (end < file.size() && file[end] != '/')
-      ++end;
-    inside = !(end - start == 2 && file[start] == '.' && file[start + 1] == '.');
-    start = end + 1;
-  }
-  if (!inside)
+  if (!TBX_IsStoreFileName(file))
     TBX_THROW(TBX_E_INVALID_ARGUMENT,
               "file name '" + file + "' must be a relative name inside the store, without '..'",
               kUnit, kSiteFileName);

@@ -1,5 +1,7 @@
 #include "tbxtrace.h"
 
+#include "mvbytes.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -19,11 +21,6 @@ const char kHidden[] = "[redacted]";
 // result codes stay readable.
 const size_t kLongHex = 64;
 
-bool IsHex(char c)
-{
-  return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
 bool EqualsNoCase(const std::string& text, size_t at, const char* word)
 {
   for (size_t i = 0; word[i] != '\0'; ++i) {
@@ -40,7 +37,7 @@ const char* const kSecretNames[] = {"PASS",    "PWD",     "SIGNATURE", "SECRET",
 
 bool IsNameChar(char c)
 {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.';
+  return MvIsAsciiAlnum(c) || c == '_' || c == '-' || c == '.';
 }
 
 bool IsSecretName(const std::string& name)
@@ -163,7 +160,7 @@ std::string HidePem(const std::string& in)
 
 std::string HideHexRuns(const std::string& in)
 {
-  return RewriteRuns(in, IsHex, [&in](std::string& out, size_t start, size_t end) {
+  return RewriteRuns(in, MvIsHexDigit, [&in](std::string& out, size_t start, size_t end) {
     if (end - start >= kLongHex)
       out += kHidden;
     else
@@ -175,7 +172,6 @@ std::string HideHexRuns(const std::string& in)
 // Control characters would break the one-event-per-line form.
 void AppendEscaped(std::string& line, const std::string& text)
 {
-  static const char kDigits[] = "0123456789abcdef";
   for (char c : text) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (c == '\\') {
@@ -187,9 +183,8 @@ void AppendEscaped(std::string& line, const std::string& text)
     } else if (c == '\t') {
       line += "\\t";
     } else if (u < 0x20 || u == 0x7f) {
-      line += "\\x";
-      line += kDigits[u >> 4];
-      line += kDigits[u & 15];
+      char escape[4] = {'\\', 'x'};
+      line.append(escape, MvHexWrite(&u, 1, escape + 2));
     } else {
       line += c;
     }
@@ -273,4 +268,11 @@ void TBX_TraceAppend(const char* file, long line, long result, const char* tag, 
     // Out of memory while tracing: the event is dropped, the work goes on unchanged.
   }
   errno = savedErrno;
+}
+
+void TBX_WriteStdStream(TBX_StdStream stream, const std::string& bytes) noexcept
+{
+  FILE* const file = stream == TBX_StdStream::Err ? stderr : stdout;
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fflush(file);
 }

@@ -26,4 +26,15 @@ std::string TBX_TraceRedact(const std::string& text);
 // to the first ':' and the password from there to the next '@'. Nothing beyond the line counts.
 size_t TBX_UrlCredentialsEnd(const std::string& text, size_t authority);
 
+// The one way the library writes to the standard streams. It writes there only what its callers
+// have always been shown: the raw HTTP exchange when the store's TRACEOPT holds "rawhttp" and
+// the TLS handshake failure line (standard output), and a proxy's answer to a tunnel request
+// (standard error). Writes the bytes as they are and flushes the stream.
+enum class TBX_StdStream
+{
+  Out,
+  Err
+};
+void TBX_WriteStdStream(TBX_StdStream stream, const std::string& bytes) noexcept;
+
 #endif

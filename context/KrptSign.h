@@ -21,8 +21,13 @@
 
 /* Room a caller gives a DER key: enough for a 4096-bit private key (about 2350 bytes). */
 #define KRPT_KEY_BUFFER_SIZE 4096
+/* Room for a DER public key read from the store: a 4096-bit key takes about 526 bytes. */
+#define KRPT_PUBLIC_KEY_BUFFER_SIZE 1024
 /* Room for a signature or an RSA block of the largest key accepted. */
 #define KRPT_SIGNATURE_BUFFER_SIZE 1024
+/* Room for a received signature: larger than any key's, so that a signature of the wrong length
+ * is told as such by KRPT_Verify rather than as text too long to decode. */
+#define KRPT_RECEIVED_SIGNATURE_BUFFER_SIZE 4096
 /* Size of the merchant keys the host expects unless the store chooses another. */
 #define KRPT_DEFAULT_KEY_BITS 512
 /* Largest modulus accepted for any key (generation, signing, verification). */

@@ -2,7 +2,6 @@
 // files, and the creation of store directories.
 #include "tbxbase.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 
 #include <openssl/rand.h>
 
+#include "mvbytes.h"
 #include "tbxerr.h"
 #include "tbxutil.h"
 
@@ -141,12 +141,7 @@ void RandomSuffix(char out[13])
     for (int i = 0; i < 6; ++i)
       bytes[i] = static_cast<unsigned char>(v >> (8 * i));
   }
-  static const char hex[] = "0123456789abcdef";
-  for (int i = 0; i < 6; ++i) {
-    out[2 * i] = hex[bytes[i] >> 4];
-    out[2 * i + 1] = hex[bytes[i] & 15];
-  }
-  out[12] = '\0';
+  *MvHexWrite(bytes, sizeof bytes, out) = '\0';
 }
 
 // The names MakeTempName gives: "." + stem + ".tmp-" + 12 hex digits.
@@ -157,7 +152,7 @@ bool IsTempName(const char* name)
   if (n < 1 + tail || name[0] != '.' || std::memcmp(name + n - tail, ".tmp-", 5) != 0)
     return false;
   for (size_t i = n - 12; i < n; ++i) {
-    if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+    if (!MvIsHexDigit(name[i]))
       return false;
   }
   return true;
@@ -414,4 +409,19 @@ void TBX_CreateDirectory(const MvString& dir)
     err = errno;
   if (err != 0)
     TBX_THROW(err, CannotCreate(dir, err), kUnit, kSiteCreatePath);
+}
+
+bool TBX_IsStoreFileName(const MvString& file)
+{
+  if (!file.empty() && file[0] == '/')
+    return false;
+  for (unsigned start = 0; start <= file.size();) {
+    unsigned end = start;
+    while (end < file.size() && file[end] != '/')
+      ++end;
+    if (end - start == 2 && file[start] == '.' && file[start + 1] == '.')
+      return false;
+    start = end + 1;
+  }
+  return true;
 }

@@ -5,6 +5,7 @@
 #include "tbxkeys.h"
 
 #include "KrptSign.h"
+#include "mvbytes.h"
 #include "mvobject.h"
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
@@ -147,16 +148,16 @@ void TBX_CreateKeyTexts(int bits, MvString& publicText, MvString& privateText)
                                    nullptr, 0, bits);
   if (rc != 0)
     TBX_THROW(CryptoFailure(rc, TBX_E_CRYPTO), "", kUnit, kSiteGenKeyCrypto);
-  publicText = BufferToHex(publicKey, static_cast<unsigned long>(publicLength));
-  privateText = BufferToHex(privateKey.data(), static_cast<unsigned long>(privateLength));
+  publicText = MvHexEncode(publicKey, static_cast<unsigned long>(publicLength));
+  privateText = MvHexEncode(privateKey.data(), static_cast<unsigned long>(privateLength));
 }
 
 void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvString& signature)
 {
   TBX_WCHARBuffer wide(data);
-  ScrubbedBuffer key(TBX_PRIVATE_KEY_BUFFER_SIZE);
+  ScrubbedBuffer key(KRPT_KEY_BUFFER_SIZE);
   unsigned long keyLength = key.size();
-  if (TBX_HexDecode(privateText, key.data(), keyLength) != 0)
+  if (MvHexDecode(privateText.c_str(), privateText.size(), key.data(), keyLength) != 0)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key", kUnit,
               kSiteSignKeyBlob);
   unsigned char sig[KRPT_SIGNATURE_BUFFER_SIZE];
@@ -165,22 +166,23 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
                                 wide.byteLength(), sig, &sigLength);
   if (rc != 0)
     TBX_THROW(CryptoFailure(rc, TBX_E_CRYPTO), "", kUnit, kSiteSignCrypto);
-  signature = BufferToHex(sig, sigLength);
+  signature = MvHexEncode(sig, sigLength);
 }
 
 void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
                            const MvString& signature)
 {
-  unsigned char key[TBX_PUBLIC_KEY_BUFFER_SIZE];
+  unsigned char key[KRPT_PUBLIC_KEY_BUFFER_SIZE];
   unsigned long keyLength = sizeof key;
-  if (TBX_HexDecode(publicText, key, keyLength) != 0)
+  if (MvHexDecode(publicText.c_str(), publicText.size(), key, keyLength) != 0)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the key text is not hex, or is longer than a key", kUnit,
               kSiteVerifyKeyBlob);
   // An odd digit would be dropped by the decoder, so one digit appended to a valid signature
   // would still verify; duplicate checks keyed on the text rely on one text per signature.
-  unsigned char sig[TBX_SIGNATURE_BUFFER_SIZE];
+  unsigned char sig[KRPT_RECEIVED_SIGNATURE_BUFFER_SIZE];
   unsigned long sigLength = sizeof sig;
-  if (signature.size() % 2 != 0 || TBX_HexDecode(signature, sig, sigLength) != 0)
+  if (signature.size() % 2 != 0 ||
+      MvHexDecode(signature.c_str(), signature.size(), sig, sigLength) != 0)
     TBX_THROW(TBX_E_INVALID_KEY_BLOB, "the signature is not hex of even length, or is too long",
               kUnit, kSiteVerifySignatureBlob);
   TBX_WCHARBuffer wide(data);
@@ -263,29 +265,32 @@ bool TBX_Context::IsPublicKeyText(const MvString& text)
 {
   if (text.empty() || text.size() % 2 != 0)
     return false;
-  unsigned char der[TBX_PUBLIC_KEY_BUFFER_SIZE];
+  unsigned char der[KRPT_PUBLIC_KEY_BUFFER_SIZE];
   unsigned long length = sizeof der;
-  if (TBX_HexDecode(text, der, length) != 0)
+  if (MvHexDecode(text.c_str(), text.size(), der, length) != 0)
     return false;
   return KRPT_CheckPublicKey(der, static_cast<int>(length)) == 0;
 }
 
 MvString TBX_Context::BufferToHex(const unsigned char* buffer, unsigned long length)
 {
-  return ::BufferToHex(buffer, length);
+  return MvHexEncode(buffer, length);
 }
 
 long TBX_Context::HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length)
 {
-  return ::HexToBuffer(text, buffer, length);
+  return MvHexDecode(text.c_str(), text.size(), buffer, length);
 }
 
 MvString TBX_Context::Encode(const MvString& text)
 {
-  return ::Encode(text);
+  return MvPercentEncode(text.c_str(), text.size(), MvPercentKeep::kAlnum);
 }
 
 void TBX_Context::SlToBackSl(MvString& text)
 {
-  ::SlToBackSl(text);
+  for (unsigned i = 0; i < text.size(); ++i) {
+    if (text[i] == '/')
+      text[i] = '\\';
+  }
 }

@@ -1,8 +1,8 @@
 /*
  * tbxkeys.h - keys and signatures of the store: the steps on key texts that need no store, and
  * the part of TBX_Context (declared in tbxctx.h, defined in tbxkeys.cpp) that reads and writes
- * the key files around them: GenKey, SignData, VerifyData, IsPublicKeyText and the encodings
- * BufferToHex, HexToBuffer, Encode and SlToBackSl.
+ * the key files around them: GenKey, SignData, VerifyData, IsPublicKeyText, and the text
+ * operations BufferToHex, HexToBuffer, Encode and SlToBackSl.
  *
  * Keys live in the store as lowercase hex of their PKCS#1 DER bytes: "keys/private/" + id and
  * "keys/public/" + id. A signature is made over the text widened to 16-bit units (each byte b
@@ -13,11 +13,6 @@
 #define TBXKEYS_H
 
 #include "mvstring.h"
-
-/* Working buffers of the key operations: hex text is decoded into buffers of these sizes. */
-#define TBX_PRIVATE_KEY_BUFFER_SIZE 4096 /* DER private key: 4096-bit keys take ~2350 bytes */
-#define TBX_PUBLIC_KEY_BUFFER_SIZE  1024 /* DER public key: 4096-bit keys take ~526 bytes */
-#define TBX_SIGNATURE_BUFFER_SIZE   4096 /* decoded signature text */
 
 /*
  * The 16-bit widening of a text, as it is signed: n + 1 units, each byte b of the text stored as

@@ -2,7 +2,7 @@
 // settings, and the URL a request to the host travels in.
 #include "tbxsource.h"
 
-#include "httpencode.h"
+#include "mvbytes.h"
 #include "spliturl.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
@@ -34,11 +34,12 @@ void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request
   // Credentials percent-encoded, so that '@', ':' and '/' in a password cannot move the request
   // to another host.
   if (!m_UserName.empty() || !m_Password.empty())
-    result += PercentEncode(m_UserName, PercentKeep::kUnreserved) + ":" +
-              PercentEncode(m_Password, PercentKeep::kUnreserved) + "@";
+    result +=
+        MvPercentEncode(m_UserName.c_str(), m_UserName.size(), MvPercentKeep::kUnreserved) + ":" +
+        MvPercentEncode(m_Password.c_str(), m_Password.size(), MvPercentKeep::kUnreserved) + "@";
   result += endpoint.substr(mark + 3);
   result += "?DATA=";
-  result += ::Encode(request.str());
+  result += Encode(request.str());
   if (!signature.empty()) {
     result += "&SIGNATURE=";
     result += signature;

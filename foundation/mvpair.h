@@ -25,7 +25,6 @@ public:
   MvObject* get() const { return m_Object; }
   MvObject* operator->() const { return m_Object; }
   MvObject& operator*() const { return *m_Object; }
-  bool isNull() const { return m_Object == nullptr; }
   explicit operator bool() const { return m_Object != nullptr; }
 
   // Takes over a count the caller already holds (an object handed out with one new reference).

@@ -89,8 +89,8 @@ public:
   char operator[](unsigned i) const { return at(i); }
   char at(unsigned i) const;
 
-  // Despite its name, a substring search (not a search for any of a set of characters): the
-  // first index at or after `pos` where the whole text `s` occurs, or npos.
+  // A substring search, not a search for any of a set of characters: the first index at or
+  // after `pos` where the whole text `s` occurs, or npos.
   unsigned find_first_of(const char* s, unsigned pos = 0) const;
   // Up to `n` characters from `pos` (npos: to the end); empty when `pos` is not below the length.
   MvString substr(unsigned pos, unsigned n = npos) const;

@@ -3,7 +3,6 @@
  */
 #include "httpproxy.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "httpfailure.h"
@@ -12,6 +11,7 @@
 #include "tbxerr.h"
 #include "tbxhttp.h"
 #include "tbxhttp_sites.h"
+#include "tbxtrace.h"
 
 namespace {
 
@@ -65,7 +65,9 @@ std::unique_ptr<TBX_Connection> OpenProxyTunnel(TBX_Connection& plain, const URL
 
   const MvString text = ReadProxyAnswer(plain, url);
   // Required output: the proxy's answer goes to standard error, every time.
-  std::fprintf(stderr, "Proxy response:\n%s\n", text.c_str() != nullptr ? text.c_str() : "");
+  TBX_WriteStdStream(TBX_StdStream::Err,
+                     "Proxy response:\n" +
+                         std::string(text.c_str() != nullptr ? text.c_str() : "") + "\n");
   int status = 0;
   long site = 0;
   long rc = ParseProxyAnswer(text.c_str(), text.size(), &status, &site);

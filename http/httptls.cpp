@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 
@@ -16,6 +15,7 @@
 
 #include "tbxerr.h"
 #include "tbxhttp_sites.h"
+#include "tbxtrace.h"
 
 namespace {
 
@@ -209,8 +209,7 @@ int SslConnection::Setup()
   if (ret != 1) {
     NoteSslFailure(ret);
     // Required output: a failed handshake is announced on standard output.
-    std::printf("SSL ERROR: connect failed\n");
-    std::fflush(stdout);
+    TBX_WriteStdStream(TBX_StdStream::Out, "SSL ERROR: connect failed\n");
     return LastError();
   }
   return 0;

@@ -3,7 +3,7 @@
  */
 #include "spliturl.h"
 
-#include "httpencode.h"
+#include "mvbytes.h"
 #include "tbxtrace.h"
 
 #include <string>
@@ -13,12 +13,6 @@
 
 namespace {
 
-/* ASCII only: a library must not let the process's locale change how a URL is read. */
-bool IsAsciiAlnum(char c)
-{
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
 bool HasControlChar(const char* s, unsigned n)
 {
   for (unsigned i = 0; i < n; ++i) {
@@ -27,22 +21,6 @@ bool HasControlChar(const char* s, unsigned n)
       return true;
   }
   return false;
-}
-
-/* Credentials arrive percent-encoded so that '@', ':' and '/' in a password cannot move the
- * authority; a '%' not followed by two hex digits stays as it is. */
-MvString PercentDecode(const char* s, unsigned n)
-{
-  MvString out;
-  for (unsigned i = 0; i < n; ++i) {
-    if (s[i] == '%' && i + 2 < n && HexDigitValue(s[i + 1]) >= 0 && HexDigitValue(s[i + 2]) >= 0) {
-      out.append(static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2])));
-      i += 2;
-    } else {
-      out.append(s[i]);
-    }
-  }
-  return out;
 }
 
 /* Fields found by one scan; committed to the caller's record only when the whole URL is sound. */
@@ -101,9 +79,10 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
   State state = kScheme;
   unsigned mark = 0;
 
-  /* A credential ends at the cursor, on its delimiter: the mark moves past that. */
+  /* A credential ends at the cursor, on its delimiter: the mark moves past that. Credentials
+   * arrive percent-encoded so that '@', ':' and '/' in a password cannot move the authority. */
   auto takeCredential = [&](MvString& field, bool& found, unsigned at) {
-    field = PercentDecode(s + mark, at - mark);
+    field = MvPercentDecode(s + mark, at - mark);
     found = true;
     mark = at + 1;
   };
@@ -153,7 +132,7 @@ bool SplitUrl(const MvString& url, URL_INFO& info)
         f.m_Scheme = MvString(s, i);
         f.scheme = true;
         state = kSlash1;
-      } else if (!IsAsciiAlnum(c)) {
+      } else if (!MvIsAsciiAlnum(c)) {
         return false;
       }
       break;

@@ -3,7 +3,6 @@
  */
 #include "tbxhttp.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -16,6 +15,7 @@
 #include "httptls.h"
 #include "tbxerr.h"
 #include "tbxhttp_sites.h"
+#include "tbxtrace.h"
 
 const char TBX_HttpSession::m_UserAgent[] = "Kestrum Application Component 1.0";
 
@@ -32,8 +32,9 @@ bool TraceHas(const URL_INFO& url, const char* word)
 void PrintRaw(const URL_INFO& url, const MvString& text)
 {
   if (TraceHas(url, "rawhttp")) {
-    std::printf("\n%s\n\n", text.c_str() != nullptr ? text.c_str() : "");
-    std::fflush(stdout);
+    // Up to the first zero byte, as it has always been printed.
+    TBX_WriteStdStream(TBX_StdStream::Out,
+                       "\n" + std::string(text.c_str() != nullptr ? text.c_str() : "") + "\n\n");
   }
 }
 

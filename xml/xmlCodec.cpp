@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "mvbytes.h"
+
 void XMLEncode(const MvString& in, MvString& out)
 {
   out.assign("");
@@ -77,16 +79,10 @@ unsigned decodeReference(const char* s, unsigned n, char& byte)
   unsigned value = 0;
   for (; i < n; ++i) {
     const char c = s[i];
-    unsigned d;
-    if (c >= '0' && c <= '9')
-      d = static_cast<unsigned>(c - '0');
-    else if (hex && c >= 'a' && c <= 'f')
-      d = static_cast<unsigned>(c - 'a' + 10);
-    else if (hex && c >= 'A' && c <= 'F')
-      d = static_cast<unsigned>(c - 'A' + 10);
-    else
+    const int d = hex ? MvHexValue(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+    if (d < 0)
       break;
-    value = value * (hex ? 16 : 10) + d;
+    value = value * (hex ? 16 : 10) + static_cast<unsigned>(d);
     if (value > 255)
       return 0;
   }

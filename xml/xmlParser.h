@@ -46,7 +46,7 @@ public:
   static long parseText(const char* text, unsigned length, xmlElement** out);
 
   static bool isSpace(char c);
-  /* Despite its name, also true for '.', '-' and '_': the bytes a name may hold. */
+  /* True for the bytes a name may hold: ASCII letters and digits, '.', '-' and '_'. */
   static bool isAlnum(char c);
   /* The class of `c`: exactly one of the XML_SYM_* masks. */
   static int32_t getSymbol(char c);

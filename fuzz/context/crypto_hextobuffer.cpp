@@ -1,9 +1,9 @@
-// HexToBuffer on any text and capacity, against a plain model of the decoding:
+// The hex decoder (MvHexDecode) on any text and capacity, against a plain model of the decoding:
 //  - the result code, the length written and every decoded byte are the model's;
 //  - a failure leaves the length as it was;
 //  - no byte at or beyond the capacity is written (the buffer is exactly the capacity long on the
 //    heap, so ASan sees any write past it), nor any byte past the last one decoded;
-//  - a success re-encodes with BufferToHex to the text's digits in lower case.
+//  - a success re-encodes with MvHexEncode to the text's digits in lower case.
 // Input: two bytes of capacity (low byte first), then the text; NUL bytes are part of the text.
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tbxapp.h"
-#include "tbxutil.h"
+#include "mvbytes.h"
 
 namespace {
 
@@ -62,8 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   unsigned char* buffer = new unsigned char[capacity > 0 ? capacity : 1];
   std::memset(buffer, kFill, capacity > 0 ? capacity : 1);
   unsigned long length = capacity;
-  const long got = HexToBuffer(
-      MvString(reinterpret_cast<const char*>(text), static_cast<unsigned>(n)), buffer, length);
+  const long got = MvHexDecode(reinterpret_cast<const char*>(text), n, buffer, length);
   if (got != want)
     abort();
   if (got != 0 && length != capacity)
@@ -78,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (buffer[i] != kFill)
       abort();
   if (got == 0) {
-    const MvString hex = BufferToHex(buffer, length);
+    const MvString hex = MvHexEncode(buffer, length);
     if (hex.size() != 2 * length)
       abort();
     for (unsigned long i = 0; i < 2 * length; ++i) {

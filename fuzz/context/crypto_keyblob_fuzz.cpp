@@ -2,7 +2,7 @@
 #include "KrptSign.h"
 #include "tbxerr.h"
 #include "tbxkeys.h"
-#include "tbxutil.h"
+#include "mvbytes.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -39,13 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     unsigned long length = body[0] % (sizeof buf + 1);
     const unsigned long capacity = length;
     MvString hex(reinterpret_cast<const char*>(body + 1), static_cast<unsigned>(n - 1));
-    if (HexToBuffer(hex, buf, length) == 0) {
+    if (MvHexDecode(hex.c_str(), hex.size(), buf, length) == 0) {
       if (length > capacity)
         abort();
-      MvString back = BufferToHex(buf, length);
+      MvString back = MvHexEncode(buf, length);
       unsigned long again = length;
       unsigned char buf2[64];
-      if (HexToBuffer(back, buf2, again) != 0 || again != length || memcmp(buf, buf2, length) != 0)
+      if (MvHexDecode(back.c_str(), back.size(), buf2, again) != 0 || again != length ||
+          memcmp(buf, buf2, length) != 0)
         abort();
     }
     break;
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
       TBX_VerifyWithKeyText(MvString("ab"), key, sig);
     } catch (const TBX_Exception&) {
     }
-    MvString encoded = Encode(key);
+    MvString encoded = MvPercentEncode(key.c_str(), key.size(), MvPercentKeep::kAlnum);
     if (encoded.size() < key.size())
       abort();
     break;

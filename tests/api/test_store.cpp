@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "KrptSign.h"
-#include "httpencode.h"
+#include "mvbytes.h"
 
 #include <openssl/evp.h>
 
@@ -169,8 +169,8 @@ bool FromHex(const std::string& hex, std::vector<unsigned char>& bytes)
     return false;
   bytes.clear();
   for (size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexDigitValue(hex[i]);
-    const int lo = HexDigitValue(hex[i + 1]);
+    const int hi = MvHexValue(hex[i]);
+    const int lo = MvHexValue(hex[i + 1]);
     if (hi < 0 || lo < 0)
       return false;
     bytes.push_back(static_cast<unsigned char>(hi * 16 + lo));
@@ -188,8 +188,8 @@ bool PercentDecode(const std::string& in, std::string& out)
     }
     if (i + 2 >= in.size())
       return false;
-    const int hi = HexDigitValue(in[i + 1]);
-    const int lo = HexDigitValue(in[i + 2]);
+    const int hi = MvHexValue(in[i + 1]);
+    const int lo = MvHexValue(in[i + 2]);
     if (hi < 0 || lo < 0)
       return false;
     out += static_cast<char>(hi * 16 + lo);

@@ -1,4 +1,5 @@
 // The store-independent steps of the key operations: keys and signatures as hex texts.
+#include "KrptSign.h"
 #include "tbxerr.h"
 #include "tbxkeys.h"
 #include "tbxutil.h"
@@ -64,8 +65,8 @@ TEST(CryptoKeyText, BrokenKeyTexts)
   } cases[] = {
       {"not hex", priv.substr(0, 20) + "zz", TBX_E_INVALID_KEY_BLOB, 421, "30 48",
        TBX_E_INVALID_KEY_BLOB, 362},
-      {"longer than the buffer", std::string(2 * TBX_PRIVATE_KEY_BUFFER_SIZE + 2, 'a'),
-       TBX_E_INVALID_KEY_BLOB, 421, std::string(2 * TBX_PUBLIC_KEY_BUFFER_SIZE + 2, 'a'),
+      {"longer than the buffer", std::string(2 * KRPT_KEY_BUFFER_SIZE + 2, 'a'),
+       TBX_E_INVALID_KEY_BLOB, 421, std::string(2 * KRPT_PUBLIC_KEY_BUFFER_SIZE + 2, 'a'),
        TBX_E_INVALID_KEY_BLOB, 362},
       {"zero byte inside", priv.substr(0, 10) + std::string(1, '\0') + priv.substr(10),
        TBX_E_INVALID_KEY_BLOB, 421, pub.substr(0, 10) + std::string(1, '\0') + pub.substr(10),
@@ -109,7 +110,7 @@ TEST(CryptoKeyText, SignatureTextShapes)
       {sig.substr(1), TBX_E_INVALID_KEY_BLOB},
       {"0", TBX_E_INVALID_KEY_BLOB},
       {sig.substr(0, 126) + "g0", TBX_E_INVALID_KEY_BLOB},
-      {std::string(2 * TBX_SIGNATURE_BUFFER_SIZE + 2, '0'), TBX_E_INVALID_KEY_BLOB},
+      {std::string(2 * KRPT_RECEIVED_SIGNATURE_BUFFER_SIZE + 2, '0'), TBX_E_INVALID_KEY_BLOB},
       // Whole bytes more or fewer than the modulus: one signature has one text.
       {"00" + sig, TBX_E_INVALID_KEY_BLOB},
       {sig + "00", TBX_E_INVALID_KEY_BLOB},

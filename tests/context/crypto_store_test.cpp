@@ -1,4 +1,5 @@
 // Key generation, signing and verification on a real store directory.
+#include "KrptSign.h"
 #include "tbxctx.h"
 #include "tbxerr.h"
 #include "tbxkeys.h"
@@ -177,8 +178,8 @@ TEST_F(CryptoStore, KeyFileFailures)
   Put("keys/public/empty", "");
   Put("keys/private/nothex", good.substr(0, 20) + "zz");
   Put("keys/public/nothex", "30 48");
-  Put("keys/private/long", std::string(2 * TBX_PRIVATE_KEY_BUFFER_SIZE + 2, 'a'));
-  Put("keys/public/long", std::string(2 * TBX_PUBLIC_KEY_BUFFER_SIZE + 2, 'a'));
+  Put("keys/private/long", std::string(2 * KRPT_KEY_BUFFER_SIZE + 2, 'a'));
+  Put("keys/public/long", std::string(2 * KRPT_PUBLIC_KEY_BUFFER_SIZE + 2, 'a'));
   Put("keys/private/notkey", "300602010002010a");
   Put("keys/public/notkey", "300602010002010a");
   Put("keys/private/withnul", good.substr(0, 10) + std::string(1, '\0') + good.substr(10));

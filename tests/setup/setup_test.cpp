@@ -293,6 +293,15 @@ TEST_F(SetupTest, ConfigurationValuesRoundTripThroughTheCApi)
   }
   EXPECT_EQ(before, FileText(m_Store + "/default.xml"));
 
+  // Only the store's own files: no absolute name, no ".." anywhere in it.
+  for (const char* file : {"/etc/passwd", "..", "../default.xml", "keys/../../x", "a/.."}) {
+    EXPECT_EQ(TBX_E_INVALID_ARGUMENT,
+              ConfigurationSetup_GetAttribute(setup.get(), file, "A", &length, buffer))
+        << file;
+    EXPECT_EQ(TBX_E_INVALID_ARGUMENT, ConfigurationSetup_SetAttribute(setup.get(), file, "A", "v"))
+        << file;
+  }
+
   length = 77;
   EXPECT_EQ(TBX_E_ITEM_NOT_FOUND,
             ConfigurationSetup_GetAttribute(setup.get(), "default.xml", "NOSUCH", &length, buffer));
