@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "cMessageObject.h"
 #include "tbxapp.h"
 #include "tbxerr.h"
 #include "tbxutil.h"
+#include "tbxxml.h"
 
 const char* const AttributeNames[] = {
     "ALLOWCOLLECT",    "DELIVERY", "LANGID",   "SUCCESSLINK", "NOTIFYADDRESS",
@@ -58,11 +60,39 @@ TBX_Message& CreateMessage(TBXCIMPL_MessageObject& object, const MvString& type)
   return object.m_Message;
 }
 
+// True when `text` is a plain decimal number of seconds, blanks around it allowed: what strtod
+// would make of anything else ("one day" 0, "-3600" the past) gives offers that expire at once.
+bool IsSecondsText(const char* text)
+{
+  while (*text == ' ' || *text == '\t')
+    ++text;
+  const char* digits = text;
+  while (*text >= '0' && *text <= '9')
+    ++text;
+  if (text == digits)
+    return false;
+  if (*text == '.') {
+    ++text;
+    while (*text >= '0' && *text <= '9')
+      ++text;
+  }
+  while (*text == ' ' || *text == '\t')
+    ++text;
+  return *text == '\0';
+}
+
 }  // namespace
 
 MvString TBX_ExpirationText(long long now, const MvString& ttl)
 {
   const char* text = ttl.c_str() != nullptr ? ttl.c_str() : "";
+  if (std::strlen(text) != ttl.size() || !IsSecondsText(text) ||
+      std::trunc(std::strtod(text, nullptr)) < 1)
+    TBX_THROW(TBX_E_INVALID_FORMAT,
+              "PAYINITTTL " + TBX_Quote(ttl) +
+                  " is not a number of seconds of at least 1 (an offer's lifetime); check "
+                  "PAYINITTTL in default.xml",
+              kUnit, kSiteBadTtl);
   const double seconds = std::trunc(std::strtod(text, nullptr));
   const double when = static_cast<double>(now) + seconds;
   // Checked in floating point, before any conversion to time_t could overflow.
@@ -90,7 +120,11 @@ TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreatePayInit() const
     MvString defaults;
     if (object.m_Context.QueryValue(MvString("default.xml"), MvString(), defaults)) {
       xmlElementPtr root;
-      object.m_Context.XmlFromString(defaults, root.receive());
+      try {
+        object.m_Context.XmlFromString(defaults, root.receive());
+      } catch (const TBX_Exception& e) {
+        throw e.Retold(TBX_NotStoreXml(object.m_Context.GetPath() + "/default.xml", defaults));
+      }
       for (const char* const* name = AttributeNames; *name != nullptr; ++name) {
         MvString value;
         if (root->getAttribute(MvString(*name), value))

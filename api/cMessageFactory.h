@@ -33,8 +33,9 @@ public:
 };
 
 // EXPIRATION of an offer made at `now` (seconds since the epoch) with the time-to-live text `ttl`
-// (strtod rule: leading number, 0 if none; truncated toward zero): UTC "YYYYMMDD hh:mm:ss". A ttl
-// that is not finite or leaves the years 0000 to 9999 raises TBX_E_INVALID_FORMAT.
+// (decimal seconds, blanks around allowed, truncated toward zero): UTC "YYYYMMDD hh:mm:ss". A ttl
+// that is no such number, is below 1 second, or leaves the years 0000 to 9999 raises
+// TBX_E_INVALID_FORMAT, its message naming PAYINITTTL and the value.
 MvString TBX_ExpirationText(long long now, const MvString& ttl);
 
 #endif

@@ -13,9 +13,27 @@ enum Site : long
   kSiteUrlNotCreated = 40,
   kSiteNotOpened = 50,
   kSiteToString = 60,
+  kSiteFixedAttribute = 70,
+  kSiteOtherType = 80,
 };
 
 using Object = TBXCIMPL_MessageObject;
+
+// The attributes that say what a message is and whose key signs it: in a message the factory
+// built they stay as it set them, or the merchant's key would sign a message of another kind
+// (a "confirmation") or one claiming another signer.
+bool IsFixedAttribute(const MvString& name)
+{
+  return name == "MSGTYPE" || name == "KEYID";
+}
+
+MvString Attribute(const TBX_Message& message, const char* name)
+{
+  MvString value;
+  if (message.get() != nullptr)
+    message.get()->getAttribute(MvString(name), value);
+  return value;
+}
 
 }  // namespace
 
@@ -27,6 +45,13 @@ void TBXCIMPL_MessageObject::Open(const MvString& configPath)
 
 void TBXCIMPL_MessageObject::SetAttribute(const MvString& name, const MvString& value)
 {
+  if (m_Created != 0 && IsFixedAttribute(name) && !(value == Attribute(m_Message, name.c_str())))
+    TBX_THROW(TBX_E_INVALID_ARGUMENT,
+              name + " of a message the factory built stays " +
+                  TBX_Quote(Attribute(m_Message, name.c_str())) +
+                  (name == "MSGTYPE" ? MvString(": create a message of the type you need")
+                                     : MvString(": it names the store's key that signs it")),
+              kUnit, kSiteFixedAttribute);
   m_Message.SetAttribute(name, value);
 }
 
@@ -73,6 +98,18 @@ void TBXCIMPL_MessageObject::FromString(const MvString& text)
     TBX_THROW(TBX_E_UNEXPECTED,
               "only an object opened on a store with MessageObject_Open takes a saved message",
               kUnit, kSiteNotOpened);
+  if (m_Created != 0) {
+    MvString type;
+    parsed->getAttribute(MvString("MSGTYPE"), type);
+    const MvString built = Attribute(m_Message, "MSGTYPE");
+    if (!(type == built))
+      TBX_THROW(TBX_E_INVALID_ARGUMENT,
+                "the text is a " + TBX_Quote(type) + " message and this object a " +
+                    TBX_Quote(built) +
+                    " the factory built: restore it into an object made with "
+                    "CreateMessageObject",
+                kUnit, kSiteOtherType);
+  }
   m_Message.Attach(parsed.get());
   m_Message.SetAttribute(MvString("KEYID"), m_Message.GetKeyId());
 }

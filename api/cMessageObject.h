@@ -16,6 +16,8 @@ public:
 
   // Binds the store and gives the object the store's current key (placeholder message "ERROR").
   void Open(const MvString& configPath);
+  // MSGTYPE and KEYID of a message the factory built keep their values: another one raises
+  // TBX_E_INVALID_ARGUMENT and changes nothing.
   void SetAttribute(const MvString& name, const MvString& value);
   void GetAttribute(const MvString& name, MvString& value) const;
   // Only for messages the factory built (m_Created): TBX_E_UNEXPECTED before anything is signed.
@@ -25,7 +27,8 @@ public:
   // The host's answer as a new registered object owned by the caller.
   TBXCIMPL_MessageObject* Execute();
   // Parses first: a bad text gives TBX_E_INVALID_FORMAT whatever the object holds and leaves the
-  // message as it was. TBX_E_UNEXPECTED when not opened with Open (a verified confirmation).
+  // message as it was. TBX_E_UNEXPECTED when not opened with Open (a verified confirmation);
+  // TBX_E_INVALID_ARGUMENT for a text of another MSGTYPE than a message the factory built.
   void FromString(const MvString& text);
   void ToString(MvString& text) const;
 

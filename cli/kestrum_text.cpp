@@ -6,7 +6,10 @@
 #include <new>
 #include <string>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +74,47 @@ long WriteInPlace(const char* path, const char* data, size_t size)
   return TBX_OK;
 }
 
+// The temporary file a save of `path` by process `pid` writes first.
+std::string SaveTemporary(const std::string& path, long pid)
+{
+  return path + ".kestrum-" + std::to_string(pid) + ".tmp";
+}
+
+// Removes what saves of `path` killed before their rename left: "PATH.kestrum-PID.tmp" whose
+// process is gone (or is this one, which is not saving yet) and whose lock can be had. Only names
+// of exactly this form, for this file, are looked at.
+void RemoveDeadSaves(const std::string& path)
+{
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + ".kestrum-";
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr)
+    return;
+  while (const struct dirent* entry = ::readdir(d)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+      continue;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const long pid = std::stol(digits);
+    if (pid != ::getpid() && !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+      continue;
+    const int fd =
+        ::openat(::dirfd(d), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(::dirfd(d), name.c_str(), 0);
+    ::close(fd);
+  }
+  ::closedir(d);
+}
+
 // Replaces the contents of `path` with `size` bytes of `data`. A regular file (or a new one) is
 // replaced through a temporary file in the same directory and a rename, so a failed write leaves
 // the previous content rather than a cut message. Anything else (a device, a pipe, a symbolic
@@ -87,12 +131,14 @@ long SaveText(const char* path, const char* data, size_t size)
   if (exists && ::access(path, W_OK) != 0)
     return OsError(errno);
 
-  const std::string temporary =
-      std::string(path) + ".kestrum-" + std::to_string(::getpid()) + ".tmp";
+  RemoveDeadSaves(path);
+  const std::string temporary = SaveTemporary(path, ::getpid());
   errno = 0;
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0)
     return exists ? WriteInPlace(path, data, size) : OsError(errno);
+  // Held until the file is renamed or removed: a save that finds it cannot be had leaves it.
+  ::flock(fd, LOCK_EX);
   bool ok = (!exists || ::fchmod(fd, st.st_mode & 07777) == 0) && WriteAll(fd, data, size) &&
             ::fsync(fd) == 0;
   int error = errno;

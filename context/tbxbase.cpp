@@ -34,7 +34,7 @@ enum Site : long
 // Longest part of the target's name kept in a temporary file's name, so that a target whose
 // name is near the file-system limit still gets a temporary name that fits.
 const unsigned kTempNameStem = 64;
-// Attempts at a fresh temporary name before giving up (each collision is one in 2^48).
+// Attempts at a fresh temporary name before giving up (each collision is one in 2^64).
 const int kTempNameAttempts = 16;
 // Bytes read from a file per call when its size is not known.
 const size_t kReadChunk = 16384;
@@ -127,9 +127,9 @@ bool ResolveTarget(const MvString& path, MvString& target, struct stat& st, bool
   return false;
 }
 
-void RandomSuffix(char out[13])
+void RandomSuffix(char out[TBX_TEMP_RANDOM_DIGITS + 1])
 {
-  unsigned char bytes[6];
+  unsigned char bytes[TBX_TEMP_RANDOM_DIGITS / 2];
   if (RAND_bytes(bytes, sizeof bytes) != 1) {
     // The generator is unavailable: a per-process counter with the pid and the clock still gives
     // a name nobody else uses; O_EXCL refuses the rare collision.
@@ -138,30 +138,16 @@ void RandomSuffix(char out[13])
     clock_gettime(CLOCK_MONOTONIC, &ts);
     unsigned long long v = (static_cast<unsigned long long>(ts.tv_nsec) << 16) ^ pid ^
                            static_cast<unsigned long long>(ts.tv_sec) * 2654435761ull;
-    for (int i = 0; i < 6; ++i)
-      bytes[i] = static_cast<unsigned char>(v >> (8 * i));
+    for (size_t i = 0; i < sizeof bytes; ++i)
+      bytes[i] = static_cast<unsigned char>(v >> (8 * (i % 8)));
   }
   *MvHexWrite(bytes, sizeof bytes, out) = '\0';
 }
 
-// The names MakeTempName gives: "." + stem + ".tmp-" + 12 hex digits.
-bool IsTempName(const char* name)
-{
-  const size_t n = std::strlen(name);
-  const size_t tail = sizeof(".tmp-") - 1 + 12;
-  if (n < 1 + tail || name[0] != '.' || std::memcmp(name + n - tail, ".tmp-", 5) != 0)
-    return false;
-  for (size_t i = n - 12; i < n; ++i) {
-    if (!MvIsHexDigit(name[i]))
-      return false;
-  }
-  return true;
-}
-
 // A writer holds an exclusive lock on its temporary file from creation until the file has its
 // final name, so a temporary file whose lock can be had was left by a writer that died (killed
-// between creation and rename): it is removed, whichever file it was for. Temporary files of
-// other users cannot be opened and stay.
+// between creation and rename): it is removed, whichever file it was for. Only names of this
+// code's own form are looked at; temporary files of other users cannot be opened and stay.
 void RemoveDeadTemps(const MvString& dir)
 {
   DIR* d = opendir(dir.c_str());
@@ -169,7 +155,7 @@ void RemoveDeadTemps(const MvString& dir)
     return;
   const int dfd = dirfd(d);
   while (const struct dirent* entry = readdir(d)) {
-    if (!IsTempName(entry->d_name))
+    if (!TBX_IsTempName(entry->d_name))
       continue;
     const int fd = openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -271,13 +257,16 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
   if (stem.size() > kTempNameStem)
     stem = stem.substr(0, kTempNameStem);
 
-  RemoveDeadTemps(dir);
+  // Cleaned only where the file lies in the directory the caller named: a link may lead to a
+  // directory of someone else's files, which is none of ours to tidy.
+  if (target == path)
+    RemoveDeadTemps(dir);
   MvString temp;
   int fd = -1;
   for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    char suffix[13];
-    RandomSuffix(suffix);
-    temp = dir + "/." + stem + ".tmp-" + suffix;
+    char random[TBX_TEMP_RANDOM_DIGITS + 1];
+    RandomSuffix(random);
+    temp = dir + "/" TBX_TEMP_MARKER + random + "~" + stem;
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
     if (fd < 0 && errno != EEXIST)
       return Fail(TBX_E_FILE_NOT_FOUND, sysError);
@@ -409,6 +398,20 @@ void TBX_CreateDirectory(const MvString& dir)
     err = errno;
   if (err != 0)
     TBX_THROW(err, CannotCreate(dir, err), kUnit, kSiteCreatePath);
+}
+
+bool TBX_IsTempName(const char* name)
+{
+  const size_t marker = sizeof(TBX_TEMP_MARKER) - 1;
+  const size_t n = std::strlen(name);
+  if (n < marker + TBX_TEMP_RANDOM_DIGITS + 2 || std::memcmp(name, TBX_TEMP_MARKER, marker) != 0 ||
+      name[marker + TBX_TEMP_RANDOM_DIGITS] != '~')
+    return false;
+  for (size_t i = marker; i < marker + TBX_TEMP_RANDOM_DIGITS; ++i) {
+    if (!MvIsHexDigit(name[i]) || (name[i] >= 'A' && name[i] <= 'F'))
+      return false;
+  }
+  return true;
 }
 
 bool TBX_IsStoreFileName(const MvString& file)

@@ -16,6 +16,11 @@
 #define TBX_PRIVATE_FILE_MODE 0600
 /* Permission bits of the directory that holds private keys. */
 #define TBX_PRIVATE_DIR_MODE 0700
+/* Temporary files are named TBX_TEMP_MARKER, the writer's random part (TBX_TEMP_RANDOM_DIGITS
+ * lowercase hex digits), "~" and the target's name: a form no person, and no key identifier the
+ * store accepts, gives a file. */
+#define TBX_TEMP_MARKER        ".kestrum~"
+#define TBX_TEMP_RANDOM_DIGITS 16
 /* Symbolic links followed to find the file a write replaces, as the kernel's own bound. */
 #define TBX_MAX_SYMLINK_HOPS 40
 
@@ -37,8 +42,8 @@
  * TBX_E_FILE_IO when writing, syncing or renaming fails. On failure the temporary file is
  * removed and the target is untouched; `*sysError` (when not null) receives the errno value.
  * A writer killed before the rename leaves its temporary file behind, locked only while it
- * lived: every write removes such files from the directory it writes to, so several processes
- * may write to one store at once and nothing stays behind for long.
+ * lived: every write removes such files (names of TBX_IsTempName's form, nothing else) from the
+ * directory it writes to, unless `path` is a link, whose target's directory is left alone.
  */
 long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool privateFile,
                      int* sysError);
@@ -71,6 +76,10 @@ MvString TBX_DirName(const MvString& path);
 
 /* True when `text` holds a zero byte, which would cut a path short in the system calls. */
 bool TBX_HasZeroByte(const MvString& text);
+
+/* True when `name` (a file name without directory) has the form of TBX_ReplaceFile's temporary
+ * files. */
+bool TBX_IsTempName(const char* name);
 
 /* True when `file` names a file inside the store: a relative name with no ".." component. Any
  * other name would let a caller read or rewrite any file the process may touch. */

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
@@ -63,7 +65,79 @@ void ReplaceStoreFile(const MvString& path, const MvString& file, const void* da
 
 TBX_Context::TBX_Context() {}
 
-TBX_Context::~TBX_Context() {}
+TBX_Context::~TBX_Context()
+{
+  if (m_LockFd >= 0)
+    close(m_LockFd);
+}
+
+TBX_Context::TBX_Context(const TBX_Context& other)
+    : m_Path(other.m_Path), m_UserName(other.m_UserName), m_Password(other.m_Password),
+      m_AutoUrl(other.m_AutoUrl)
+{}
+
+TBX_Context& TBX_Context::operator=(const TBX_Context& other)
+{
+  m_Path = other.m_Path;
+  m_UserName = other.m_UserName;
+  m_Password = other.m_Password;
+  m_AutoUrl = other.m_AutoUrl;
+  return *this;
+}
+
+TBX_Context::WriteLock::WriteLock(TBX_Context& context) : m_Context(context)
+{
+  m_Context.LockStore();
+}
+
+TBX_Context::WriteLock::~WriteLock()
+{
+  m_Context.UnlockStore();
+}
+
+void TBX_Context::LockStore()
+{
+  if (m_Path.empty())
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateNoContext);
+  if (m_LockDepth > 0 || IsHttp(m_Path)) {
+    ++m_LockDepth;
+    return;
+  }
+  // The directory itself is locked: no file of its own in the store, and every path that leads
+  // to the directory (a link, a relative path) meets the same lock.
+  const int fd =
+      TBX_HasZeroByte(m_Path) ? -1 : open(m_Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = TBX_HasZeroByte(m_Path) ? EINVAL : errno;
+    TBX_THROW(TBX_E_FILE_NOT_FOUND,
+              "cannot lock the store " + m_Path + ": " + TBX_SystemErrorText(err), kUnit,
+              kSiteUpdateOpen);
+  }
+  int rc;
+  do
+    rc = flock(fd, LOCK_EX);
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    const int err = errno;
+    close(fd);
+    TBX_THROW(TBX_E_FILE_IO,
+              "cannot lock the store " + m_Path +
+                  " against other writers: " + TBX_SystemErrorText(err),
+              kUnit, kSiteUpdateWrite);
+  }
+  m_LockFd = fd;
+  m_LockDepth = 1;
+}
+
+void TBX_Context::UnlockStore()
+{
+  if (m_LockDepth == 0 || --m_LockDepth > 0)
+    return;
+  if (m_LockFd >= 0) {
+    close(m_LockFd);  // releases the flock
+    m_LockFd = -1;
+  }
+}
 
 MvString TBX_Context::StoreFilePath(const MvString& file) const
 {
@@ -108,7 +182,9 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
   try {
     StreamFromURL(StoreFilePath(file), text);
   } catch (const TBX_Exception& e) {
-    if (e.m_Result == TBX_E_SOURCE_NOT_OPENED)
+    // A store on a web server lacks a file as a directory does: the server answers 404.
+    if (e.m_Result == TBX_E_SOURCE_NOT_OPENED ||
+        (IsHttp(m_Path) && e.m_Result == TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 404u)))
       return false;
     throw;
   }
@@ -120,7 +196,7 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
   try {
     XmlFromStream(text, top.receive());
   } catch (const TBX_Exception& e) {
-    throw e.Retold(TBX_NotStoreXml(StoreFilePath(file)));
+    throw e.Retold(TBX_NotStoreXml(StoreFilePath(file), text.str()));
   }
   return TBX_StoreValue(top.get(), name, value);
 }
@@ -169,12 +245,23 @@ TBX_Context::Presence TBX_Context::Probe(const MvString& file)
   return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
+bool TBX_Context::IsLink(const MvString& file)
+{
+  if (m_Path.empty())
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
+  const MvString path = StoreFilePath(file);
+  struct stat st;
+  return !IsHttp(m_Path) && !TBX_HasZeroByte(path) && lstat(path.c_str(), &st) == 0 &&
+         S_ISLNK(st.st_mode);
+}
+
 void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvString& value,
                            bool create)
 {
   if (!xmlIsName(name.c_str(), name.size()))
     TBX_THROW(TBX_E_INVALID_ARGUMENT, "attribute name '" + name + "' is not an XML name", kUnit,
               kSiteSetValueName);
+  WriteLock lock(*this);
   MvString text;
   const bool found = QueryValue(file, MvString(), text);
   xmlElementPtr top;
@@ -184,7 +271,7 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
     if (e.m_Result != TBX_E_INVALID_FORMAT)
       throw;
     if (!create && found)
-      throw e.Retold(TBX_NotStoreXml(StoreFilePath(file)));
+      throw e.Retold(TBX_NotStoreXml(StoreFilePath(file), text));
     if (!create && (file == "default.xml" || file == "config.xml"))
       throw e.Retold("the store file " + StoreFilePath(file) +
                      " does not exist; set the store up "
@@ -206,6 +293,7 @@ void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateNoContext);
+  WriteLock lock(*this);
   ReplaceStoreFile(StoreFilePath(file), file, text.c_str(), text.size(), kSiteUpdateOpen,
                    kSiteUpdateWrite);
   TBX_TraceLog::Write(kUnit, kSiteUpdateTrace, 0, MvString("UPDATE"), MvString("UPDATE"));
@@ -216,6 +304,7 @@ void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateBytesNoContext);
+  WriteLock lock(*this);
   const MvString path = StoreFilePath(file);
   ReplaceStoreFile(path, file, buffer, length, kSiteUpdateBytesOpen, kSiteUpdateBytesWrite);
   LogMessage("UPDATE: " + path);

@@ -6,6 +6,10 @@
  * value is read from its file when it is asked for, and every change rewrites the whole file,
  * atomically (a crash leaves the old or the new file, never a mix).
  *
+ * Every writer holds the store's lock (WriteLock) across its whole read-change-write, so that
+ * writers in other processes and threads, on any path to the same directory, never lose each
+ * other's changes. Readers take no lock: the atomic replacement gives them one whole file.
+ *
  * Failures raise TBX_Exception (source "tbxctx", "tbxbase" or "tbxurl"). A missing file or
  * attribute on a read is not a failure: reads answer false.
  *
@@ -26,6 +30,28 @@ class TBX_Context
 public:
   TBX_Context();
   ~TBX_Context();
+  /* A copy has the path and the options; the store's lock stays with the original. */
+  TBX_Context(const TBX_Context& other);
+  TBX_Context& operator=(const TBX_Context& other);
+
+  /*
+   * The store's lock, held from construction to destruction: an exclusive flock on the store's
+   * directory, waited for while another writer holds it. A context may take it again while it
+   * holds it (a set-up's steps write through the same context). A store that is a URL has no
+   * lock. 0x80040202 when the directory cannot be opened, 0x80040203 when it cannot be locked;
+   * the message names the directory and the reason.
+   */
+  class WriteLock
+  {
+  public:
+    explicit WriteLock(TBX_Context& context);
+    ~WriteLock();
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+  private:
+    TBX_Context& m_Context;
+  };
 
   /* ---- The store ---------------------------------------------------------------------- */
 
@@ -67,6 +93,8 @@ public:
    * Unknown; transport failures propagate.
    */
   Presence Probe(const MvString& file);
+  /* True when the store entry `file` is a symbolic link (never in a store that is a URL). */
+  bool IsLink(const MvString& file);
 
   /*
    * Sets the attribute `name` of the file's TBX element to `value` and rewrites the file. With
@@ -132,7 +160,15 @@ public:
    * or too long, an unsound key, or a signature text of another length than twice the key's
    * size in bytes; 0x80040214 when it does not verify.
    */
-  void VerifyData(const MvString& data, const MvString& keyId, const MvString& signature);
+  void VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
+                  MvString* keyText = nullptr);
+
+  /*
+   * True when the public key text `keyText` is one of the merchant's own: that of keys/public/
+   * <currentKeyId>, or of any key with an entry in keys/private/ (which set-up keeps to the
+   * current key and the one before it). Texts compare as hex, whatever the letters' case.
+   */
+  bool IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId);
 
   /* True when `text` is even-length hex of the DER of a sound RSA public key that VerifyData
    * would accept: the check a host's KEYBLOB must pass before it is stored. */
@@ -178,11 +214,18 @@ private:
   /* The TBX element of settings.xml; false when the store has no such file. */
   bool LoadSettings(xmlElement** element);
   MvString StoreFilePath(const MvString& file) const;
+  void LockStore();
+  void UnlockStore();
+  /* After a set-up that made `current` the merchant's key: removes the private key files of the
+   * store's own naming but those of `current` and `previous`. */
+  void PrunePrivateKeys(const MvString& current, const MvString& previous);
 
   MvString m_Path;     /* store location; empty: no context present */
   MvString m_UserName; /* option "UserName" */
   MvString m_Password; /* option "Password" */
   MvString m_AutoUrl;  /* option "VTAUTOURL": set-up endpoint override */
+  int m_LockFd = -1;   /* the store's directory while this context holds its lock */
+  unsigned m_LockDepth = 0;
 };
 
 /* The detail of TBX_E_NO_CONTEXT: what a caller has to do first. */

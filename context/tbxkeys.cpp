@@ -7,14 +7,20 @@
 #include "KrptSign.h"
 #include "mvbytes.h"
 #include "mvobject.h"
+#include "tbxbase.h"
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
+#include "tbxurl.h"
 #include "tbxutil.h"
 
 #include <openssl/crypto.h>
 
+#include <cstring>
 #include <new>
+
+#include <dirent.h>
+#include <strings.h>
 
 namespace {
 
@@ -107,14 +113,35 @@ bool TBX_IsPlainKeyId(const MvString& id)
     if (c == '/' || c < 0x20 || c == 0x7F)
       return false;
   }
+  return !TBX_LooksTemporary(id);
+}
+
+bool TBX_LooksTemporary(const MvString& id)
+{
+  const unsigned n = id.size();
+  const unsigned marker = sizeof(TBX_TEMP_MARKER) - 1;
+  if (n >= marker && std::memcmp(id.c_str(), TBX_TEMP_MARKER, marker) == 0)
+    return true;
+  // The form earlier versions gave their temporary files, and still remove: "." + name + ".tmp-"
+  // + 12 hex digits.
+  const unsigned tail = sizeof(".tmp-") - 1 + 12;
+  if (n < 1 + tail || id[0] != '.' || std::memcmp(id.c_str() + n - tail, ".tmp-", 5) != 0)
+    return false;
+  for (unsigned i = n - 12; i < n; ++i) {
+    if (!MvIsHexDigit(id[i]))
+      return false;
+  }
   return true;
 }
 
 void TBX_CheckKeyId(const MvString& id, long code)
 {
   if (!TBX_IsPlainKeyId(id))
-    TBX_THROW(code, "key identifier " + TBX_Quote(id) + " is not a plain file name", kUnit,
-              kSiteKeyId);
+    TBX_THROW(code,
+              "key identifier " + TBX_Quote(id) +
+                  (TBX_LooksTemporary(id) ? " has the form of a temporary file's name"
+                                          : " is not a plain file name"),
+              kUnit, kSiteKeyId);
 }
 
 int TBX_KeyBitsFromSetting(const MvString& value)
@@ -207,6 +234,7 @@ void TBX_Context::GenKey(const MvString& keyId)
 {
   // New identifiers carry the host's CUSTOMERID: a bad one is the host's fault.
   TBX_CheckKeyId(keyId, TBX_E_INVALID_FORMAT);
+  WriteLock lock(*this);
   MvString bitsText;
   QueryValue(MvString("settings.xml"), MvString("KEYBITS"), bitsText);
   const int bits = TBX_KeyBitsFromSetting(bitsText);
@@ -238,7 +266,8 @@ void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString
   }
 }
 
-void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const MvString& signature)
+void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
+                             MvString* usedKeyText)
 {
   // What a received message caused is told with the store's own names only: a shop may show
   // these messages to whoever sent it.
@@ -259,6 +288,45 @@ void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const 
     throw e.Retold("the signature does not verify under " + file +
                    "; the message was changed, or was not passed exactly as the host sent it");
   }
+  if (usedKeyText != nullptr)
+    *usedKeyText = keyText;
+}
+
+bool TBX_Context::IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId)
+{
+  auto same = [&keyText](const MvString& other) {
+    return other.size() == keyText.size() && !other.empty() &&
+           strncasecmp(other.c_str(), keyText.c_str(), other.size()) == 0;
+  };
+  MvString own;
+  if (TBX_IsPlainKeyId(currentKeyId) && QueryValue(kPublicKeyDir + currentKeyId, MvString(), own) &&
+      same(own))
+    return true;
+  if (IsHttp(m_Path))
+    return false;  // a published store holds no private keys to name the others
+  // The merchant's other keys are those with a private half; set-up keeps them few.
+  const MvString dir = m_Path + "/keys/private";
+  DIR* d = TBX_HasZeroByte(dir) ? nullptr : opendir(dir.c_str());
+  if (d == nullptr)
+    return false;
+  bool found = false;
+  try {
+    while (const struct dirent* entry = readdir(d)) {
+      const MvString id(entry->d_name);
+      if (id == currentKeyId || !TBX_IsPlainKeyId(id))
+        continue;
+      MvString text;
+      if (QueryValue(kPublicKeyDir + id, MvString(), text) && same(text)) {
+        found = true;
+        break;
+      }
+    }
+  } catch (...) {
+    closedir(d);
+    throw;
+  }
+  closedir(d);
+  return found;
 }
 
 bool TBX_Context::IsPublicKeyText(const MvString& text)

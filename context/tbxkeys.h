@@ -41,9 +41,14 @@ private:
 
 /*
  * True when `id` can name a key file: not empty, not "." or "..", no "/" and no control
- * characters (bytes below 0x20 and 0x7F).
+ * characters (bytes below 0x20 and 0x7F), and not of a temporary file's form (TBX_LooksTemporary):
+ * a key file of such a name could be taken for one a dead writer left, and removed.
  */
 bool TBX_IsPlainKeyId(const MvString& id);
+
+/* True when `id` begins with TBX_TEMP_MARKER, or has the form of the temporary files of earlier
+ * versions ("." + name + ".tmp-" + 12 hex digits). */
+bool TBX_LooksTemporary(const MvString& id);
 
 /*
  * Raises `code` (TBX_E_NO_KEY_ID for an identifier taken from a message, TBX_E_INVALID_FORMAT

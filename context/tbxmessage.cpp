@@ -26,7 +26,8 @@ MvString Quote(const MvString& text)
 // key is only looked for, never read, and whatever cannot be ruled out counts as present; a
 // private-key directory this process may not search (a shop running as another user than the
 // set-up) rules out nothing, so there only the host's own key, named by config.xml, gets past.
-void CheckNotOwnKey(TBX_Context& context, const MvString& keyId, const MvString& hostKeyId)
+// Answers the merchant's current key identifier (empty when the store has none).
+MvString CheckNotOwnKey(TBX_Context& context, const MvString& keyId, const MvString& hostKeyId)
 {
   const MvString currentFile("keys/current");
   MvString current;
@@ -49,6 +50,7 @@ void CheckNotOwnKey(TBX_Context& context, const MvString& keyId, const MvString&
     RefuseKey(keyId,
               "names a key of keys/private/, the merchant's own: an offer is no confirmation",
               kSiteOpenOwnKey);
+  return found ? current : MvString();
 }
 
 const char kNoMessage[] = "the message object holds no message: open it on a store first";
@@ -161,9 +163,14 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
 
   MvString hostKeyId;
   context->QueryValue(MvString("config.xml"), MvString("VTKEYID"), hostKeyId);
-  CheckNotOwnKey(*context, keyId, hostKeyId);
+  const MvString currentKeyId = CheckNotOwnKey(*context, keyId, hostKeyId);
+  // A link could lead anywhere, a merchant's key among them: the host's key is a file of its own.
+  if (context->IsLink("keys/public/" + keyId))
+    RefuseKey(keyId, "names a symbolic link in keys/public/: the host's key must be a plain file",
+              kSiteOpenOwnKey);
 
-  context->VerifyData(data, keyId, signature);
+  MvString keyText;
+  context->VerifyData(data, keyId, signature, &keyText);
 
   // Checked after the key was found, so that a key the store lacks is still reported as such.
   if (hostKeyId.empty())
@@ -172,6 +179,11 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   if (!(keyId == hostKeyId))
     RefuseKey(keyId, "is not the host's key " + Quote(hostKeyId) + " that config.xml names",
               kSiteOpenNotHostKey);
+  // Looked at last, for messages that passed everything else: a copy of a merchant's key under
+  // the host's name would let the merchant's own signatures confirm.
+  if (context->IsOwnPublicKey(keyText, currentKeyId))
+    RefuseKey(keyId, "holds one of the merchant's own public keys, not the host's",
+              kSiteOpenOwnKey);
 
   get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
 }

@@ -2,6 +2,12 @@
 // a new merchant key registered with the host.
 #include "tbxsetup.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tbxbase.h"
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
@@ -45,8 +51,11 @@ xmlElementPtr NewRequest(const char* type)
 void CheckHostIdentifier(const MvString& id, const char* what, long line)
 {
   if (!TBX_IsPlainKeyId(id))
-    TBX_THROW(TBX_E_INVALID_FORMAT, MvString(what) + " '" + id + "' is not a plain name", kUnit,
-              line);
+    TBX_THROW(TBX_E_INVALID_FORMAT,
+              MvString(what) + " '" + id + "' " +
+                  (TBX_LooksTemporary(id) ? "has the form of a temporary file's name"
+                                          : "is not a plain name"),
+              kUnit, line);
 }
 
 // One unsigned round trip: the request goes to `endpoint` as "?DATA=" + the encoded text; the
@@ -70,6 +79,19 @@ void Exchange(TBX_Context& context, const MvString& endpoint, xmlElement* reques
 MvString TBX_NewMerchantKeyId(const MvString& customerId, const MvString& uuid)
 {
   return "0-" + customerId + "-" + uuid;
+}
+
+bool TBX_IsMerchantKeyId(const MvString& id)
+{
+  const unsigned n = id.size();
+  if (n < 3 + 32 || id[0] != '0' || id[1] != '-' || id[n - 33] != '-')
+    return false;
+  for (unsigned i = n - 32; i < n; ++i) {
+    const char c = id[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+      return false;
+  }
+  return true;
 }
 
 MvString TBX_Context::SetupEndpoint(long code, long site)
@@ -175,6 +197,26 @@ void TBX_Context::PublishKey(const MvString& keyId)
   UpdateFile(MvString(kCurrentKeyFile), keyId);
 }
 
+void TBX_Context::PrunePrivateKeys(const MvString& current, const MvString& previous)
+{
+  const MvString dir = m_Path + "/keys/private";
+  DIR* d = TBX_HasZeroByte(dir) ? nullptr : opendir(dir.c_str());
+  if (d == nullptr)
+    return;
+  // Best effort: the set-up succeeded whatever happens here, and a key left is only clutter.
+  const int dfd = dirfd(d);
+  while (const struct dirent* entry = readdir(d)) {
+    const MvString name(entry->d_name);
+    struct stat st;
+    if (name == current || name == previous || !TBX_IsMerchantKeyId(name) ||
+        fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    if (unlinkat(dfd, entry->d_name, 0) == 0)
+      LogMessage("REMOVED OLD KEY: " + name);
+  }
+  closedir(d);
+}
+
 void TBX_Context::Reconfigure()
 {
   if (m_Path.empty())
@@ -183,6 +225,8 @@ void TBX_Context::Reconfigure()
   CreatePath(m_Path + "/keys");
   CreatePath(m_Path + "/keys/private");
   CreatePath(m_Path + "/keys/public");
+  // One set-up at a time, and no value written between its reads and writes.
+  WriteLock lock(*this);
   Trace(kSiteReconfigureTrace, "START RECONFIGURE", MvString());
 
   MvString valid;
@@ -206,7 +250,12 @@ void TBX_Context::Reconfigure()
   const MvString keyId = TBX_NewMerchantKeyId(customerId, CreateUuid());
   CheckHostIdentifier(keyId, "new key identifier", kSiteReconfigureNewKeyId);
 
+  // The key offers were signed with until now: offers still on their way keep it.
+  MvString previousKeyId;
+  QueryValue(MvString(kCurrentKeyFile), MvString(), previousKeyId);
+
   GenKey(keyId);
   PublishKey(keyId);
+  PrunePrivateKeys(keyId, previousKeyId);
   Trace(kSiteReconfigureDone, "RECONFIGURE OK", MvString());
 }

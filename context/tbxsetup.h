@@ -13,7 +13,10 @@
  *                 identifier then becomes keys/current.
  *   Reconfigure   creates keys/, keys/private/ (0700), keys/public/; Setup; LoadDefaults unless
  *                 default.xml has TBX.ISVALID "yes"; ImportKey of config.xml VTKEYID; GenKey of
- *                 "0-" CUSTOMERID "-" uuid; PublishKey of that identifier.
+ *                 "0-" CUSTOMERID "-" uuid; PublishKey of that identifier; then removes the
+ *                 private key files of that naming but the new key's and the one keys/current
+ *                 named before (offers in flight); public keys stay. The whole of it runs
+ *                 under the store's lock: a second set-up of the store waits for the first.
  *
  * Each exchange is one unsigned GET of the endpoint with "?DATA=" and the request text; the
  * endpoint is the option VTAUTOURL when set, else config.xml TBX.VTAUTOURL, resolved afresh for
@@ -47,5 +50,9 @@
 
 /* The identifier of a new merchant key: "0-" + customerId + "-" + uuid (32 hex digits). */
 MvString TBX_NewMerchantKeyId(const MvString& customerId, const MvString& uuid);
+
+/* True when `id` has the form TBX_NewMerchantKeyId gives: "0-", anything, "-" and 32 lowercase
+ * hex digits. Only files of this form are ever removed from keys/private/. */
+bool TBX_IsMerchantKeyId(const MvString& id);
 
 #endif /* TBXSETUP_H */

@@ -86,7 +86,7 @@ bool TBX_Context::LoadSettings(xmlElement** element)
   try {
     XmlFromStream(text, element);
   } catch (const TBX_Exception& e) {
-    throw e.Retold(TBX_NotStoreXml(location));
+    throw e.Retold(TBX_NotStoreXml(location, text.str()));
   }
   return true;
 }

@@ -24,9 +24,23 @@ void TopElement(long parsed, xmlElementPtr& document, xmlElement** element)
 
 }  // namespace
 
-MvString TBX_NotStoreXml(const MvString& path)
+MvString TBX_NotStoreXml(const MvString& path, const MvString& text)
 {
-  return "the store file " + path + " is not XML with a TBX element";
+  MvString message = "the store file " + path + " is not XML with a TBX element";
+  // Store files are the one element the library writes; hand-edited ones often gain a header
+  // or a note, which the parser does not take: say which, so that it can be removed.
+  const char* what = nullptr;
+  if (text.find_first_of("<?") != MvString::npos)
+    what = "an XML declaration or processing instruction (<?...?>)";
+  else if (text.find_first_of("<!--") != MvString::npos)
+    what = "a comment (<!--...-->)";
+  else if (text.find_first_of("<!") != MvString::npos)
+    what = "a DOCTYPE or CDATA section (<!...>)";
+  if (what != nullptr)
+    message += MvString(": it holds ") + what +
+               ", which store files do not accept; remove it, the file must be only <TBX "
+               "NAME=\"value\" .../>";
+  return message;
 }
 
 bool TBX_StoreValue(xmlElement* top, const MvString& name, MvString& value)

@@ -14,8 +14,9 @@ class xmlElement;
  * when it is absent or empty (`value` is then unchanged). */
 bool TBX_StoreValue(xmlElement* top, const MvString& name, MvString& value);
 
-/* What a failure to parse the store file at `path` says: "the store file PATH is not XML with a
- * TBX element". */
-MvString TBX_NotStoreXml(const MvString& path);
+/* What a failure to parse the store file at `path`, holding `text`, says: "the store file PATH is
+ * not XML with a TBX element", and what in the text the store does not accept when it holds an
+ * XML declaration or processing instruction, a comment, or a DOCTYPE or CDATA section. */
+MvString TBX_NotStoreXml(const MvString& path, const MvString& text);
 
 #endif /* TBXXML_H */

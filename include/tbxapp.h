@@ -207,7 +207,8 @@ TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message);
  * the host's public key named by its KEYID and returns it in *message (caller-owned). Only a
  * message whose MSGTYPE is "PayConfirm", signed under the host key that config.xml names
  * (VTKEYID), verifies: another type, the store's current key or a KEYID with an entry in
- * keys/private/ (the merchant's own keys, whose signatures every shopper sees on offers) is
+ * keys/private/ (the merchant's own keys, whose signatures every shopper sees on offers), and a
+ * host key file that is a symbolic link or holds one of the merchant's own public keys, are
  * refused with TBX_E_INVALID_SIGNATURE, the reason in TBX_GetLastErrorMessage. A signature text
  * of another length than twice the key's size in bytes, or a stored key that anyone could sign
  * for (public exponent 1 or even, an even modulus, outside 512 to 4096 bits), gives
@@ -241,7 +242,9 @@ TBX_EXTERN(void) DestroyMessageObject(void* message);
 TBX_EXTERN(long) MessageObject_Open(void* message, const char* configPath);
 
 /* Sets (adds or replaces) one attribute. A name that is empty or holds other characters than
- * letters, digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and changes nothing. */
+ * letters, digits, '.', '-' and '_' gives TBX_E_INVALID_ARGUMENT and changes nothing; so does a
+ * new value for MSGTYPE or KEYID of a message the factory built (its type and its signing key
+ * stay as the factory set them). */
 TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name, const char* value);
 
 /* The value of one attribute (measure-then-fetch). A missing attribute gives TBX_E_ITEM_NOT_FOUND
@@ -266,7 +269,8 @@ TBX_EXTERN(long) MessageObject_Execute(void* message, void** response);
 
 /* Replaces the message with one saved by MessageObject_ToString; the object must have been opened.
  * KEYID becomes the store's current key. A text that does not parse gives TBX_E_INVALID_FORMAT and
- * leaves the message as it was. */
+ * leaves the message as it was; on a message the factory built, a text of another MSGTYPE gives
+ * TBX_E_INVALID_ARGUMENT and changes nothing. */
 TBX_EXTERN(long) MessageObject_FromString(void* message, const char* text);
 
 /* The message as XML text, for saving (measure-then-fetch). */

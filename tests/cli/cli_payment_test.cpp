@@ -11,10 +11,14 @@
 #include <ftw.h>
 #include <string>
 #include <sys/stat.h>
+#include <functional>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "kestrum_runner.h"
 #include "sandbox_launcher.h"
+#include "tbxapp.h"
 
 using namespace clitest;
 
@@ -82,16 +86,40 @@ protected:
     ASSERT_FALSE(signature.empty()) << page.body;
   }
 
-  // The DATA and SIGNATURE of an offer made with -payinit, MSGTYPE set to `type`.
-  void Offer(std::string& data, std::string& signature, const std::string& type)
+  // The DATA and SIGNATURE of an offer made with -payinit.
+  void Offer(std::string& data, std::string& signature)
   {
-    const Outcome r =
-        RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", "1", "-a", "MSGTYPE", type});
+    const Outcome r = RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", "1"});
     ASSERT_EQ(0, r.status) << r.err;
-    const size_t at = r.out.find("DATA="), sig = r.out.find("&SIGNATURE=");
-    ASSERT_NE(std::string::npos, sig) << r.out;
-    data = PercentDecode(r.out.substr(at + 5, sig - at - 5));
-    signature = r.out.substr(sig + 11);
+    SplitUrl(r.out, data, signature);
+  }
+
+  // The DATA and SIGNATURE of a general request of `type` that the store's current key signs:
+  // a message of any type the merchant's key can be made to sign.
+  void MerchantSigned(std::string& data, std::string& signature, const std::string& type)
+  {
+    void* factory = CreateMessageFactory();
+    ASSERT_EQ(0, MessageFactory_Open(factory, m_Store.c_str()));
+    void* message = nullptr;
+    ASSERT_EQ(0, MessageFactory_CreateRequest(factory, type.c_str(), &message));
+    long length = 0;
+    MessageObject_GetURL(message, &length, nullptr);
+    std::string url(static_cast<size_t>(length), '\0');
+    ASSERT_EQ(0, MessageObject_GetURL(message, &length, &url[0]));
+    url.resize(url.size() - 1);
+    DestroyMessageObject(message);
+    DestroyMessageFactory(factory);
+    SplitUrl(url, data, signature);
+  }
+
+  static void SplitUrl(const std::string& url, std::string& data, std::string& signature)
+  {
+    const size_t at = url.find("DATA="), sig = url.find("&SIGNATURE=");
+    ASSERT_NE(std::string::npos, sig) << url;
+    data = PercentDecode(url.substr(at + 5, sig - at - 5));
+    signature = url.substr(sig + 11);
+    while (!signature.empty() && signature.back() == '\n')
+      signature.pop_back();
   }
 
   void Fault(const std::string& query)
@@ -327,8 +355,8 @@ TEST_F(KestrumHostTest, OwnOffersNeverConfirmWhereverTheStoreIsRead)
 {
   ASSERT_NO_FATAL_FAILURE(Configure());
   std::string offer, offerSignature, typed, typedSignature, data, signature;
-  ASSERT_NO_FATAL_FAILURE(Offer(offer, offerSignature, "PayInit"));
-  ASSERT_NO_FATAL_FAILURE(Offer(typed, typedSignature, "PayConfirm"));
+  ASSERT_NO_FATAL_FAILURE(Offer(offer, offerSignature));
+  ASSERT_NO_FATAL_FAILURE(MerchantSigned(typed, typedSignature, "PayConfirm"));
   ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
 
   struct Setting
@@ -445,6 +473,225 @@ TEST_F(KestrumHostTest, SetUpsKilledAtRandomLeaveNoTornOrStrayFile)
   ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
   const Outcome r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature});
   EXPECT_EQ(0, r.status) << r.err;
+}
+
+// Writers of one store in separate processes keep every change: ten -attr at once keep all ten
+// values. Set-ups keep the private key in use and the one before it, and only files of the
+// store's own key naming are removed; public keys stay.
+TEST_F(KestrumHostTest, ConcurrentWritersAndRepeatedSetUpsKeepWhatMatters)
+{
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  std::vector<std::thread> writers;
+  std::vector<Outcome> results(10);
+  for (int i = 0; i < 10; ++i)
+    writers.emplace_back([&, i] {
+      results[i] = RunKestrum(
+          {"-attr", "-p", m_Store, "-a", "X" + std::to_string(i), "v" + std::to_string(i)});
+    });
+  for (std::thread& t : writers)
+    t.join();
+  const std::string defaults = ReadFile(m_Store + "/default.xml");
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(0, results[i].status) << results[i].err;
+    EXPECT_EQ("v" + std::to_string(i), Attribute(defaults, "X" + std::to_string(i))) << defaults;
+  }
+
+  const std::string privateDir = m_Store + "/keys/private/";
+  const std::string hostKey = Attribute(ReadFile(m_Store + "/config.xml"), "VTKEYID");
+  WriteFile(privateDir + "my-backup", "kept: not of the store's naming");
+  std::vector<std::string> keys = {ReadFile(m_Store + "/keys/current")};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_NO_FATAL_FAILURE(Configure());
+    keys.push_back(ReadFile(m_Store + "/keys/current"));
+  }
+  std::set<std::string> privateKeys, publicKeys;
+  for (const auto& entry : std::filesystem::directory_iterator(privateDir))
+    privateKeys.insert(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(m_Store + "/keys/public"))
+    publicKeys.insert(entry.path().filename().string());
+  EXPECT_EQ((std::set<std::string>{keys[3], keys[2], "my-backup"}), privateKeys);
+  std::set<std::string> allPublic(keys.begin(), keys.end());
+  allPublic.insert(hostKey);
+  EXPECT_EQ(allPublic, publicKeys);
+  std::string data, signature;
+  ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
+  const Outcome r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature});
+  EXPECT_EQ(0, r.status) << r.err;
+}
+
+// The merchant's key signs only what the factory built as it built it, and a file under the
+// host's key name that is, or leads to, a merchant key confirms nothing.
+TEST_F(KestrumHostTest, MerchantKeysNeverSignAsAnotherTypeOrForTheHost)
+{
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  const std::string hostKey = Attribute(ReadFile(m_Store + "/config.xml"), "VTKEYID");
+  const std::string current = ReadFile(m_Store + "/keys/current");
+  struct Pair
+  {
+    std::string name, value;
+    int status;
+  };
+  for (const Pair& p : std::vector<Pair>{{"MSGTYPE", "PayConfirm", 0x18},
+                                         {"KEYID", hostKey, 0x18},
+                                         {"MSGTYPE", "PayInit", 0},
+                                         {"KEYID", current, 0}}) {
+    SCOPED_TRACE(p.name + " " + p.value);
+    const Outcome r =
+        RunKestrum({"-payinit", "-p", m_Store, "-a", "AMOUNT", "1", "-a", p.name, p.value});
+    EXPECT_EQ(p.status, r.status) << r.err;
+    if (p.status != 0) {
+      EXPECT_NE(std::string::npos, r.err.find(p.name + " of a message the factory built")) << r.err;
+    }
+  }
+  // A saved message of another type restores into no object the factory built.
+  void* factory = CreateMessageFactory();
+  ASSERT_EQ(0, MessageFactory_Open(factory, m_Store.c_str()));
+  void* offer = nullptr;
+  ASSERT_EQ(0, MessageFactory_CreatePayInit(factory, &offer));
+  EXPECT_EQ(TBX_E_INVALID_ARGUMENT,
+            MessageObject_FromString(offer, "<TBX MSGTYPE=\"PayConfirm\" AMOUNT=\"1\"/>"));
+  char type[32] = {0};
+  long length = sizeof type;
+  EXPECT_EQ(0, MessageObject_GetAttribute(offer, "MSGTYPE", &length, type));
+  EXPECT_STREQ("PayInit", type);
+  DestroyMessageObject(offer);
+  DestroyMessageFactory(factory);
+
+  // A confirmation signed by the merchant's key under the host's key name, as whoever made the
+  // merchant's key sign under that name would send it.
+  const std::string keys = m_Store + "/keys/";
+  const std::string hostFile = keys + "public/" + hostKey, hostText = ReadFile(hostFile);
+  std::filesystem::copy_file(keys + "private/" + current, keys + "private/" + hostKey);
+  WriteFile(keys + "current", hostKey);
+  std::string forged, forgedSignature;
+  ASSERT_NO_FATAL_FAILURE(MerchantSigned(forged, forgedSignature, "PayConfirm"));
+  WriteFile(keys + "current", current);
+  ASSERT_TRUE(std::filesystem::remove(keys + "private/" + hostKey));
+
+  struct Case
+  {
+    const char* what;
+    std::function<void()> place;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"a copy of the current key",
+       [&] { WriteFile(hostFile, ReadFile(keys + "public/" + current)); },
+       "merchant's own public keys"},
+      {"a link to the current key",
+       [&] {
+         std::filesystem::remove(hostFile);
+         std::filesystem::create_symlink(keys + "public/" + current, hostFile);
+       },
+       "symbolic link"},
+      {"a copy of the key before the current one",
+       [&] {
+         std::filesystem::remove(hostFile);
+         Configure();
+         WriteFile(hostFile, ReadFile(keys + "public/" + current));
+       },
+       "merchant's own public keys"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NO_FATAL_FAILURE(c.place());
+    const Outcome r =
+        RunKestrum({"-payconfirm", "-p", m_Store, "-d", forged, "-s", forgedSignature});
+    EXPECT_EQ(0x14, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find(c.reason)) << r.err;
+  }
+  std::filesystem::remove(hostFile);
+  WriteFile(hostFile, hostText);
+  std::string data, signature;
+  ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
+  const Outcome r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature});
+  EXPECT_EQ(0, r.status) << r.err;
+}
+
+// What an operator may find in a store, named when it is refused or tidied away.
+TEST_F(KestrumHostTest, StoreFilesAndSavesOperatorsTouch)
+{
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  const std::string defaults = ReadFile(m_Store + "/default.xml");
+  struct Case
+  {
+    const char* file;
+    std::string text;
+    std::vector<std::string> command;
+    int status;
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {"settings.xml",
+       "<?xml version=\"1.0\"?>\n<TBX USEPROXY=\"no\"/>",
+       {"-exec", "-p", m_Store, "-m", "Status", "-a", "ID", "1"},
+       0x04,
+       "XML declaration"},
+      {"settings.xml",
+       "<TBX USEPROXY=\"no\"/><!-- no proxy here -->",
+       {"-exec", "-p", m_Store, "-m", "Status", "-a", "ID", "1"},
+       0x04,
+       "a comment"},
+      {"default.xml",
+       "<TBX PAYINITTTL=\"one day\"/>",
+       {"-payinit", "-p", m_Store},
+       0x04,
+       "PAYINITTTL 'one day'"},
+      {"default.xml",
+       "<TBX PAYINITTTL=\"-3600\"/>",
+       {"-payinit", "-p", m_Store},
+       0x04,
+       "PAYINITTTL '-3600'"},
+      {"default.xml",
+       "<!-- shop defaults -->" + defaults,
+       {"-payinit", "-p", m_Store},
+       0x04,
+       "a comment"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string path = m_Store + "/" + c.file;
+    const std::string before = Exists(path) ? ReadFile(path) : std::string();
+    WriteFile(path, c.text);
+    const Outcome r = RunKestrum(c.command);
+    EXPECT_EQ(c.status, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find(c.says)) << r.err;
+    if (before.empty())
+      std::filesystem::remove(path);
+    else
+      WriteFile(path, before);
+  }
+
+  // A store on a web server that was never set up.
+  FileServer web;
+  std::filesystem::create_directory(m_Dir + "/empty");
+  ASSERT_TRUE(web.Start(m_Dir + "/empty"));
+  Outcome r = RunKestrum({"-payinit", "-p", "http://127.0.0.1:" + std::to_string(web.port)});
+  EXPECT_EQ(0x0E, r.status) << r.out;
+  EXPECT_NE(std::string::npos, r.err.find("set the store up first")) << r.err;
+
+  // A save killed before its rename left its temporary file; the next save of that file removes
+  // it, and nothing else.
+  std::string data, signature;
+  ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
+  const pid_t gone = ::fork();
+  if (gone == 0)
+    ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string saved = m_Dir + "/confirmed.xml";
+  const std::string dead = saved + ".kestrum-" + std::to_string(gone) + ".tmp";
+  const std::vector<std::string> kept = {
+      saved + ".kestrum-" + std::to_string(::getpid()) + ".tmp", saved + ".kestrum-x.tmp",
+      saved + ".kestrum-" + std::to_string(gone) + ".tmp.bak", m_Dir + "/other.kestrum-1.tmp"};
+  for (const std::string& name : kept)
+    WriteFile(name, "half");
+  WriteFile(dead, "half");
+  r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature, "-f", saved});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("PayConfirm", Attribute(ReadFile(saved), "MSGTYPE"));
+  EXPECT_FALSE(Exists(dead));
+  for (const std::string& name : kept)
+    EXPECT_TRUE(Exists(name)) << name;
 }
 
 }  // namespace

@@ -321,12 +321,19 @@ TEST_F(StoreTest, UpdateFileFailuresLeaveTheOldFile)
 }
 
 // Temporary files of writers that died are removed by the next write in their directory; those of
-// live writers (they hold the lock) and files that merely look alike stay.
+// live writers (they hold the lock), files that merely look alike (a dated backup, the form of
+// earlier versions) and anything in a directory a link leads to stay.
 TEST_F(StoreTest, WritesRemoveWhatDeadWritersLeft)
 {
-  const char* dead[] = {".config.xml.tmp-0123456789ab", ".0-7-feed.tmp-aaaaaaaaaaaa"};
-  const char* kept[] = {".default.xml.tmp-bbbbbbbbbbbb", ".x.tmp-zz", "x.tmp-0123456789ab",
-                        ".y.tmp-0123456789abc"};
+  const char* dead[] = {".kestrum~0123456789abcdef~config.xml", ".kestrum~aaaaaaaaaaaaaaaa~0-7-f"};
+  const char* kept[] = {".kestrum~bbbbbbbbbbbbbbbb~default.xml",
+                        ".default.xml.tmp-202612081200",
+                        ".config.xml.tmp-0123456789ab",
+                        ".kestrum~0123456789ABCDEF~x",
+                        ".kestrum~0123456789abcde~x",
+                        "kestrum~0123456789abcdef~x",
+                        ".kestrum~0123456789abcdef~",
+                        "settings.xml"};
   for (const char* name : dead)
     WriteAll(File(name), "half");
   for (const char* name : kept)
@@ -334,7 +341,15 @@ TEST_F(StoreTest, WritesRemoveWhatDeadWritersLeft)
   const int live = open(File(kept[0]).c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(live, 0);
   ASSERT_EQ(flock(live, LOCK_EX), 0);
+  // A store file that is a link into another directory: that directory is not the store's.
+  TempDir elsewhere;
+  WriteAll(elsewhere / "target.xml", "<TBX/>");
+  WriteAll(elsewhere / ".kestrum~cccccccccccccccc~target.xml", "half");
+  ASSERT_EQ(symlink((elsewhere / "target.xml").c_str(), File("link.xml").c_str()), 0);
 
+  ASSERT_PASSES(m_Ctx.UpdateFile(MvString("link.xml"), MvString("<TBX A=\"1\"/>")));
+  EXPECT_EQ(ListDir(elsewhere.path()).size(), 2u);
+  EXPECT_EQ(ListDir(m_Dir.path()).size(), 11u);
   ASSERT_PASSES(m_Ctx.UpdateFile(MvString("config.xml"), MvString("<TBX/>")));
   const std::vector<std::string> listed = ListDir(m_Dir.path());
   const std::set<std::string> names(listed.begin(), listed.end());
@@ -342,7 +357,8 @@ TEST_F(StoreTest, WritesRemoveWhatDeadWritersLeft)
     EXPECT_EQ(names.count(name), 0u) << name;
   for (const char* name : kept)
     EXPECT_EQ(names.count(name), 1u) << name;
-  EXPECT_EQ(names.size(), 5u);
+  EXPECT_EQ(names.size(), 10u);
+  EXPECT_EQ(ListDir(elsewhere.path()).size(), 2u);
   close(live);
 }
 

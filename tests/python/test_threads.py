@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
 
 import pytest
 
@@ -35,3 +36,20 @@ def test_threads_share_one_store(store):
     for id, amount in paid:
         status = store.request("Status", ID=id)
         assert (status["STATE"], status["AMOUNT"]) == ("captured", amount)
+
+
+def test_concurrent_writers_keep_every_value(store):
+    # Each thread writes its own names; a writer that read default.xml before another one
+    # replaced it would drop the other's names while both report success.
+    threads, names = 16, 20
+
+    def write(thread: int) -> None:
+        for n in range(names):
+            store.set_defaults(**{"X%d_%d" % (thread, n): "v%d" % n})
+
+    with ThreadPoolExecutor(threads) as pool:
+        list(pool.map(write, range(threads)))
+    text = (Path(store.path) / "default.xml").read_text()
+    missing = ["X%d_%d" % (t, n) for t in range(threads) for n in range(names)
+               if ' X%d_%d="v%d"' % (t, n, n) not in text]
+    assert missing == []

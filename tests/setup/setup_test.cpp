@@ -508,6 +508,14 @@ TEST(SetupContext, ForgedAnswersWriteNothing)
        true, TBX_E_INVALID_FORMAT},
       {"KEYID empty", "<TBX MSGTYPE=\"KeyQueryResponse\" KEYID=\"\" KEYBLOB=\"" + goodBlob + "\"/>",
        true, TBX_E_INVALID_FORMAT},
+      // Names of temporary files: a key file of such a name could be taken for a dead writer's.
+      {"VTKEYID of an earlier temporary file's form",
+       "<TBX MSGTYPE=\"SetupResponse\" VTKEYID=\".k.tmp-0123456789ab\" CUSTOMERID=\"7\"/>", false,
+       TBX_E_INVALID_FORMAT},
+      {"KEYID with the temporary files' marker",
+       "<TBX MSGTYPE=\"KeyQueryResponse\" KEYID=\".kestrum~0123456789abcdef~k\" KEYBLOB=\"" +
+           goodBlob + "\"/>",
+       true, TBX_E_INVALID_FORMAT},
       {"KEYBLOB absent", "<TBX MSGTYPE=\"KeyQueryResponse\" KEYID=\"hostkey\"/>", true,
        TBX_E_INVALID_KEY_BLOB},
       {"KEYBLOB odd length", "<TBX MSGTYPE=\"KeyQueryResponse\" KEYBLOB=\"" + goodBlob + "0\"/>",
