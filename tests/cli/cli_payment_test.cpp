@@ -468,7 +468,7 @@ TEST_F(KestrumHostTest, SetUpsKilledAtRandomLeaveNoTornOrStrayFile)
   ASSERT_NO_FATAL_FAILURE(Configure());
   checkWhole("after a whole set-up");
   for (const auto& entry : std::filesystem::recursive_directory_iterator(m_Store))
-    EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp-")) << entry.path();
+    EXPECT_NE(0u, entry.path().filename().string().rfind(".kestrum~", 0)) << entry.path();
   std::string data, signature;
   ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
   const Outcome r = RunKestrum({"-payconfirm", "-p", m_Store, "-d", data, "-s", signature});
