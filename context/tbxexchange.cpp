@@ -1,7 +1,9 @@
 // One exchange with the host: request text, signature, request URL, fetch, answer checked.
 #include "tbxexchange.h"
 
+#include "spliturl.h"
 #include "tbxctx.h"
+#include "tbxurl.h"
 
 void TBX_Exchange(TBX_Context& context, const MvString& endpoint, const char* setting,
                   xmlElement* request, const MvString* keyId, const MvString& expected,
@@ -15,8 +17,16 @@ void TBX_Exchange(TBX_Context& context, const MvString& endpoint, const char* se
   MvString url;
   context.RequestToURL(endpoint, text, signature, url, setting);
 
+  URL_INFO info;
+  TBX_SplitLocation(url, info);
+  // The options' credentials replace those the endpoint's URL carries; without options, the
+  // URL's own are sent.
+  if (!context.GetUserName().empty() || !context.GetPassword().empty()) {
+    info.m_User = context.GetUserName();
+    info.m_Password = context.GetPassword();
+  }
   MvStringStream answer;
-  context.StreamFromURL(url, answer);
+  context.Fetch(info, answer);
   const MvString received = answerText != nullptr ? answer.str() : MvString();
   xmlElementPtr parsed;
   TBX_Context::CheckAnswer(answer, expected, url, parsed.receive());
