@@ -393,7 +393,8 @@ TEST_F(Messages, StoreProblemsSurfaceAtTheOperation)
          s.Write("keys/current", "");
          std::remove((s.Path() + "/keys/current").c_str());
        },
-       TBX_E_NO_KEY_ID, TBX_OK, " has no keys/current, the merchant's key; set the store up first"},
+       TBX_E_NO_KEY_ID, TBX_OK,
+       " has no keys/current, the key offers are signed with; set the store up first"},
       {"no VTURL", [](TestStore& s) { s.Write("config.xml", "<TBX CAPTUREURL=\"http://x/\"/>"); },
        TBX_OK, TBX_E_NO_CONFIGURATION, " has no VTURL; set the store up first"},
       {"VTURL without scheme",
