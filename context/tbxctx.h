@@ -165,9 +165,10 @@ public:
                   MvString* keyText = nullptr);
 
   /*
-   * True when the public key text `keyText` is one of the merchant's own: that of keys/public/
-   * <currentKeyId>, or of any key with an entry in keys/private/ (which set-up keeps to the
-   * current key and the one before it). Texts compare as hex, whatever the letters' case.
+   * True when the public key text `keyText` is the merchant's current one, keys/public/
+   * <currentKeyId>; texts compare as hex, whatever the letters' case. Only the current key is
+   * read: a confirmation is a hot path, and a listing of keys/private/ with a read per key would
+   * double its cost.
    */
   bool IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId);
 

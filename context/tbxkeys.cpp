@@ -11,7 +11,6 @@
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
-#include "tbxurl.h"
 #include "tbxutil.h"
 
 #include <openssl/crypto.h>
@@ -19,7 +18,6 @@
 #include <cstring>
 #include <new>
 
-#include <dirent.h>
 #include <strings.h>
 
 namespace {
@@ -294,39 +292,11 @@ void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const 
 
 bool TBX_Context::IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId)
 {
-  auto same = [&keyText](const MvString& other) {
-    return other.size() == keyText.size() && !other.empty() &&
-           strncasecmp(other.c_str(), keyText.c_str(), other.size()) == 0;
-  };
   MvString own;
-  if (TBX_IsPlainKeyId(currentKeyId) && QueryValue(kPublicKeyDir + currentKeyId, MvString(), own) &&
-      same(own))
-    return true;
-  if (IsHttp(m_Path))
-    return false;  // a published store holds no private keys to name the others
-  // The merchant's other keys are those with a private half; set-up keeps them few.
-  const MvString dir = m_Path + "/keys/private";
-  DIR* d = TBX_HasZeroByte(dir) ? nullptr : opendir(dir.c_str());
-  if (d == nullptr)
-    return false;
-  bool found = false;
-  try {
-    while (const struct dirent* entry = readdir(d)) {
-      const MvString id(entry->d_name);
-      if (id == currentKeyId || !TBX_IsPlainKeyId(id))
-        continue;
-      MvString text;
-      if (QueryValue(kPublicKeyDir + id, MvString(), text) && same(text)) {
-        found = true;
-        break;
-      }
-    }
-  } catch (...) {
-    closedir(d);
-    throw;
-  }
-  closedir(d);
-  return found;
+  return TBX_IsPlainKeyId(currentKeyId) &&
+         QueryValue(kPublicKeyDir + currentKeyId, MvString(), own) &&
+         own.size() == keyText.size() && !own.empty() &&
+         strncasecmp(own.c_str(), keyText.c_str(), own.size()) == 0;
 }
 
 bool TBX_Context::IsPublicKeyText(const MvString& text)

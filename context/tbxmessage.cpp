@@ -180,11 +180,10 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   if (!(keyId == hostKeyId))
     RefuseKey(keyId, "is not the host's key " + Quote(hostKeyId) + " that config.xml names",
               kSiteOpenNotHostKey);
-  // Looked at last, for messages that passed everything else: a copy of a merchant's key under
+  // Looked at last, for messages that passed everything else: a copy of the merchant's key under
   // the host's name would let the merchant's own signatures confirm.
   if (context->IsOwnPublicKey(keyText, currentKeyId))
-    RefuseKey(keyId, "holds one of the merchant's own public keys, not the host's",
-              kSiteOpenOwnKey);
+    RefuseKey(keyId, "holds the merchant's current public key, not the host's", kSiteOpenOwnKey);
 
   get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
 }

@@ -24,8 +24,8 @@ public:
   // KEYID names, and makes it the content. Refused with TBX_E_INVALID_SIGNATURE, the reason in the
   // message: a MSGTYPE other than "PayConfirm"; a KEYID that is the store's current key or names
   // an entry of keys/private/ (an offer handed back); a KEYID other than the host's key that
-  // config.xml names (VTKEYID); a host key file that is a symbolic link or holds one of the
-  // merchant's own public keys. A KEYID that is not a plain file name is refused with
+  // config.xml names (VTKEYID); a host key file that is a symbolic link or holds the merchant's
+  // current public key. A KEYID that is not a plain file name is refused with
   // TBX_E_NO_KEY_ID. After a failure the message holds the unverified element and must be
   // discarded.
   void Open(TBX_Context* context, const MvString& data, const MvString& signature);

@@ -224,7 +224,7 @@ TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message);
  * message whose MSGTYPE is "PayConfirm", signed under the host key that config.xml names
  * (VTKEYID), verifies: another type, the store's current key or a KEYID with an entry in
  * keys/private/ (the merchant's own keys, whose signatures every shopper sees on offers), and a
- * host key file that is a symbolic link or holds one of the merchant's own public keys, are
+ * host key file that is a symbolic link or holds the merchant's current public key, are
  * refused with TBX_E_INVALID_SIGNATURE, the reason in TBX_GetLastErrorMessage. A signature text
  * of another length than twice the key's size in bytes, or a stored key that anyone could sign
  * for (public exponent 1 or even, an even modulus, outside 512 to 4096 bits), gives
