@@ -4,10 +4,11 @@ from __future__ import annotations
 
 import os
 import re
+from ctypes import byref, c_void_p
 from typing import Dict, Iterator, Mapping, Optional, Union
 
 from . import _native
-from ._errors import (E_INVALID_FORMAT, E_INVALID_KEY_BLOB, E_INVALID_SIGNATURE,
+from ._errors import (E_INVALID_FORMAT, E_INVALID_KEY_BLOB, E_ORDER_MISMATCH,
                       ConfirmationMismatch, KestrumError, SignatureError)
 from ._native import Handles, Value, check, encode, encode_path
 from ._redact import hide_credentials
@@ -244,25 +245,48 @@ class Store:
         brings to the SUCCESSLINK, decoded from the URL) with the host's key; sends nothing.
 
         Give the order's `token`, `amount` and `currency`: a genuine confirmation that carries
-        other values (another order's, a cheaper one) raises ConfirmationMismatch. Without them,
-        only the signature is checked. Raises SignatureError for anything not signed by the host.
+        other values (another order's, a cheaper one) raises ConfirmationMismatch (code
+        0x8004021B). With all three, the library checks them itself
+        (MessageFactory_VerifyPayConfirmForOrder); without them, only the signature is checked.
+        Raises SignatureError for anything not signed by the host.
         """
         raw_data = _confirmation_part(data, "DATA", E_INVALID_FORMAT)
         raw_signature = _confirmation_part(signature, "SIGNATURE", E_INVALID_KEY_BLOB)
+        # Compared in the library's order: the money first.
+        order = [(name, _native.decode(encode(value, name.lower())))
+                 for name, value in (("AMOUNT", amount), ("CURRENCY", currency), ("TOKEN", token))
+                 if value is not None]
+        refused: Optional[KestrumError] = None
         with Handles() as h:
             factory = h.factory(self._path)
-            message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
-                             factory, raw_data, raw_signature, refusal=True)
+            if len(order) == 3:
+                values = dict(order)
+                out = c_void_p()
+                result = h.lib.MessageFactory_VerifyPayConfirmForOrder(
+                    factory, raw_data, raw_signature, encode(values["TOKEN"], "token"),
+                    encode(values["AMOUNT"], "amount"), encode(values["CURRENCY"], "currency"),
+                    byref(out))
+                if result == 0:
+                    message = h.keep_message(out.value)
+                elif _native.unsigned(result) != E_ORDER_MISMATCH:
+                    raise _native.failure(result, "verify_confirmation", refusal=True)
+                else:
+                    # Genuine, but another order's: which attribute differs, told as below.
+                    refused = _native.failure(result, "verify_confirmation", refusal=True)
+                    message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
+                                     factory, raw_data, raw_signature, refusal=True)
+            else:
+                message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
+                                 factory, raw_data, raw_signature, refusal=True)
             text = h.text(message)
         confirmation = Confirmation(text, _attributes(text))
-        for name, expected in (("TOKEN", token), ("AMOUNT", amount), ("CURRENCY", currency)):
-            if expected is None:
-                continue
-            wanted = _native.decode(encode(expected, name.lower()))
+        for name, wanted in order:
             actual = confirmation.get(name)
             if actual != wanted:
-                raise ConfirmationMismatch(name, wanted, actual, E_INVALID_SIGNATURE,
-                                           _native.error_text(E_INVALID_SIGNATURE))
+                raise ConfirmationMismatch(name, wanted, actual, E_ORDER_MISMATCH,
+                                           _native.error_text(E_ORDER_MISMATCH))
+        if refused is not None:
+            raise refused  # the library's bytes differ where the decoded text does not
         return confirmation
 
     def capture(self, confirmation: Confirmation, **attributes: Value) -> None:
@@ -270,7 +294,9 @@ class Store:
         `attributes`) to the host's capture URL and checks that the host answers PayConfirm.
 
         Raises HostError when the host refuses (already captured, unknown payment) and
-        NetworkError when the answer is lost: then the payment may be captured or not.
+        NetworkError when the host cannot be reached or its answer is lost. Its ``request_sent``
+        says which: False, the capture never went out and may be repeated at once; True, the
+        payment may be captured or not, and the host's Status tells.
         """
         if not isinstance(confirmation, Confirmation):
             raise TypeError("capture needs a Confirmation, not %s" % type(confirmation).__name__)

@@ -13,6 +13,7 @@ E_HOST_ERROR = 0x80040213
 E_REQUEST_FAILED = 0x80040208
 E_INVALID_SIGNATURE = 0x80040214
 E_MISSING_SIGNATURE = 0x8004021A
+E_ORDER_MISMATCH = 0x8004021B
 
 
 class LibraryNotFoundError(OSError):
@@ -58,9 +59,20 @@ class HostError(KestrumError):
 class NetworkError(KestrumError):
     """The host could not be reached or its answer was lost: socket, name lookup, time-out or TLS.
 
-    After a capture that failed this way the payment may or may not be captured: ask the host
-    (``Store.request("Status", ID=...)``) before capturing again.
+    ``request_sent`` tells the two apart. False: the request never went out whole (connection
+    refused, name not resolved, TLS failure), so repeating it is safe. True: the host may have
+    acted on it and only the answer is missing; after a capture the payment may or may not be
+    captured, so ask the host (``Store.request("Status", ID=...)``) before capturing again.
     """
+
+    def __init__(self, code: int, text: str, message: str, operation: str = "",
+                 request_sent: bool = False) -> None:
+        super().__init__(code, text, message, operation)
+        self.request_sent = request_sent
+
+    def __reduce__(self) -> "tuple[object, ...]":
+        return (type(self), (self.code, self.text, self.message, self.operation,
+                             self.request_sent))
 
 
 class StoreError(KestrumError):
@@ -130,7 +142,8 @@ for _class in (LibraryNotFoundError, KestrumError, SignatureError, HostError, Ne
 def error_class(code: int, refusal: bool = False) -> Type[KestrumError]:
     """The exception class for an unsigned result code. `refusal`: the call verified a
     confirmation, so reading failures are refusals of it."""
-    if code in (E_INVALID_SIGNATURE, E_MISSING_SIGNATURE) or (refusal and code in _REFUSALS):
+    if code in (E_INVALID_SIGNATURE, E_MISSING_SIGNATURE, E_ORDER_MISMATCH) or (
+            refusal and code in _REFUSALS):
         return SignatureError
     if code in (E_HOST_ERROR, E_REQUEST_FAILED):
         return HostError
@@ -146,5 +159,8 @@ def error_class(code: int, refusal: bool = False) -> Type[KestrumError]:
 
 
 def error_for(code: int, text: str, message: str, operation: str,
-              refusal: bool = False) -> KestrumError:
-    return error_class(code, refusal)(code, text, message, operation)
+              refusal: bool = False, request_sent: bool = False) -> KestrumError:
+    cls = error_class(code, refusal)
+    if issubclass(cls, NetworkError):
+        return cls(code, text, message, operation, request_sent)
+    return cls(code, text, message, operation)

@@ -152,6 +152,7 @@ def library_path() -> str:
 _PROTOTYPES: Sequence[Tuple[str, object, Sequence[object]]] = (
     ("TBX_GetErrorStringFromResult", c_int, (c_long, POINTER(c_long), c_char_p)),
     ("TBX_GetLastErrorMessage", c_long, (POINTER(c_long), c_char_p)),
+    ("TBX_LastRequestWasSent", c_long, ()),
     ("CreateConfigurationSetup", c_void_p, ()),
     ("DestroyConfigurationSetup", None, (c_void_p,)),
     ("ConfigurationSetup_SetConfiguration", c_long, (c_void_p, c_char_p)),
@@ -164,6 +165,8 @@ _PROTOTYPES: Sequence[Tuple[str, object, Sequence[object]]] = (
     ("MessageFactory_Open", c_long, (c_void_p, c_char_p)),
     ("MessageFactory_CreatePayInit", c_long, (c_void_p, POINTER(c_void_p))),
     ("MessageFactory_VerifyPayConfirm", c_long, (c_void_p, c_char_p, c_char_p, POINTER(c_void_p))),
+    ("MessageFactory_VerifyPayConfirmForOrder", c_long,
+     (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, POINTER(c_void_p))),
     ("MessageFactory_CreatePayComplete", c_long, (c_void_p, c_char_p, c_char_p, POINTER(c_void_p))),
     ("MessageFactory_CreateRequest", c_long, (c_void_p, c_char_p, POINTER(c_void_p))),
     ("CreateMessageObject", c_void_p, ()),
@@ -228,6 +231,8 @@ def failure(result: int, operation: str, refusal: bool = False) -> KestrumError:
     """The exception for a failed call, made on the thread that made the call (the library keeps
     the last error message per thread). No text keeps a credential."""
     code = unsigned(result)
+    # Read first: it belongs to the failure this call just had.
+    request_sent = library().TBX_LastRequestWasSent() == 1
     if 0 < result < 0x10000:
         # A store directory that could not be made: the system's error number itself.
         text = os.strerror(result)
@@ -237,7 +242,8 @@ def failure(result: int, operation: str, refusal: bool = False) -> KestrumError:
         message = _last_error_message()
         if not message or not _belongs(message, code, text):
             message = text or "ErrorCode = 0x%x" % code
-    return error_for(code, hide_credentials(text), hide_credentials(message), operation, refusal)
+    return error_for(code, hide_credentials(text), hide_credentials(message), operation, refusal,
+                     request_sent)
 
 
 def check(result: int, operation: str, refusal: bool = False) -> None:
@@ -301,6 +307,10 @@ class Handles:
         out = c_void_p()
         check(function(*args, byref(out)), operation, refusal)
         return self._keep(out.value, self.lib.DestroyMessageObject)
+
+    def keep_message(self, handle: Optional[int]) -> int:
+        """Keeps a message object a call has made, to destroy it with the others."""
+        return self._keep(handle, self.lib.DestroyMessageObject)
 
     def text(self, message: int) -> str:
         return decode(fetch(self.lib.MessageObject_ToString, "MessageObject_ToString", message))
