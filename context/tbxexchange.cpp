@@ -1,6 +1,7 @@
 // The exchanges with the host: request text, signature, request URL, fetch, answer checked.
 #include "tbxexchange.h"
 
+#include "mvbytes.h"
 #include "spliturl.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
@@ -23,7 +24,7 @@ void TBX_HostExchange::RequestToURL(const MvString& endpoint, MvStringStream& re
   // (Send), so no URL shown anywhere can hold them.
   MvString result = endpoint;
   result += "?DATA=";
-  result += TBX_Keys::Encode(request.str());
+  result += MvPercentEncode(request.str().c_str(), request.str().size(), MvPercentKeep::kAlnum);
   if (!signature.empty()) {
     result += "&SIGNATURE=";
     result += signature;

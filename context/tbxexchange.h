@@ -49,10 +49,10 @@ public:
             MvString* answerText = nullptr);
 
   /*
-   * `url` := endpoint, "?DATA=", TBX_Keys::Encode(request text) and, when `signature` is not
-   * empty, "&SIGNATURE=" and the signature. 0x80040206 when the endpoint is not an http:// or
-   * https:// URL (anything else would be read as a local file); the message names `setting`,
-   * the configuration value the endpoint came from, when given.
+   * `url` := endpoint, "?DATA=", the request text percent-encoded as TBX_Keys::Encode does and,
+   * when `signature` is not empty, "&SIGNATURE=" and the signature. 0x80040206 when the endpoint is
+   * not an http:// or https:// URL (anything else would be read as a local file); the message names
+   * `setting`, the configuration value the endpoint came from, when given.
    */
   static void RequestToURL(const MvString& endpoint, MvStringStream& request, MvString signature,
                            MvString& url, const char* setting = nullptr);
