@@ -4,8 +4,8 @@
 
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
-#include "tbxxml.h"
 #include "tbxutil.h"
+#include "tbxxml.h"
 #include "xmlElement.h"
 
 namespace {
