@@ -410,18 +410,3 @@ void TBX_CreateDirectory(const MvString& dir)
   if (err != 0)
     TBX_THROW(err, CannotCreate(dir, err), kUnit, kSiteCreatePath);
 }
-
-bool TBX_IsStoreFileName(const MvString& file)
-{
-  if (!file.empty() && file[0] == '/')
-    return false;
-  for (unsigned start = 0; start <= file.size();) {
-    unsigned end = start;
-    while (end < file.size() && file[end] != '/')
-      ++end;
-    if (end - start == 2 && file[start] == '.' && file[start + 1] == '.')
-      return false;
-    start = end + 1;
-  }
-  return true;
-}

@@ -72,8 +72,4 @@ MvString TBX_DirName(const MvString& path);
 /* True when `text` holds a zero byte, which would cut a path short in the system calls. */
 bool TBX_HasZeroByte(const MvString& text);
 
-/* True when `file` names a file inside the store: a relative name with no ".." component. Any
- * other name would let a caller read or rewrite any file the process may touch. */
-bool TBX_IsStoreFileName(const MvString& file);
-
 #endif /* TBXBASE_H */

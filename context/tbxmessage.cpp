@@ -3,9 +3,7 @@
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
-#include "tbxexchange.h"
 #include "tbxkeys.h"
-#include "tbxsource.h"
 #include "tbxutil.h"
 #include "tbxxml.h"
 #include "xmltab.h"
@@ -236,7 +234,7 @@ void TBX_Message::Capture() const
     TBX_THROW(TBX_E_UNEXPECTED, "the capture request has no TOKEN", kUnit, kSiteCaptureNoToken);
 
   xmlElementPtr answer;
-  TBX_Exchange(*m_Context, endpoint, "CAPTUREURL", get(), &m_KeyId, MvString("PayConfirm"), answer);
+  m_Context->Exchange(endpoint, "CAPTUREURL", get(), &m_KeyId, MvString("PayConfirm"), answer);
 }
 
 void TBX_Message::Request(TBX_Message& response)
@@ -248,6 +246,6 @@ void TBX_Message::Request(TBX_Message& response)
   const MvString endpoint = ConfigValue(*m_Context, "CAPTUREURL", kSiteRequestNoEndpoint);
 
   xmlElementPtr answer;
-  TBX_Exchange(*m_Context, endpoint, "CAPTUREURL", get(), &m_KeyId, type + "Response", answer);
+  m_Context->Exchange(endpoint, "CAPTUREURL", get(), &m_KeyId, type + "Response", answer);
   response.Attach(answer.get());
 }

@@ -1,6 +1,6 @@
 /*
  * tbxurl.h - stream sources: a location is an "http:" or "https:" URL or a local file, read
- * whole. These are the steps that need no store; TBX_Context::StreamFromURL (tbxsource.h) joins
+ * whole. These are the steps that need no store; TBX_Store::StreamFromURL (tbxstore.h) joins
  * them with the store's transport settings.
  */
 #ifndef TBXURL_H

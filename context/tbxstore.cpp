@@ -1,6 +1,6 @@
-// The configuration store: its path and options, the values and files it holds, and the
-// directory, working-directory and identifier helpers.
-#include "tbxctx.h"
+// The configuration store: its path, the values and files it holds, and the directory,
+// working-directory and identifier helpers.
+#include "tbxstore.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -61,16 +61,27 @@ void ReplaceStoreFile(const MvString& path, const MvString& file, const void* da
 
 }  // namespace
 
-TBX_Context::TBX_Context() {}
+bool TBX_IsStoreFileName(const MvString& file)
+{
+  if (!file.empty() && file[0] == '/')
+    return false;
+  for (unsigned start = 0; start <= file.size();) {
+    unsigned end = start;
+    while (end < file.size() && file[end] != '/')
+      ++end;
+    if (end - start == 2 && file[start] == '.' && file[start + 1] == '.')
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
 
-TBX_Context::~TBX_Context() {}
-
-MvString TBX_Context::StoreFilePath(const MvString& file) const
+MvString TBX_Store::StoreFilePath(const MvString& file) const
 {
   return m_Path + "/" + file;
 }
 
-void TBX_Context::Open(const MvString& path)
+void TBX_Store::Open(const MvString& path)
 {
   m_Path = path.empty() ? GetDefaultConfiguration() : path;
   TBX_TraceLog::Write(kUnit, kSiteOpenTrace, 0, MvString("OPEN CONTEXT"), m_Path);
@@ -79,28 +90,12 @@ void TBX_Context::Open(const MvString& path)
     CreatePath(m_Path);
 }
 
-MvString TBX_Context::GetPath() const
+MvString TBX_Store::GetPath() const
 {
   return m_Path;
 }
 
-void TBX_Context::SetOption(const MvString& name, const MvString& value)
-{
-  if (name == "UserName")
-    m_UserName = value;
-  else if (name == "Password")
-    m_Password = value;
-  else if (name == "VTAUTOURL")
-    m_AutoUrl = value;
-  else
-    TBX_THROW(TBX_E_INVALID_OPTION,
-              "option " + TBX_Quote(name) +
-                  " is unknown: the options are UserName, Password and "
-                  "VTAUTOURL",
-              kUnit, kSiteSetOption);
-}
-
-bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvString& value)
+bool TBX_Store::QueryValue(const MvString& file, const MvString& name, MvString& value)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
@@ -118,14 +113,14 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
   }
   xmlElementPtr top;
   try {
-    XmlFromStream(text, top.receive());
+    TBX_XmlFromStream(text, top.receive());
   } catch (const TBX_Exception& e) {
     throw e.Retold(TBX_NotStoreXml(StoreFilePath(file)));
   }
   return TBX_StoreValue(top.get(), name, value);
 }
 
-bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length)
+bool TBX_Store::QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryBytesNoContext);
@@ -139,7 +134,7 @@ bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsign
   return true;
 }
 
-TBX_Context::Presence TBX_Context::Probe(const MvString& file)
+TBX_Store::Presence TBX_Store::Probe(const MvString& file)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
@@ -169,8 +164,8 @@ TBX_Context::Presence TBX_Context::Probe(const MvString& file)
   return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
-void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvString& value,
-                           bool create)
+void TBX_Store::SetValue(const MvString& file, const MvString& name, const MvString& value,
+                         bool create)
 {
   if (!xmlIsName(name.c_str(), name.size()))
     TBX_THROW(TBX_E_INVALID_ARGUMENT, "attribute name '" + name + "' is not an XML name", kUnit,
@@ -179,7 +174,7 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
   const bool found = QueryValue(file, MvString(), text);
   xmlElementPtr top;
   try {
-    XmlFromString(text, top.receive());
+    TBX_XmlFromString(text, top.receive());
   } catch (const TBX_Exception& e) {
     if (e.m_Result != TBX_E_INVALID_FORMAT)
       throw;
@@ -202,7 +197,7 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
   UpdateFile(file, out.str());
 }
 
-void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
+void TBX_Store::UpdateFile(const MvString& file, const MvString& text)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateNoContext);
@@ -211,8 +206,7 @@ void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
   TBX_TraceLog::Write(kUnit, kSiteUpdateTrace, 0, MvString("UPDATE"), MvString("UPDATE"));
 }
 
-void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
-                             unsigned long length)
+void TBX_Store::UpdateFile(const MvString& file, const unsigned char* buffer, unsigned long length)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateBytesNoContext);
@@ -221,13 +215,13 @@ void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
   LogMessage("UPDATE: " + path);
 }
 
-void TBX_Context::CreatePath(const MvString& dir)
+void TBX_Store::CreatePath(const MvString& dir)
 {
   TBX_CreateDirectory(dir);
   LogMessage("CREATE PATH: " + dir);
 }
 
-MvString TBX_Context::GetDefaultConfiguration()
+MvString TBX_Store::GetDefaultConfiguration()
 {
   size_t size = 256;
   for (;;) {
@@ -247,7 +241,7 @@ MvString TBX_Context::GetDefaultConfiguration()
   }
 }
 
-MvString TBX_Context::CreateUuid()
+MvString TBX_Store::CreateUuid()
 {
   uuid_t id;
   uuid_generate(id);
@@ -262,7 +256,7 @@ MvString TBX_Context::CreateUuid()
   return MvString(text, 32);
 }
 
-void TBX_Context::LogMessage(const MvString& text)
+void TBX_Store::LogMessage(const MvString& text)
 {
   TBX_TraceAppend(kUnit, kSiteLogMessage, 0, "LOG", text.c_str(), text.length());
 }
