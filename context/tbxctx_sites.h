@@ -61,6 +61,7 @@ enum Site : long
   kSiteReconfigureDone = 686,
   // Messages.
   kSiteCreateNoKey = 554,
+  kSiteCreateGiven = 555,
   kSiteSetNoElement = 570,
   kSiteSetBadName = 571,
   kSiteGetNoElement = 578,
