@@ -7,9 +7,9 @@
  * the message and the message object read the rows and hold no type names of their own.
  *
  * A new message type is a new kind and its row below (and in tbxmsgtype.cpp what the library adds
- * to it, if anything); its exported functions
- * (include/tbxapp.h, api/tbxapp.vers) call TBXCIMPL_MessageFactory::Create and, when it is sent
- * on its own, TBXCIMPL_MessageObject::Send with that kind.
+ * to it, if anything); its exported functions, declared in include/tbxapp.h, call
+ * TBXCIMPL_MessageFactory::Create and, when it is sent on its own, TBXCIMPL_MessageObject::Send
+ * with that kind.
  */
 #ifndef TBXMSGTYPE_H
 #define TBXMSGTYPE_H
