@@ -24,7 +24,7 @@ public:
   // Sends the message as its row in the message type table says (TBX_E_UNEXPECTED on an object
   // never opened); Capture sends it as the capture of a payment.
   void Send(TBX_MessageKind kind) const;
-  void Capture() const { m_Message.Capture(); }
+  void Capture() const { Send(TBX_MessageKind::PayComplete); }
   // The host's answer as a new registered object owned by the caller.
   TBXCIMPL_MessageObject* Execute();
   // Parses first: a bad text gives TBX_E_INVALID_FORMAT whatever the object holds and leaves the

@@ -144,7 +144,7 @@ void TBX_Message::Create(TBX_Context* context, const TBX_MessageType& type, cons
   size_t names = 0;
   while (type.m_Given != nullptr && type.m_Given[names] != nullptr)
     ++names;
-  // Other values than the type names is a fault of the library's own caller, never of input.
+  // A count other than the type's is a fault of the library's own code, never of input.
   if (count != names)
     TBX_THROW(TBX_E_UNEXPECTED,
               MvString("a ") + type.m_Name + " message takes " + std::to_string(names).c_str() +
