@@ -68,9 +68,10 @@ enum Site : long
   kSiteGetAbsent = 581,
   kSiteUrlNoElement = 587,
   kSiteUrlNoVturl = 596,
-  kSiteCaptureNoElement = 605,
-  kSiteCaptureNoEndpoint = 616,
-  kSiteCaptureNoToken = 620,
+  // Sending a message of a type sent on its own (the capture).
+  kSiteSendNoElement = 605,
+  kSiteSendNoEndpoint = 616,
+  kSiteSendLacksAttribute = 620,
   kSiteOpenNoSignature = 722,
   kSiteOpenNoKey = 727,
   kSiteOpenNotConfirmation = 728,

@@ -273,13 +273,17 @@ void TBX_Message::RoundTrip(const MvString& endpoint, const MvString& expected,
 
 void TBX_Message::Send(const TBX_MessageType& type) const
 {
-  RequireMessage(*this, kSiteCaptureNoElement);
-  const MvString endpoint = ConfigValue(*m_Context, type.m_Endpoint, kSiteCaptureNoEndpoint);
+  // A row without an endpoint is a fault of the library's own code, never of input.
+  if (type.m_Endpoint == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, MvString("a ") + type.m_Name + " message is not sent on its own",
+              kUnit, kSiteSendNoElement);
+  RequireMessage(*this, kSiteSendNoElement);
+  const MvString endpoint = ConfigValue(*m_Context, type.m_Endpoint, kSiteSendNoEndpoint);
   MvString needed;
   if (!m_Element->getAttribute(MvString(type.m_Needs), needed))
     TBX_THROW(TBX_E_UNEXPECTED,
               MvString("the ") + type.m_Action + " request has no " + type.m_Needs, kUnit,
-              kSiteCaptureNoToken);
+              kSiteSendLacksAttribute);
 
   xmlElementPtr answer;
   RoundTrip(endpoint, MvString(type.m_Answer), answer);
