@@ -29,6 +29,11 @@ public:
                                  std::initializer_list<MvString> given = {}) const;
   TBXCIMPL_MessageObject* CreatePayInit() const { return Create(TBX_MessageKind::PayInit); }
   TBXCIMPL_MessageObject* VerifyPayConfirm(const MvString& data, const MvString& signature) const;
+  // VerifyPayConfirm, then the confirmation's TOKEN, AMOUNT and CURRENCY must equal the order's,
+  // byte for byte: a genuine confirmation of another order raises TBX_E_ORDER_MISMATCH.
+  TBXCIMPL_MessageObject* VerifyPayConfirmForOrder(const MvString& data, const MvString& signature,
+                                                   const MvString& token, const MvString& amount,
+                                                   const MvString& currency) const;
   TBXCIMPL_MessageObject* CreatePayComplete(const MvString& id, const MvString& token) const
   {
     return Create(TBX_MessageKind::PayComplete, {id, token});

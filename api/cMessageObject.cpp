@@ -23,8 +23,7 @@ using Object = TBXCIMPL_MessageObject;
 void TBXCIMPL_MessageObject::Open(const MvString& configPath)
 {
   m_Context.Open(configPath);
-  m_Message.Create(&m_Context,
-                   MvString(TBX_GetMessageType(TBX_MessageKind::Placeholder).m_Name));
+  m_Message.Create(&m_Context, MvString(TBX_GetMessageType(TBX_MessageKind::Placeholder).m_Name));
 }
 
 void TBXCIMPL_MessageObject::SetAttribute(const MvString& name, const MvString& value)

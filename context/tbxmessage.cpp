@@ -5,6 +5,7 @@
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
+#include "tbxexchange.h"
 #include "tbxkeys.h"
 #include "tbxmsgtype.h"
 #include "tbxsource.h"
@@ -254,23 +255,6 @@ void TBX_Message::GetURL(MvString& url) const
   url = built;
 }
 
-void TBX_Message::RoundTrip(const MvString& endpoint, const MvString& expected,
-                            xmlElementPtr& response) const
-{
-  MvStringStream text;
-  m_Element->toStream(text);
-  MvString signature;
-  m_Context->SignData(text.str(), m_KeyId, signature);
-  MvString url;
-  m_Context->RequestToURL(endpoint, text, signature, url, "CAPTUREURL");
-
-  MvStringStream answer;
-  m_Context->StreamFromURL(url, answer);
-  xmlElementPtr parsed;
-  TBX_Context::CheckAnswer(answer, expected, url, parsed.receive());
-  response = parsed;
-}
-
 void TBX_Message::Send(const TBX_MessageType& type) const
 {
   // A row without an endpoint is a fault of the library's own code, never of input.
@@ -286,7 +270,8 @@ void TBX_Message::Send(const TBX_MessageType& type) const
               kSiteSendLacksAttribute);
 
   xmlElementPtr answer;
-  RoundTrip(endpoint, MvString(type.m_Answer), answer);
+  TBX_Exchange(*m_Context, endpoint, type.m_Endpoint, m_Element.get(), &m_KeyId,
+               MvString(type.m_Answer), answer);
 }
 
 void TBX_Message::Capture() const
@@ -303,6 +288,7 @@ void TBX_Message::Request(TBX_Message& response)
   const MvString endpoint = ConfigValue(*m_Context, TBX_REQUEST_ENDPOINT, kSiteRequestNoEndpoint);
 
   xmlElementPtr answer;
-  RoundTrip(endpoint, type + TBX_RESPONSE_SUFFIX, answer);
+  TBX_Exchange(*m_Context, endpoint, TBX_REQUEST_ENDPOINT, m_Element.get(), &m_KeyId,
+               type + TBX_RESPONSE_SUFFIX, answer);
   response.Attach(answer);
 }

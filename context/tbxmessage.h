@@ -46,6 +46,11 @@ public:
   void SetAttribute(const MvString& name, const MvString& value);
   // The decoded value; TBX_E_ITEM_NOT_FOUND when absent.
   void GetAttribute(const MvString& name, MvString& value) const;
+  // The decoded value; false when the attribute or the element is absent (`value` unchanged).
+  bool FindAttribute(const MvString& name, MvString& value) const
+  {
+    return HasElement() && m_Element->getAttribute(name, value);
+  }
 
   // The signed payment-offer URL: VTURL of config.xml, "?DATA=", the encoded XML text,
   // "&SIGNATURE=" and the signature under the message's key. Until the message changes, the URL
@@ -79,10 +84,6 @@ private:
   // Every change of the element, the context or the key passes here.
   void Replace(xmlElement* element);
   void Set(const char* name, const MvString& value);
-
-  // Signs the element's text, sends it to `endpoint`, parses the answer into `response` and
-  // checks its type.
-  void RoundTrip(const MvString& endpoint, const MvString& expected, xmlElementPtr& response) const;
 
   xmlElementPtr m_Element;
   TBX_Context* m_Context = nullptr;  // not owned

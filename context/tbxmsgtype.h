@@ -112,6 +112,8 @@ constexpr char kUnit[] = "cMessageFactory";
 enum Site : long
 {
   kSiteEmptyType = 30,
+  kSiteEmptyOrderTerm = 31,
+  kSiteOrderMismatch = 32,
   kSiteBadTtl = 40,
 };
 }  // namespace TBX_FactorySites
