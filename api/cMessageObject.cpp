@@ -2,6 +2,7 @@
 
 #include "tbxapp.h"
 #include "tbxerr.h"
+#include "tbxmsgtype.h"
 #include "tbxutil.h"
 
 namespace {
@@ -22,7 +23,7 @@ using Object = TBXCIMPL_MessageObject;
 void TBXCIMPL_MessageObject::Open(const MvString& configPath)
 {
   m_Context.Open(configPath);
-  m_Message.Create(&m_Context, MvString("ERROR"));
+  m_Message.Create(&m_Context, MvString(TBX_GetMessageType(TBX_MessageKind::Placeholder).m_Name));
 }
 
 void TBXCIMPL_MessageObject::SetAttribute(const MvString& name, const MvString& value)
@@ -45,9 +46,9 @@ void TBXCIMPL_MessageObject::GetURL(MvString& url) const
   m_Message.GetURL(url);
 }
 
-void TBXCIMPL_MessageObject::Capture() const
+void TBXCIMPL_MessageObject::Send(TBX_MessageKind kind) const
 {
-  m_Message.Capture();
+  m_Message.Send(TBX_GetMessageType(kind));
 }
 
 TBXCIMPL_MessageObject* TBXCIMPL_MessageObject::Execute()
@@ -73,7 +74,7 @@ void TBXCIMPL_MessageObject::FromString(const MvString& text)
     TBX_THROW(TBX_E_UNEXPECTED,
               "only an object opened on a store with MessageObject_Open takes a saved message",
               kUnit, kSiteNotOpened);
-  m_Message.Attach(parsed.get());
+  m_Message.Attach(parsed);
   m_Message.SetAttribute(MvString("KEYID"), m_Message.GetKeyId());
 }
 

@@ -17,6 +17,7 @@
 
 #include "KrptSign.h"
 #include "cMessageFactory.h"
+#include "tbxmsgtype.h"
 #include "loopback_server.h"
 #include "tbxapp.h"
 #include "tbxgate.h"
@@ -286,6 +287,14 @@ TEST_F(Messages, UrlOfAnUnchangedOfferIsReused)
                              sig.data(), sig.size()))
         << c.step << ": not signed with the key now in the store";
   }
+
+  // A general request renames the message (MSGTYPE + "Request") even when the host is not
+  // reached; the next URL carries the new name.
+  void* response = nullptr;
+  EXPECT_LT(MessageObject_Execute(offer.handle, &response), 0);
+  std::string data, signature;
+  ASSERT_TRUE(tbxtest::SplitRequest(Url(offer.handle), data, signature));
+  EXPECT_EQ(Attributes(data).at(0).second, "PayInitRequest") << data;
 }
 
 TEST_F(Messages, OfferTokensAreFreshAndWithoutDefaultsFileStillComplete)
