@@ -15,7 +15,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import REPO, Sandbox, Shop, fetch, order_of
+from conftest import REPO, SCRIPT, Sandbox, Shop, fetch, order_of
 
 
 def authorise(offer_url: str) -> str:
@@ -137,7 +137,7 @@ def test_a_refused_capture_is_retried_and_a_lost_answer_is_not_repeated(
 def test_scripts_shop_serves_until_ctrl_c() -> None:
     build = Path(os.environ.get("KESTRUM_SANDBOX") or REPO / "build/tools/sandbox/x").parents[2]
     # A session of its own, so that Ctrl-C can reach the whole group as a terminal sends it.
-    script = subprocess.Popen([str(REPO / "scripts" / "shop"), "--build-dir", str(build)],
+    script = subprocess.Popen([str(SCRIPT), "--build-dir", str(build)],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               stdin=subprocess.DEVNULL, start_new_session=True)
     try:
