@@ -7,6 +7,7 @@
 
 int TBX_GetErrorStringFromResult(long result, long* length, char* buffer);
 long TBX_GetLastErrorMessage(long* length, char* buffer);
+long TBX_LastRequestWasSent(void);
 void* CreateConfigurationSetup(void);
 void DestroyConfigurationSetup(void* setup);
 long ConfigurationSetup_SetConfiguration(void* setup, const char* configPath);
@@ -19,6 +20,7 @@ void DestroyMessageFactory(void* factory);
 long MessageFactory_Open(void* factory, const char* configPath);
 long MessageFactory_CreatePayInit(void* factory, void** message);
 long MessageFactory_VerifyPayConfirm(void* factory, const char* data, const char* signature, void** message);
+long MessageFactory_VerifyPayConfirmForOrder(void* factory, const char* data, const char* signature, const char* token, const char* amount, const char* currency, void** confirmation);
 long MessageFactory_CreatePayComplete(void* factory, const char* id, const char* token, void** message);
 long MessageFactory_CreateRequest(void* factory, const char* messageType, void** message);
 void* CreateMessageObject(void);

@@ -75,7 +75,8 @@ final class Store
     /**
      * Verifies a confirmation from the host (DATA and SIGNATURE of the shopper's return to the
      * SUCCESSLINK, decoded) with the host's key, and binds it to the order: a genuine confirmation
-     * of another order ($token), of another amount or currency is refused. Sends nothing.
+     * of another order ($token), of another amount or currency is refused (the library compares
+     * the three byte for byte: "1560", not "15.60"). Sends nothing.
      *
      * @throws ConfirmationMismatchException a genuine confirmation that does not pay this order
      * @throws SignatureException anything the host did not sign, or that cannot be read
@@ -88,21 +89,33 @@ final class Store
                 throw new SignatureException($code, Errors::text($code), "the confirmation's $name is not text a host sends");
             }
         }
-        $order = ['TOKEN' => $token, 'AMOUNT' => $amount, 'CURRENCY' => $currency];
+        $order = ['AMOUNT' => $amount, 'CURRENCY' => $currency, 'TOKEN' => $token];
         foreach ($order as $name => $value) {
             Text::arg($value, "the order's $name");
         }
-        $text = Calls::run(function (Calls $c) use ($data, $signature): string {
+        [$text, $failure] = Calls::run(function (Calls $c) use ($data, $signature, $token, $amount, $currency): array {
             $factory = $c->factory($this->path);
-            return $c->text($c->made('MessageFactory_VerifyPayConfirm', [$factory, $data, $signature], true));
+            $out = $c->ffi->new('void*');
+            $result = $c->ffi->MessageFactory_VerifyPayConfirmForOrder($factory, $data, $signature, $token, $amount, $currency, \FFI::addr($out));
+            if ($result === 0) {
+                return [$c->text($c->keepMessage($out)), null];
+            }
+            $failure = Errors::failure($result, true);
+            if ($failure->getCode() !== Errors::ORDER_MISMATCH) {
+                throw $failure;
+            }
+            // Genuine, but of another order: its own values say which attribute differs.
+            return [$c->text($c->made('MessageFactory_VerifyPayConfirm', [$factory, $data, $signature], true)), $failure];
         });
         $confirmation = new Confirmation($text, Text::attributes($text));
-        // The library checks the signature; the binding to the order is checked here.
-        foreach ($order as $name => $expected) {
-            $got = $confirmation->attributes[$name] ?? null;
-            if ($got !== $expected) {
-                throw new ConfirmationMismatchException($name, $expected, $got, Errors::INVALID_SIGNATURE, Errors::text(Errors::INVALID_SIGNATURE));
+        if ($failure !== null) {
+            foreach ($order as $name => $expected) {
+                $got = $confirmation->attributes[$name] ?? null;
+                if ($got !== $expected) {
+                    throw new ConfirmationMismatchException($name, $expected, $got, $failure->getCode(), $failure->text, $failure->getMessage());
+                }
             }
+            throw $failure;
         }
         return $confirmation;
     }

@@ -54,6 +54,7 @@ final class PaymentTest extends TestCase
             'closed loopback port' => ['closed', NetworkException::class, 0x8004303D],
             'wrong password' => ['password', HostException::class, 0x80042191],
             'second capture' => ['twice', HostException::class, 0x80040213],
+            "a capture whose answer is lost" => ['lost', NetworkException::class, 0x80042022],
             'capture by ID with a wrong TOKEN' => ['token', HostException::class, 0x80040213],
             'the offer handed back as a confirmation' => ['offer', SignatureException::class, 0x80040214],
             'a tampered signature' => ['tampered', SignatureException::class, 0x80040214],
@@ -75,6 +76,7 @@ final class PaymentTest extends TestCase
                 'closed' => Store::setup(workDir('s') . '/s', 'http://127.0.0.1:' . closedPort() . '/user/setup.asp', USER, PASSWORD),
                 'password' => Store::setup(workDir('s') . '/s', Sandbox::get()->setupUrl, USER, 'x' . PASSWORD),
                 'twice' => [$store->capture($verify($data, $signature)), $store->capture($verify($data, $signature))],
+                'lost' => [Sandbox::get()->fault('MODE=drop&MATCH=PayComplete'), $store->capture($verify($data, $signature))],
                 'token' => $store->capture($verify($data, $signature)->id, str_repeat('1', 32)),
                 'offer' => $verify(...offerParts($offer->url)),
                 'tampered' => $verify($data, strrev($signature)),
@@ -86,7 +88,8 @@ final class PaymentTest extends TestCase
             $this->assertSame([$class, $code], [get_class($error), $error->getCode()], $error->getMessage());
             $this->assertNotSame('', $error->getMessage());
             if ($error instanceof NetworkException) {
-                $this->assertNotTrue($error->requestSent(), 'a refused connection sent nothing');
+                // A refused connection sent nothing; a lost answer followed a request sent whole.
+                $this->assertSame($case === 'lost', $error->requestSent(), $error->getMessage());
             }
             foreach ([$error->getMessage(), $error->text, (string) $error, $error->getTraceAsString()] as $shown) {
                 $this->assertStringNotContainsString(PASSWORD, $shown);
@@ -98,9 +101,9 @@ final class PaymentTest extends TestCase
     public static function mismatches(): array
     {
         return [
-            'another order' => ['99999999999999999999999999999999', '1560', 'EUR', 'TOKEN', 'the confirmation carries another TOKEN than the order'],
-            'a cheaper order' => [null, '15600', 'EUR', 'AMOUNT', "the confirmation carries AMOUNT '1560', the order has AMOUNT '15600'"],
-            'another currency' => [null, '1560', 'CHF', 'CURRENCY', "the confirmation carries CURRENCY 'EUR', the order has CURRENCY 'CHF'"],
+            'another order' => ['99999999999999999999999999999999', '1560', 'EUR', 'TOKEN', "the confirmation's TOKEN is not the order's; it pays another order"],
+            'a cheaper order' => [null, '15600', 'EUR', 'AMOUNT', "the confirmation's AMOUNT is '1560', the order's is '15600'"],
+            'another currency' => [null, '1560', 'CHF', 'CURRENCY', "the confirmation's CURRENCY is 'EUR', the order's is 'CHF'"],
         ];
     }
 
@@ -114,7 +117,8 @@ final class PaymentTest extends TestCase
             $store->verifyConfirmation($data, $signature, $token ?? $offer->token, $amount, $currency);
             $this->fail('a confirmation of another order passed');
         } catch (ConfirmationMismatchException $error) {
-            $this->assertSame([$attribute, $message], [$error->attribute, $error->getMessage()]);
+            $this->assertSame([0x8004021B, $attribute], [$error->getCode(), $error->attribute]);
+            $this->assertSame("confirmation does not match the order ($message)", $error->getMessage());
             $order = ['TOKEN' => $token ?? $offer->token, 'AMOUNT' => $amount, 'CURRENCY' => $currency];
             $this->assertSame($order[$attribute], $error->expected);
             $this->assertStringNotContainsString($offer->token, (string) $error);

@@ -30,6 +30,14 @@ final class Sandbox
         $this->setupUrl = $this->url . '/user/setup.asp';
     }
 
+    /** Makes the host misbehave once (the sandbox's /admin/fault). */
+    public function fault(string $query): void
+    {
+        if (file_get_contents($this->url . '/admin/fault?' . $query) === false) {
+            throw new RuntimeException("the host took no fault $query");
+        }
+    }
+
     public static function get(): self
     {
         if (self::$running === null) {

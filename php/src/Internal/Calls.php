@@ -50,7 +50,11 @@ final class Calls
      */
     public static function lastRequestWasSent(): ?bool
     {
-        return null;
+        return match (Library::ffi()->TBX_LastRequestWasSent()) {
+            1 => true,
+            0 => false,
+            default => null,
+        };
     }
 
     private function keep(?CData $handle, string $destroy): CData
@@ -81,6 +85,12 @@ final class Calls
         $handle = $this->keep($this->ffi->CreateMessageObject(), 'DestroyMessageObject');
         Errors::check($this->ffi->MessageObject_Open($handle, $store));
         return $handle;
+    }
+
+    /** Keeps a message object that a call wrote into $out. */
+    public function keepMessage(CData $out): CData
+    {
+        return $this->keep($out, 'DestroyMessageObject');
     }
 
     /**

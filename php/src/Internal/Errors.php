@@ -28,6 +28,7 @@ final class Errors
     public const INVALID_SIGNATURE = 0x80040214;
     public const INVALID_ARGUMENT = 0x80040218;
     public const MISSING_SIGNATURE = 0x8004021A;
+    public const ORDER_MISMATCH = 0x8004021B;
 
     /** Codes that, when verifying a confirmation, mean it cannot be trusted. */
     private const REFUSALS = [
@@ -52,7 +53,7 @@ final class Errors
      */
     public static function classFor(int $code, bool $refusal = false): string
     {
-        if ($code === self::INVALID_SIGNATURE || $code === self::MISSING_SIGNATURE
+        if ($code === self::INVALID_SIGNATURE || $code === self::MISSING_SIGNATURE || $code === self::ORDER_MISMATCH
             || ($refusal && \in_array($code, self::REFUSALS, true))) {
             return SignatureException::class;
         }
