@@ -127,8 +127,11 @@ final class Errors
         $code = self::unsigned($result);
         if ($result > 0 && $result < 0x10000) {
             // A store directory that could not be made: the system's error number itself.
-            $text = "the system's error $result";
-            $message = \function_exists('posix_strerror') ? posix_strerror($result) : $text;
+            $text = \function_exists('posix_strerror') ? posix_strerror($result) : "the system's error $result";
+            $message = self::lastMessage();
+            if (!str_contains($message, $text)) {
+                $message = $text;
+            }
         } else {
             $text = self::text($code);
             $message = self::lastMessage();
