@@ -12,9 +12,11 @@
 #include <uuid/uuid.h>
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 
 #include "tbxbase.h"
 #include "tbxctx_sites.h"
+#include "tbxsnapshot.h"
 #include "tbxerr.h"
 #include "tbxtrace.h"
 #include "tbxurl.h"
@@ -57,6 +59,19 @@ void ReplaceStoreFile(const MvString& path, const MvString& file, const void* da
   if (rc != 0)
     TBX_THROW(rc, "cannot write " + path + ": " + TBX_SystemErrorText(err), kUnit,
               rc == TBX_E_FILE_NOT_FOUND ? openSite : writeSite);
+}
+
+// The value of attribute `name` of the store file at `path` holding `content`.
+bool StoreValueOf(const MvString& path, const MvString& content, const MvString& name,
+                  MvString& value)
+{
+  xmlElementPtr top;
+  try {
+    TBX_Context::XmlFromString(content, top.receive());
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(TBX_NotStoreXml(path));
+  }
+  return TBX_StoreValue(top.get(), name, value);
 }
 
 }  // namespace
@@ -104,6 +119,17 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
+  if (!name.empty() && !IsHttp(m_Path)) {
+    // A value of an unchanged file is found again without reading or parsing it.
+    bool found = false;
+    const MvString path = StoreFilePath(file);
+    const TBX_ReadResult read = TBX_SnapshotValue(path, name, StoreValueOf, found, value);
+    if (read == TBX_ReadResult::NotOpened)
+      return false;
+    if (read != TBX_ReadResult::Read)
+      TBX_ThrowUnread(true, path);
+    return found;
+  }
   MvStringStream text;
   try {
     StreamFromURL(StoreFilePath(file), text);
@@ -249,8 +275,15 @@ MvString TBX_Context::GetDefaultConfiguration()
 
 MvString TBX_Context::CreateUuid()
 {
+  // A random (version 4) identifier, laid out as libuuid lays one out, from OpenSSL's generator:
+  // libuuid makes six system calls for each. libuuid remains for a generator that fails.
   uuid_t id;
-  uuid_generate(id);
+  if (RAND_bytes(id, sizeof id) == 1) {
+    id[6] = static_cast<unsigned char>((id[6] & 0x0F) | 0x40);
+    id[8] = static_cast<unsigned char>((id[8] & 0x3F) | 0x80);
+  } else {
+    uuid_generate(id);
+  }
   const unsigned long a =
       static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
       static_cast<unsigned long>(id[2]) << 16 | static_cast<unsigned long>(id[3]) << 24;

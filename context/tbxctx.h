@@ -2,9 +2,10 @@
  * tbxctx.h - one opened configuration store of a merchant account.
  *
  * A store is a directory (or a location StreamFromURL can read) holding config.xml, default.xml,
- * settings.xml, keys/private/<id>, keys/public/<id> and keys/current. Nothing is cached: every
- * value is read from its file when it is asked for, and every change rewrites the whole file,
- * atomically (a crash leaves the old or the new file, never a mix).
+ * settings.xml, keys/private/<id>, keys/public/<id> and keys/current. Every value is what its
+ * file says when it is asked for: a local file is looked at on every read and read again when it
+ * changed (the thread's snapshot, tbxsnapshot.h, keeps what unchanged files said). Every change
+ * rewrites the whole file, atomically (a crash leaves the old or the new file, never a mix).
  *
  * Failures raise TBX_Exception (source "tbxctx", "tbxbase" or "tbxurl"). A missing file or
  * attribute on a read is not a failure: reads answer false.
