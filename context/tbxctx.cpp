@@ -14,6 +14,7 @@
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include "mvbytes.h"
 #include "tbxbase.h"
 #include "tbxctx_sites.h"
 #include "tbxsnapshot.h"
@@ -284,14 +285,14 @@ MvString TBX_Context::CreateUuid()
   } else {
     uuid_generate(id);
   }
-  const unsigned long a =
-      static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
-      static_cast<unsigned long>(id[2]) << 16 | static_cast<unsigned long>(id[3]) << 24;
-  const unsigned b = static_cast<unsigned>(id[4]) | static_cast<unsigned>(id[5]) << 8;
-  const unsigned c = static_cast<unsigned>(id[6]) | static_cast<unsigned>(id[7]) << 8;
-  char text[33];
-  std::snprintf(text, sizeof text, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x", a, b, c, id[8],
-                id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+  // The text libuuid's fields give when read as little-endian numbers: the bytes of the first
+  // three fields reversed, the last eight in order.
+  static const unsigned char order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  unsigned char bytes[16];
+  for (int i = 0; i < 16; ++i)
+    bytes[i] = id[order[i]];
+  char text[32];
+  MvHexWrite(bytes, sizeof bytes, text);
   return MvString(text, 32);
 }
 
