@@ -36,6 +36,7 @@ struct LastError
 {
   std::string text;
   const char* fallback = nullptr;  // used when `text` could not be stored
+  TBX_RequestState request = TBX_RequestState::kNone;
 };
 
 thread_local LastError t_LastError;
@@ -81,6 +82,7 @@ unsigned long TBX_HandleRegistry::Count(TBX_HandleKind kind)
 void TBX_SetLastError(const MvString& message) noexcept
 {
   LastError& e = t_LastError;
+  e.request = TBX_RequestNow();
   try {
     e.text.assign(message.c_str() != nullptr ? message.c_str() : "", message.length());
     e.fallback = nullptr;
@@ -96,6 +98,11 @@ const char* TBX_LastErrorMessage() noexcept
   return e.fallback != nullptr ? e.fallback : e.text.c_str();
 }
 
+TBX_RequestState TBX_LastErrorRequest() noexcept
+{
+  return t_LastError.request;
+}
+
 namespace {
 
 // Records a failure that did not come as a TBX_Exception, composing its message the way a
@@ -109,6 +116,7 @@ void RecordPlain(long result, const char* detail, const char* unit) noexcept
     LastError& e = t_LastError;
     e.text.clear();
     e.fallback = "out of memory while recording the error message";
+    e.request = TBX_RequestNow();
   }
 }
 
@@ -175,4 +183,10 @@ extern "C" TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer)
 {
   const char* text = TBX_LastErrorMessage();
   return CopyOut(text, std::strlen(text), length, buffer);
+}
+
+// Outside the guard, as the message: asking must not change the answer.
+extern "C" TBX_EXTERN(long) TBX_LastRequestWasSent(void)
+{
+  return static_cast<long>(TBX_LastErrorRequest());
 }

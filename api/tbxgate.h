@@ -18,6 +18,7 @@
 
 #include "mvstring.h"
 #include "tbxerr.h"
+#include "tbxrequest.h"
 
 // Kept in every object behind a handle while it is alive, zeroed when it is destroyed. The registry
 // decides whether a handle is live; the mark is a second check and a help when reading a core dump.
@@ -153,6 +154,7 @@ template <class F>
 long TBX_Guard(F&& body) noexcept
 {
   MvCountScope counting;
+  TBX_RequestBegin();
   try {
     return body();
   } catch (...) {
@@ -161,9 +163,11 @@ long TBX_Guard(F&& body) noexcept
 }
 
 // The calling thread's last error: the composed message of the most recent failure of an exported
-// function on this thread. Successful calls leave it alone.
+// function on this thread, and whether that call's request had reached its host (the state of
+// TBX_RequestNow when it was recorded). Successful calls leave both alone.
 void TBX_SetLastError(const MvString& message) noexcept;
 const char* TBX_LastErrorMessage() noexcept;  // never null; "" when no failure was recorded
+TBX_RequestState TBX_LastErrorRequest() noexcept;
 
 // The output copy of the (length, buffer) convention: needed = bytes up to the text's first NUL,
 // plus one. A null `length`, or *length below needed, answers TBX_E_BUFFER_TOO_SMALL without

@@ -49,6 +49,7 @@ const ErrorEntry ErrorTable[] = {
     {0x80042191u, "access to URL resource denied"},
     {0x80042194u, "URL resource not found"},
     {0x800421F7u, "server temporarily unavailable"},
+    {0x8004021Bu, "confirmation does not match the order"},
     {0u, nullptr},
 };
 
