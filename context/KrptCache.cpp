@@ -109,8 +109,8 @@ EVP_PKEY_CTX* ThreadKeys::NewOperation(KrptKeyKind kind, EVP_PKEY* key)
   return nullptr;
 }
 
-int ThreadKeys::Acquire(KrptKeyKind kind, const unsigned char* der, int length,
-                        KrptDecodeFn decode, const KrptKeyEntry*& out)
+int ThreadKeys::Acquire(KrptKeyKind kind, const unsigned char* der, int length, KrptDecodeFn decode,
+                        const KrptKeyEntry*& out)
 {
   if (der == nullptr || length <= 0)
     return -1;

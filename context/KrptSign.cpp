@@ -178,8 +178,7 @@ bool Sha1(const unsigned char* data, unsigned long length, unsigned char digest[
     return EVP_Digest(data, length, digest, &digestLength, EVP_sha1(), nullptr) == 1 &&
            digestLength == KRPT_DIGEST_LENGTH;
   return EVP_DigestInit_ex2(ctx, sha1, nullptr) == 1 && EVP_DigestUpdate(ctx, data, length) == 1 &&
-         EVP_DigestFinal_ex(ctx, digest, &digestLength) == 1 &&
-         digestLength == KRPT_DIGEST_LENGTH;
+         EVP_DigestFinal_ex(ctx, digest, &digestLength) == 1 && digestLength == KRPT_DIGEST_LENGTH;
 }
 
 /*

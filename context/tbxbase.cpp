@@ -340,7 +340,7 @@ TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limi
   if (fd < 0)
     return TBX_ReadResult::NotOpened;
   // A directory opens for reading but is no file to read; it is as absent as a missing one.
-  struct stat st {};
+  struct stat st = {};
   const bool known = fstat(fd, &st) == 0;
   if (known && S_ISDIR(st.st_mode)) {
     close(fd);

@@ -48,8 +48,7 @@ struct Marks
   explicit Marks(const struct stat& st = {})
       : device(st.st_dev), inode(st.st_ino), size(st.st_size), modified(Nanos(st.st_mtim)),
         changed(Nanos(st.st_ctim))
-  {
-  }
+  {}
   bool operator==(const Marks& o) const
   {
     return device == o.device && inode == o.inode && size == o.size && modified == o.modified &&
@@ -82,8 +81,8 @@ struct Entry
 
   bool Holds(const MvString& p) const
   {
-    return !path.empty() && path.size() == p.size() && path.compare(0, path.size(), p.c_str(),
-                                                                   p.size()) == 0;
+    return !path.empty() && path.size() == p.size() &&
+           path.compare(0, path.size(), p.c_str(), p.size()) == 0;
   }
   // Marks older than the racy window before the read: a later write changes them.
   bool Trusted() const

@@ -231,8 +231,7 @@ void BM_RawRsaVerify(benchmark::State& state)
   for (auto _ : state) {
     unsigned char recovered[512];
     size_t length = sizeof recovered;
-    if (EVP_PKEY_verify_recover(ctx, recovered, &length, signature.data(), signature.size()) !=
-        1) {
+    if (EVP_PKEY_verify_recover(ctx, recovered, &length, signature.data(), signature.size()) != 1) {
       state.SkipWithError("verify failed");
       break;
     }
