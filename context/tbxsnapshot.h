@@ -12,7 +12,7 @@
  * size, keeps its marks. So while a file's modification or status-change time lies within
  * TBX_SNAPSHOT_RACY_SECONDS of the moment its content was read (the coarsest tick of common file
  * systems), every read rereads it and keeps what it finds; once the marks are older than that,
- * any later write gives them a newer time. (Git's index trusts its stat data by the same rule.)
+ * any later write gives them a newer time.
  *
  * Kept out of the snapshot: files over TBX_SNAPSHOT_MAX_BYTES, anything but regular files, and
  * stores read over HTTP (callers go to the transport for those). The kept bytes are cleansed
