@@ -10,6 +10,10 @@
  *                                     credentials of the requests;
  *   TBX_Setup         (tbxsetup.h)    bringing the store into working order against the host.
  *
+ * A local file is looked at on every read and read again when it changed (the thread's
+ * snapshot, tbxsnapshot.h, keeps what unchanged files said). Every change rewrites the whole
+ * file, atomically (a crash leaves the old or the new file, never a mix).
+ *
  * Calls go downwards only: set-up uses the exchange, the keys and the store; the exchange the
  * keys and the store; the keys the store. No collaborator includes this header.
  */

@@ -12,9 +12,12 @@
 #include <uuid/uuid.h>
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 
+#include "mvbytes.h"
 #include "tbxbase.h"
 #include "tbxctx_sites.h"
+#include "tbxsnapshot.h"
 #include "tbxerr.h"
 #include "tbxtrace.h"
 #include "tbxurl.h"
@@ -59,6 +62,19 @@ void ReplaceStoreFile(const MvString& path, const MvString& file, const void* da
               rc == TBX_E_FILE_NOT_FOUND ? openSite : writeSite);
 }
 
+// The value of attribute `name` of the store file at `path` holding `content`.
+bool StoreValueOf(const MvString& path, const MvString& content, const MvString& name,
+                  MvString& value)
+{
+  xmlElementPtr top;
+  try {
+    TBX_Context::XmlFromString(content, top.receive());
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(TBX_NotStoreXml(path));
+  }
+  return TBX_StoreValue(top.get(), name, value);
+}
+
 }  // namespace
 
 bool TBX_IsStoreFileName(const MvString& file)
@@ -99,6 +115,17 @@ bool TBX_Store::QueryValue(const MvString& file, const MvString& name, MvString&
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
+  if (!name.empty() && !IsHttp(m_Path)) {
+    // A value of an unchanged file is found again without reading or parsing it.
+    bool found = false;
+    const MvString path = StoreFilePath(file);
+    const TBX_ReadResult read = TBX_SnapshotValue(path, name, StoreValueOf, found, value);
+    if (read == TBX_ReadResult::NotOpened)
+      return false;
+    if (read != TBX_ReadResult::Read)
+      TBX_ThrowUnread(true, path);
+    return found;
+  }
   MvStringStream text;
   try {
     StreamFromURL(StoreFilePath(file), text);
@@ -243,16 +270,23 @@ MvString TBX_Store::GetDefaultConfiguration()
 
 MvString TBX_Store::CreateUuid()
 {
+  // A random (version 4) identifier, laid out as libuuid lays one out, from OpenSSL's generator:
+  // libuuid makes six system calls for each. libuuid remains for a generator that fails.
   uuid_t id;
-  uuid_generate(id);
-  const unsigned long a =
-      static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
-      static_cast<unsigned long>(id[2]) << 16 | static_cast<unsigned long>(id[3]) << 24;
-  const unsigned b = static_cast<unsigned>(id[4]) | static_cast<unsigned>(id[5]) << 8;
-  const unsigned c = static_cast<unsigned>(id[6]) | static_cast<unsigned>(id[7]) << 8;
-  char text[33];
-  std::snprintf(text, sizeof text, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x", a, b, c, id[8],
-                id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+  if (RAND_bytes(id, sizeof id) == 1) {
+    id[6] = static_cast<unsigned char>((id[6] & 0x0F) | 0x40);
+    id[8] = static_cast<unsigned char>((id[8] & 0x3F) | 0x80);
+  } else {
+    uuid_generate(id);
+  }
+  // The text libuuid's fields give when read as little-endian numbers: the bytes of the first
+  // three fields reversed, the last eight in order.
+  static const unsigned char order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  unsigned char bytes[16];
+  for (int i = 0; i < 16; ++i)
+    bytes[i] = id[order[i]];
+  char text[32];
+  MvHexWrite(bytes, sizeof bytes, text);
   return MvString(text, 32);
 }
 

@@ -21,6 +21,9 @@ bool IsHttp(const MvString& location);
  */
 void TBX_StreamFromFile(const MvString& location, MvStringStream& out);
 
+/* What TBX_StreamFromFile raises for a read of `location` that did not end in Read. */
+[[noreturn]] void TBX_ThrowUnread(bool opened, const MvString& location);
+
 /* Splits the URL `location` into `info`; 0x80042019 naming it (without credentials or query)
  * when it is not of the form scheme://host[:port]/path. */
 void TBX_SplitLocation(const MvString& location, URL_INFO& info);

@@ -139,13 +139,18 @@ TBX_EXTERN(long) TBX_LastRequestWasSent(void);
  * (void** out) are written only on success; a null out pointer gives TBX_E_INVALID_ARGUMENT before
  * any work.
  *
- * Process-wide state: besides the registry of live handles, the library keeps one cache that all
- * handles and threads share, of the keys it has decoded to sign and to verify (at most 32, the
- * least recently used making room). A key is found there only by the exact bytes of its key file,
- * which is still read on every call: a replaced key file takes effect at once, and no result
- * depends on the cache. Threads look keys up without waiting for each other's signing. A key
- * that leaves the cache, and every cached key when the library is unloaded, is cleared from
- * memory once no call uses it.
+ * State kept between calls: besides the registry of live handles, each thread that calls the
+ * library keeps two bounded caches of its own, so that threads never wait for each other.
+ *  - The keys it has decoded to sign and to verify (at most 8, the least recently used making
+ *    room), found again only by the exact bytes of the key file.
+ *  - The store files it has read (at most 16, of up to 64 KiB each), with each file's device,
+ *    inode, size, modification and status-change times: a file is read again as soon as one of
+ *    them changes, and always while they are less than two seconds older than the read that
+ *    kept it (a file rewritten within one timestamp tick keeps its marks). A changed or replaced
+ *    file therefore takes effect on the next call, as if every call read it, and no result
+ *    depends on the caches.
+ * What leaves a cache (eviction, a change, the thread's end) is cleared from memory, private
+ * keys included.
  *
  * Output strings of the MessageObject functions follow the measure-then-fetch rule: *length
  * receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL is returned, with nothing
