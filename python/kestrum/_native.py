@@ -13,14 +13,10 @@ import threading
 from ctypes import POINTER, byref, c_char_p, c_int, c_long, c_void_p
 from typing import Callable, Iterator, List, Optional, Sequence, Tuple, Union
 
-from ._errors import KestrumError, LibraryNotFoundError, error_for
+from ._errors import E_BUFFER_TOO_SMALL, KestrumError, LibraryNotFoundError, error_for
 from ._redact import hide_credentials
 
 SONAME = "libtbxapp.so.0"
-
-# Result codes the helpers themselves act on.
-E_BUFFER_TOO_SMALL = 0x80040205
-E_OUT_OF_MEMORY = 0x80040217
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 
