@@ -13,6 +13,7 @@
 #ifndef TBXGATE_H
 #define TBXGATE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -160,10 +161,16 @@ long TBX_Guard(F&& body) noexcept
   }
 }
 
-// The calling thread's last error: the composed message of the most recent failure of an exported
-// function on this thread. Successful calls leave it alone.
-void TBX_SetLastError(const MvString& message) noexcept;
+// The calling thread's last error: the code and composed message of the most recent failure of an
+// exported function on this thread. Successful calls leave it alone.
+void TBX_SetLastError(long code, const MvString& message) noexcept;
 const char* TBX_LastErrorMessage() noexcept;  // never null; "" when no failure was recorded
+long TBX_LastErrorCode() noexcept;            // TBX_OK when no failure was recorded
+
+// Copies `bytes` bytes at `data` and a NUL out under the (length, buffer) convention: a null
+// `length`, or *length below bytes + 1, answers TBX_E_BUFFER_TOO_SMALL without copying (*length
+// then receives the size needed when `length` is not null); a null buffer only measures.
+long TBX_CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcept;
 
 // The output copy of the (length, buffer) convention: needed = bytes up to the text's first NUL,
 // plus one. A null `length`, or *length below needed, answers TBX_E_BUFFER_TOO_SMALL without

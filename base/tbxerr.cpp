@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -102,21 +101,4 @@ void TBX_TraceLog::Write(const char* file, long line, long result, const MvStrin
                          const MvString& text)
 {
   TBX_TraceAppend(file, line, result, tag.c_str(), text.c_str(), text.length());
-}
-
-extern "C" TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* length, char* buffer)
-{
-  const char* text = TBX_ErrorLookup::Find(result);
-  if (text == nullptr || length == nullptr)
-    return 0;
-  const size_t needed = std::strlen(text) + 1;
-  const long room = *length;
-  if (buffer != nullptr && room > 0) {
-    const size_t n =
-        static_cast<size_t>(room) >= needed ? needed - 1 : static_cast<size_t>(room) - 1;
-    std::memcpy(buffer, text, n);
-    buffer[n] = '\0';
-  }
-  *length = static_cast<long>(needed);
-  return 1;
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "tbxapp.h"
+#include "tbxcodes.h"
 #include "tbxhttp_sites.h"
 
 namespace {

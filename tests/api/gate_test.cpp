@@ -1,5 +1,6 @@
 // The boundary shared by every exported function: handle registry, catch ladder, last error and
 // output copy.
+#include "tbxapp.h"
 #include "tbxgate.h"
 
 #include <gtest/gtest.h>
