@@ -28,3 +28,8 @@ extern "C" TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer)
   const char* text = TBX_LastErrorMessage();
   return TBX_CopyOut(text, std::strlen(text), length, buffer);
 }
+
+extern "C" TBX_EXTERN(long) TBX_GetLastErrorCode(void)
+{
+  return TBX_LastErrorCode();
+}

@@ -18,6 +18,7 @@ public:
   void Open(const MvString& configPath);
   void SetAttribute(const MvString& name, const MvString& value);
   void GetAttribute(const MvString& name, MvString& value) const;
+  void GetAttributeNames(MvString& names) const;
   // Only for messages the factory built (m_Created): TBX_E_UNEXPECTED before anything is signed.
   void GetURL(MvString& url) const;
   // TBX_E_UNEXPECTED on an object never opened.

@@ -161,11 +161,14 @@ long TBX_CopyOut(const char* data, size_t bytes, long* length, char* buffer) noe
   return TBX_OK;
 }
 
-long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit)
+long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit,
+                       TBX_CopyWhole whole)
 {
-  // Bytes up to the first NUL: the C caller could not see past it anyway.
+  // A text ends at its first NUL (the C caller could not see past it); a list of names holds
+  // its NULs.
   const char* data = text.c_str() != nullptr ? text.c_str() : "";
-  const long rc = TBX_CopyOut(data, ::strnlen(data, text.length()), length, buffer);
+  const size_t bytes = whole == TBX_CopyWhole::Yes ? text.length() : ::strnlen(data, text.length());
+  const long rc = TBX_CopyOut(data, bytes, length, buffer);
   if (rc != TBX_OK) {
     const TBX_Exception failure(rc, MvString(""), unit, kSiteGateBuffer);
     TBX_SetLastError(rc, failure.m_Message);

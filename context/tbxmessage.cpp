@@ -198,6 +198,13 @@ void TBX_Message::GetAttribute(const MvString& name, MvString& value) const
               kSiteGetAbsent);
 }
 
+void TBX_Message::GetAttributeNames(MvString& names) const
+{
+  if (get() == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteGetNoElement);
+  get()->getAttributeNames(names);
+}
+
 void TBX_Message::GetURL(MvString& url) const
 {
   RequireMessage(*this, kSiteUrlNoElement);

@@ -34,6 +34,8 @@ public:
   void SetAttribute(const MvString& name, const MvString& value);
   // The decoded value; TBX_E_ITEM_NOT_FOUND when absent.
   void GetAttribute(const MvString& name, MvString& value) const;
+  // Appends every attribute's name, each followed by a NUL byte, in order.
+  void GetAttributeNames(MvString& names) const;
 
   // The signed payment-offer URL: VTURL of config.xml, "?DATA=", the encoded XML text,
   // "&SIGNATURE=" and the signature under the message's key. While the message's text, context

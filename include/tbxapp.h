@@ -61,6 +61,14 @@ TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* length, char* bu
 TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer);
 
 /*
+ * The calling thread's last error code: the result of the most recent failure of an exported
+ * function on this thread, the very failure whose message TBX_GetLastErrorMessage gives (so a
+ * caller can tell that the message belongs to the code it holds); 0 when no failure has been
+ * recorded. Successful calls leave it alone, as does TBX_GetLastErrorMessage.
+ */
+TBX_EXTERN(long) TBX_GetLastErrorCode(void);
+
+/*
  * Handles. Every handle is an opaque pointer owned by the caller, released with the matching
  * Destroy function and never used from two threads at once; separate handles may be used on
  * separate threads. Every function taking a handle answers TBX_E_INVALID_HANDLE for a null,
@@ -193,6 +201,12 @@ TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name, con
  * and leaves *length unchanged. */
 TBX_EXTERN(long)
 MessageObject_GetAttribute(void* message, const char* name, long* length, char* buffer);
+
+/* The names of the message's attributes, in order, each followed by a NUL byte
+ * (measure-then-fetch; *size counts the final terminating NUL too, so "A\0B\0" comes as the
+ * five bytes "A\0B\0\0" and a message without attributes as one NUL byte). A message object
+ * that holds no message gives TBX_E_UNEXPECTED. */
+TBX_EXTERN(long) MessageObject_GetAttributeNames(void* message, long* size, char* buffer);
 
 /* The signed payment-offer URL of a message built by the factory (measure-then-fetch). Other
  * messages (verified, restored, responses) give TBX_E_UNEXPECTED. While the message is unchanged

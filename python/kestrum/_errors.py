@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Optional, Type
+from typing import Any, Optional, Tuple, Type
 
 # Result codes, unsigned, named as in the library's tbxcodes.h without its "TBX_" (a test keeps
 # every E_ name here equal to the header's value).
@@ -107,7 +107,7 @@ class ConfirmationMismatch(SignatureError):
         self.expected = expected
         self.actual = actual
 
-    def __reduce__(self) -> tuple:
+    def __reduce__(self) -> Tuple[Any, ...]:
         return (type(self), (self.attribute, self.expected, self.actual, self.code, self.text))
 
 
