@@ -33,3 +33,9 @@ extern "C" TBX_EXTERN(long) TBX_GetLastErrorCode(void)
 {
   return TBX_LastErrorCode();
 }
+
+// Outside the guard, as the message: asking must not change the answer.
+extern "C" TBX_EXTERN(long) TBX_LastRequestWasSent(void)
+{
+  return static_cast<long>(TBX_LastErrorRequest());
+}

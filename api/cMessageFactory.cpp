@@ -23,6 +23,8 @@ const char kUnit[] = "cMessageFactory";
 enum Site : long
 {
   kSiteEmptyType = 30,
+  kSiteEmptyOrderTerm = 31,
+  kSiteOrderMismatch = 32,
   kSiteBadTtl = 40,
 };
 
@@ -56,6 +58,27 @@ TBX_Message& CreateMessage(TBXCIMPL_MessageObject& object, const MvString& type)
   object.m_Message.Create(&object.m_Context, type);
   object.m_Created = 1;
   return object.m_Message;
+}
+
+// One attribute that binds a confirmation to its order. A secret one (the TOKEN, which anyone who
+// sees it can pay for) is named in messages, never shown.
+struct OrderTerm
+{
+  const char* name;
+  const MvString& expected;
+  bool secret;
+};
+
+MvString OrderMismatch(const OrderTerm& term, bool present, const MvString& actual)
+{
+  const MvString name(term.name);
+  if (!present)
+    return "the confirmation carries no " + name + "; the order's " + name + " is " +
+           (term.secret ? MvString("set") : TBX_Quote(term.expected));
+  if (term.secret)
+    return "the confirmation's " + name + " is not the order's; it pays another order";
+  return "the confirmation's " + name + " is " + TBX_Quote(actual) + ", the order's is " +
+         TBX_Quote(term.expected);
 }
 
 }  // namespace
@@ -114,6 +137,35 @@ TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::VerifyPayConfirm(const MvString
   });
 }
 
+TBXCIMPL_MessageObject*
+TBXCIMPL_MessageFactory::VerifyPayConfirmForOrder(const MvString& data, const MvString& signature,
+                                                  const MvString& token, const MvString& amount,
+                                                  const MvString& currency) const
+{
+  // The amount first: of a cheaper order's confirmation, the money is what the merchant must see.
+  const OrderTerm terms[] = {
+      {"AMOUNT", amount, false},
+      {"CURRENCY", currency, false},
+      {"TOKEN", token, true},
+  };
+  // An empty expectation would match a confirmation that lacks the attribute.
+  for (const OrderTerm& term : terms) {
+    if (term.expected.empty())
+      TBX_THROW(TBX_E_INVALID_ARGUMENT, MvString("the order's ") + term.name + " is empty", kUnit,
+                kSiteEmptyOrderTerm);
+  }
+  return NewObject(m_ConfigPath, [&](TBXCIMPL_MessageObject& object) {
+    object.m_Message.Open(&object.m_Context, data, signature);
+    for (const OrderTerm& term : terms) {
+      MvString actual;
+      const bool present = object.m_Message->getAttribute(MvString(term.name), actual);
+      if (!present || actual != term.expected)
+        TBX_THROW(TBX_E_ORDER_MISMATCH, OrderMismatch(term, present, actual), kUnit,
+                  kSiteOrderMismatch);
+    }
+  });
+}
+
 TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreatePayComplete(const MvString& id,
                                                                    const MvString& token) const
 {
@@ -152,6 +204,19 @@ extern "C" TBX_EXTERN(long) MessageFactory_VerifyPayConfirm(void* factory, const
   return TBX_CallNew<TBXCIMPL_MessageFactory>(
       factory, kUnit, message, [&](const TBXCIMPL_MessageFactory& f) {
         return f.VerifyPayConfirm(mbstoSTRING(data), mbstoSTRING(signature));
+      });
+}
+
+extern "C" TBX_EXTERN(long)
+    MessageFactory_VerifyPayConfirmForOrder(void* factory, const char* data, const char* signature,
+                                            const char* token, const char* amount,
+                                            const char* currency, void** confirmation)
+{
+  return TBX_CallNew<TBXCIMPL_MessageFactory>(
+      factory, kUnit, confirmation, [&](const TBXCIMPL_MessageFactory& f) {
+        return f.VerifyPayConfirmForOrder(mbstoSTRING(data), mbstoSTRING(signature),
+                                          mbstoSTRING(token), mbstoSTRING(amount),
+                                          mbstoSTRING(currency));
       });
 }
 

@@ -25,6 +25,11 @@ public:
   // Each returns a new registered message object owned by the caller; on failure nothing is left.
   TBXCIMPL_MessageObject* CreatePayInit() const;
   TBXCIMPL_MessageObject* VerifyPayConfirm(const MvString& data, const MvString& signature) const;
+  // VerifyPayConfirm, then the confirmation's TOKEN, AMOUNT and CURRENCY must equal the order's,
+  // byte for byte: a genuine confirmation of another order raises TBX_E_ORDER_MISMATCH.
+  TBXCIMPL_MessageObject* VerifyPayConfirmForOrder(const MvString& data, const MvString& signature,
+                                                   const MvString& token, const MvString& amount,
+                                                   const MvString& currency) const;
   TBXCIMPL_MessageObject* CreatePayComplete(const MvString& id, const MvString& token) const;
   TBXCIMPL_MessageObject* CreateRequest(const MvString& type) const;
 

@@ -37,6 +37,7 @@ struct LastError
   long code = TBX_OK;
   std::string text;
   const char* fallback = nullptr;  // used when `text` could not be stored
+  TBX_RequestState request = TBX_RequestState::kNone;
 };
 
 thread_local LastError t_LastError;
@@ -83,6 +84,7 @@ void TBX_SetLastError(long code, const MvString& message) noexcept
 {
   LastError& e = t_LastError;
   e.code = code;
+  e.request = TBX_RequestNow();
   try {
     e.text.assign(message.c_str() != nullptr ? message.c_str() : "", message.length());
     e.fallback = nullptr;
@@ -103,6 +105,11 @@ long TBX_LastErrorCode() noexcept
   return t_LastError.code;
 }
 
+TBX_RequestState TBX_LastErrorRequest() noexcept
+{
+  return t_LastError.request;
+}
+
 namespace {
 
 // Records a failure that did not come as a TBX_Exception, composing its message the way a
@@ -117,6 +124,7 @@ void RecordPlain(long result, const char* detail, const char* unit) noexcept
     e.code = result;
     e.text.clear();
     e.fallback = "out of memory while recording the error message";
+    e.request = TBX_RequestNow();
   }
 }
 

@@ -19,6 +19,7 @@
 
 #include "mvstring.h"
 #include "tbxerr.h"
+#include "tbxrequest.h"
 
 // Kept in every object behind a handle while it is alive, zeroed when it is destroyed. The registry
 // decides whether a handle is live; the mark is a second check and a help when reading a core dump.
@@ -154,6 +155,7 @@ template <class F>
 long TBX_Guard(F&& body) noexcept
 {
   MvCountScope counting;
+  TBX_RequestBegin();
   try {
     return body();
   } catch (...) {
@@ -162,10 +164,12 @@ long TBX_Guard(F&& body) noexcept
 }
 
 // The calling thread's last error: the code and composed message of the most recent failure of an
-// exported function on this thread. Successful calls leave it alone.
+// exported function on this thread, and whether that call's request had reached its host (the
+// state of TBX_RequestNow when it was recorded). Successful calls leave them alone.
 void TBX_SetLastError(long code, const MvString& message) noexcept;
 const char* TBX_LastErrorMessage() noexcept;  // never null; "" when no failure was recorded
 long TBX_LastErrorCode() noexcept;            // TBX_OK when no failure was recorded
+TBX_RequestState TBX_LastErrorRequest() noexcept;
 
 // Copies `bytes` bytes at `data` and a NUL out under the (length, buffer) convention: a null
 // `length`, or *length below bytes + 1, answers TBX_E_BUFFER_TOO_SMALL without copying (*length

@@ -127,17 +127,116 @@ long RunPayInit()
   return WriteOut(url.get());
 }
 
+// The value the last pair named `name` expects, or null.
+const char* Expected(const char* name)
+{
+  const char* value = nullptr;
+  for (const KestrumPair* pair = g_pairs; pair->m_Name != nullptr; ++pair)
+    if (std::strcmp(pair->m_Name, name) == 0)
+      value = pair->m_Value;
+  return value;
+}
+
+// The attributes the library itself binds a confirmation to, when all three are expected.
+bool IsOrderTerm(const char* name)
+{
+  return std::strcmp(name, "TOKEN") == 0 || std::strcmp(name, "AMOUNT") == 0 ||
+         std::strcmp(name, "CURRENCY") == 0;
+}
+
+// Every expected pair the library did not check, against the verified confirmation, in the
+// library's words: a TOKEN is named, never shown.
+long CheckExpectations(void* confirmation, bool orderChecked)
+{
+  for (const KestrumPair* pair = g_pairs; pair->m_Name != nullptr; ++pair) {
+    if (orderChecked && IsOrderTerm(pair->m_Name))
+      continue;
+    const std::string name = pair->m_Name;
+    const std::string expected = pair->m_Value;
+    long length = 0;
+    long result = MessageObject_GetAttribute(confirmation, pair->m_Name, &length, nullptr);
+    std::string actual;
+    if (result == TBX_E_BUFFER_TOO_SMALL && length > 0) {
+      actual.assign(static_cast<size_t>(length), '\0');
+      result = MessageObject_GetAttribute(confirmation, pair->m_Name, &length, &actual[0]);
+      actual.resize(static_cast<size_t>(length > 0 ? length - 1 : 0));
+    }
+    if (result != TBX_OK && result != TBX_E_ITEM_NOT_FOUND)
+      return Check(result);
+    const bool secret = name == "TOKEN";
+    std::string reason;
+    if (result == TBX_E_ITEM_NOT_FOUND)
+      reason = "the confirmation carries no " + name + "; the order's " + name + " is " +
+               (secret ? std::string("set") : "'" + expected + "'");
+    else if (actual != expected)
+      reason = secret ? "the confirmation's TOKEN is not the order's; it pays another order"
+                      : "the confirmation's " + name + " is '" + actual + "', the order's is '" +
+                            expected + "'";
+    if (!reason.empty()) {
+      // Composed as the library composes its own refusals.
+      ReportError(TBX_E_ORDER_MISMATCH, false,
+                  "confirmation does not match the order (" + reason + ")");
+      return TBX_E_ORDER_MISMATCH;
+    }
+  }
+  return TBX_OK;
+}
+
+// Verifies the confirmation, and with "-a NAME VALUE" pairs that it carries those values: TOKEN,
+// AMOUNT and CURRENCY together are checked by the library, any other pair here.
 long RunPayConfirm()
 {
   Handles h;
   long result = OpenFactory(h);
-  if (result == TBX_OK)
+  if (result != TBX_OK)
+    return result;
+  const char* token = Expected("TOKEN");
+  const char* amount = Expected("AMOUNT");
+  const char* currency = Expected("CURRENCY");
+  const bool forOrder = token != nullptr && amount != nullptr && currency != nullptr;
+  if (forOrder)
+    result = Check(MessageFactory_VerifyPayConfirmForOrder(
+        h.factory, g_data.m_Value, g_signature.m_Value, token, amount, currency, &h.message));
+  else
     result = Check(MessageFactory_VerifyPayConfirm(h.factory, g_data.m_Value, g_signature.m_Value,
                                                    &h.message));
+  if (result == TBX_OK)
+    result = CheckExpectations(h.message, forOrder);
   if (result != TBX_OK)
     return result;
   bool fromLibrary = false;
   return WriteMessage(h.message, g_fileName.m_Value, fromLibrary);
+}
+
+// What the caller of a failed exchange should do: when its request went out and its answer was
+// lost, and when it never went out.
+const char kCaptureWhenSent[] =
+    "the request was sent and its answer lost: the payment may be captured; ask the host for its "
+    "state before capturing again";
+const char kRequestWhenSent[] =
+    "the request was sent and its answer lost: the host may have acted on it; ask the host for "
+    "the state before sending it again";
+const char kWhenNotSent[] = "the request was not sent: it can be repeated";
+
+// An answer arrived and said no: the library's reason says it all.
+bool HostAnswered(long result)
+{
+  const unsigned long code = static_cast<unsigned long>(result) & 0xFFFFFFFFul;
+  return result == TBX_E_HOST_ERROR ||
+         (code >= (TBX_E_HTTP_STATUS_BASE | 100u) && code <= (TBX_E_HTTP_STATUS_BASE | 599u));
+}
+
+// Check for an exchange with the host: a failure in the transport gets a second line saying
+// whether the request went out (`whenSent`) or not, before the library's reason.
+long CheckSent(long result, const char* whenSent)
+{
+  if (result == TBX_OK)
+    return result;
+  const long sent = TBX_LastRequestWasSent();
+  if (sent < 0 || HostAnswered(result))
+    return Check(result);
+  ReportError(result, true, std::string(), sent == 1 ? whenSent : kWhenNotSent);
+  return result;
 }
 
 long ArgumentError(const char* message)
@@ -192,7 +291,7 @@ long RunCapture()
   if (result == TBX_OK)
     result = SetMessagePairs(h.message);
   if (result == TBX_OK)
-    result = Check(MessageObject_Capture(h.message));
+    result = CheckSent(MessageObject_Capture(h.message), kCaptureWhenSent);
   return result;
 }
 
@@ -205,7 +304,7 @@ long RunExec()
   if (result == TBX_OK)
     result = SetMessagePairs(h.message);
   if (result == TBX_OK)
-    result = Check(MessageObject_Execute(h.message, &h.response));
+    result = CheckSent(MessageObject_Execute(h.message, &h.response), kRequestWhenSent);
   if (result != TBX_OK)
     return result;
   bool fromLibrary = false;
@@ -242,7 +341,7 @@ const Command kCommands[] = {
     {"-conf", kConfRequired, kNone, true, RunConf},
     {"-attr", kPathOnly, kNone, true, RunAttr},
     {"-payinit", kPathOnly, kNone, true, RunPayInit},
-    {"-payconfirm", kPayConfirmRequired, kFileOnly, false, RunPayConfirm},
+    {"-payconfirm", kPayConfirmRequired, kFileOnly, true, RunPayConfirm},
     {"-capt", kPathOnly, kCaptOptional, true, RunCapture},
     {"-exec", kExecRequired, kFileOnly, true, RunExec},
 };

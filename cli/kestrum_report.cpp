@@ -59,7 +59,7 @@ std::string SystemReason(long code)
   return code > 0 ? std::strerror(static_cast<int>(code)) : "input/output error";
 }
 
-void ReportError(long code, bool fromLibrary, const std::string& reason)
+void ReportError(long code, bool fromLibrary, const std::string& reason, const char* first)
 {
   const unsigned long shown = static_cast<unsigned long>(code) & 0xFFFFFFFFul;
   char text[kErrorTextSize];
@@ -70,6 +70,8 @@ void ReportError(long code, bool fromLibrary, const std::string& reason)
     std::fprintf(stderr, "ERROR: %08lx\n", shown);
     text[0] = '\0';
   }
+  if (first != nullptr)
+    std::fprintf(stderr, "[kestrum] %s\n", first);
   if (fromLibrary) {
     const std::string message = LibraryReason();
     ReportReason(code, text, message.empty() ? message : reason + message);

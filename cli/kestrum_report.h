@@ -14,8 +14,9 @@ std::string SystemReason(long code);
 
 // The error report. `fromLibrary`: the code comes from the call into the library just made, so the
 // library's last error message belongs to it; `reason` is the utility's own, or what to put before
-// the library's ("FILE: ").
-void ReportError(long code, bool fromLibrary, const std::string& reason = std::string());
+// the library's ("FILE: "). `first`, when not null, is a line that comes before the reason.
+void ReportError(long code, bool fromLibrary, const std::string& reason = std::string(),
+                 const char* first = nullptr);
 
 // A library call's result; a failure gets the error report.
 long Check(long result);

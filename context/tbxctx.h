@@ -20,6 +20,7 @@
 #include "mvstring.h"
 
 class xmlElement;
+struct URL_INFO;
 
 class TBX_Context
 {
@@ -161,15 +162,23 @@ public:
    */
   void StreamFromURL(const MvString& location, MvStringStream& out);
 
+  /* Fetches the split URL `info` as StreamFromURL does, with the store's transport settings;
+   * the credentials `info` carries go to the Authorization header. */
+  void Fetch(URL_INFO& info, MvStringStream& out);
+
   /*
-   * `url` := endpoint with the credentials of the options after "://" (percent-encoded, so
-   * they cannot change the host), "?DATA=", Encode(request text) and, when `signature` is not
-   * empty, "&SIGNATURE=" and the signature. 0x80040206 when the endpoint is not an http:// or
+   * `url` := endpoint, "?DATA=", Encode(request text) and, when `signature` is not empty,
+   * "&SIGNATURE=" and the signature. The options' credentials never enter the text (the
+   * exchange hands them to the transport). 0x80040206 when the endpoint is not an http:// or
    * https:// URL (anything else would be read as a local file); the message names `setting`,
    * the configuration value the endpoint came from, when given.
    */
   void RequestToURL(const MvString& endpoint, MvStringStream& request, MvString signature,
                     MvString& url, const char* setting = nullptr);
+
+  /* The options "UserName" and "Password": the credentials of requests to the host. */
+  const MvString& GetUserName() const { return m_UserName; }
+  const MvString& GetPassword() const { return m_Password; }
 
 private:
   /* The set-up endpoint: option VTAUTOURL, else config.xml TBX.VTAUTOURL; when neither gives

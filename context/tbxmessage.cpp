@@ -3,6 +3,7 @@
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
+#include "tbxexchange.h"
 #include "tbxkeys.h"
 #include "tbxsource.h"
 #include "tbxutil.h"
@@ -233,23 +234,6 @@ void TBX_Message::GetURL(MvString& url) const
   url = built;
 }
 
-void TBX_Message::RoundTrip(const MvString& endpoint, const MvString& expected,
-                            xmlElementPtr& response) const
-{
-  MvStringStream text;
-  get()->toStream(text);
-  MvString signature;
-  m_Context->SignData(text.str(), m_KeyId, signature);
-  MvString url;
-  m_Context->RequestToURL(endpoint, text, signature, url, "CAPTUREURL");
-
-  MvStringStream answer;
-  m_Context->StreamFromURL(url, answer);
-  xmlElementPtr parsed;
-  TBX_Context::CheckAnswer(answer, expected, url, parsed.receive());
-  response = parsed;
-}
-
 void TBX_Message::Capture() const
 {
   RequireMessage(*this, kSiteCaptureNoElement);
@@ -259,7 +243,7 @@ void TBX_Message::Capture() const
     TBX_THROW(TBX_E_UNEXPECTED, "the capture request has no TOKEN", kUnit, kSiteCaptureNoToken);
 
   xmlElementPtr answer;
-  RoundTrip(endpoint, MvString("PayConfirm"), answer);
+  TBX_Exchange(*m_Context, endpoint, "CAPTUREURL", get(), &m_KeyId, MvString("PayConfirm"), answer);
 }
 
 void TBX_Message::Request(TBX_Message& response)
@@ -271,6 +255,6 @@ void TBX_Message::Request(TBX_Message& response)
   const MvString endpoint = ConfigValue(*m_Context, "CAPTUREURL", kSiteRequestNoEndpoint);
 
   xmlElementPtr answer;
-  RoundTrip(endpoint, type + "Response", answer);
+  TBX_Exchange(*m_Context, endpoint, "CAPTUREURL", get(), &m_KeyId, type + "Response", answer);
   response.Attach(answer.get());
 }

@@ -61,10 +61,6 @@ public:
   const MvString& GetKeyId() const { return m_KeyId; }
 
 private:
-  // Signs the element's text, sends it to `endpoint`, parses the answer into `response` and
-  // checks its type.
-  void RoundTrip(const MvString& endpoint, const MvString& expected, xmlElementPtr& response) const;
-
   TBX_Context* m_Context;  // not owned
   MvString m_KeyId;
   // The URL GetURL built last and the text, context and key it was built from.

@@ -5,8 +5,8 @@
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
+#include "tbxexchange.h"
 #include "tbxkeys.h"
-#include "tbxsource.h"
 #include "tbxutil.h"
 #include "xmlElement.h"
 
@@ -49,22 +49,6 @@ void CheckHostIdentifier(const MvString& id, const char* what, long line)
               line);
 }
 
-// One unsigned round trip: the request goes to `endpoint` as "?DATA=" + the encoded text; the
-// answer must be XML whose TBX element has MSGTYPE `responseType`. `responseText` receives the
-// answer exactly as received, `response` its TBX element.
-void Exchange(TBX_Context& context, const MvString& endpoint, xmlElement* request,
-              const char* responseType, MvString& responseText, xmlElementPtr& response)
-{
-  MvStringStream requestText;
-  request->toStream(requestText);
-  MvString url;
-  context.RequestToURL(endpoint, requestText, MvString(), url, "VTAUTOURL");
-  MvStringStream answer;
-  context.StreamFromURL(url, answer);
-  responseText = answer.str();
-  TBX_Context::CheckAnswer(answer, MvString(responseType), url, response.receive());
-}
-
 }  // namespace
 
 MvString TBX_NewMerchantKeyId(const MvString& customerId, const MvString& uuid)
@@ -95,7 +79,8 @@ void TBX_Context::Setup()
 
   MvString text;
   xmlElementPtr response;
-  Exchange(*this, endpoint, request.get(), TBX_MSG_SETUP_RESPONSE, text, response);
+  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
+               MvString(TBX_MSG_SETUP_RESPONSE), response, &text);
 
   // Later steps name key files after these; an empty value is absent and handled there.
   MvString value;
@@ -119,7 +104,8 @@ void TBX_Context::ImportKey(MvString& keyId)
 
   MvString text;
   xmlElementPtr response;
-  Exchange(*this, endpoint, request.get(), TBX_MSG_KEY_QUERY_RESPONSE, text, response);
+  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
+               MvString(TBX_MSG_KEY_QUERY_RESPONSE), response, &text);
 
   MvString answeredId = keyId;
   response->getAttribute(MvString("KEYID"), answeredId);
@@ -146,7 +132,8 @@ void TBX_Context::LoadDefaults()
 
   MvString text;
   xmlElementPtr response;
-  Exchange(*this, endpoint, request.get(), TBX_MSG_DEFAULTS_RESPONSE, text, response);
+  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
+               MvString(TBX_MSG_DEFAULTS_RESPONSE), response, &text);
 
   Trace(kSiteDefaultsTrace, "LOAD DEFAULTS", MvString());
   UpdateFile(MvString(kDefaultFile), text);
@@ -169,7 +156,8 @@ void TBX_Context::PublishKey(const MvString& keyId)
 
   MvString text;
   xmlElementPtr response;
-  Exchange(*this, endpoint, request.get(), TBX_MSG_KEY_EXPORT_RESPONSE, text, response);
+  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
+               MvString(TBX_MSG_KEY_EXPORT_RESPONSE), response, &text);
 
   Trace(kSitePublishTrace, "PUBLISH", keyId);
   UpdateFile(MvString(kCurrentKeyFile), keyId);

@@ -2,7 +2,6 @@
 // settings, and the URL a request to the host travels in.
 #include "tbxsource.h"
 
-#include "mvbytes.h"
 #include "spliturl.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
@@ -30,14 +29,9 @@ void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request
               (setting != nullptr ? MvString(setting) + " " : MvString("the endpoint ")) +
                   TBX_Quote(endpoint) + " is not a URL: it must begin with http:// or https://",
               kUnit, kSiteRequestUrl);
-  MvString result = endpoint.substr(0, mark + 3);
-  // Credentials percent-encoded, so that '@', ':' and '/' in a password cannot move the request
-  // to another host.
-  if (!m_UserName.empty() || !m_Password.empty())
-    result +=
-        MvPercentEncode(m_UserName.c_str(), m_UserName.size(), MvPercentKeep::kUnreserved) + ":" +
-        MvPercentEncode(m_Password.c_str(), m_Password.size(), MvPercentKeep::kUnreserved) + "@";
-  result += endpoint.substr(mark + 3);
+  // The credentials stay out of the text: they travel to the Authorization header as data
+  // (TBX_Exchange), so no URL shown anywhere can hold them.
+  MvString result = endpoint;
   result += "?DATA=";
   result += Encode(request.str());
   if (!signature.empty()) {
@@ -55,6 +49,11 @@ void TBX_Context::StreamFromURL(const MvString& location, MvStringStream& out)
   }
   URL_INFO info;
   TBX_SplitLocation(location, info);
+  Fetch(info, out);
+}
+
+void TBX_Context::Fetch(URL_INFO& info, MvStringStream& out)
+{
   xmlElementPtr settings;
   if (LoadSettings(settings.receive()))
     TBX_ApplyTransportSettings(settings.get(), m_Path, info);

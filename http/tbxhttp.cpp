@@ -15,6 +15,7 @@
 #include "httptls.h"
 #include "tbxerr.h"
 #include "tbxhttp_sites.h"
+#include "tbxrequest.h"
 #include "tbxtrace.h"
 
 const char TBX_HttpSession::m_UserAgent[] = "Kestrum Application Component 1.0";
@@ -216,6 +217,7 @@ void TBX_HttpSession::SendRequest()
               kSiteSendWrite);
   }
   m_State = State::kRequestSent;
+  TBX_RequestWritten();
 }
 
 void TBX_HttpSession::ReceiveResponse()
@@ -266,6 +268,7 @@ void TBX_HttpSession::ExtractResponse(MvStringStream& out)
 
 void HttpSession(const URL_INFO& url, MvStringStream& out)
 {
+  TBX_RequestStarting();
   TBX_HttpSession session(url);
   TBX_TraceLog::Write(kUnit, kSiteUrlOpen, 0, MvString("URL OPEN"),
                       url.m_Scheme + "://" + HostForUri(url.m_Host) + ":" + url.m_Port);

@@ -69,6 +69,21 @@ TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer);
 TBX_EXTERN(long) TBX_GetLastErrorCode(void);
 
 /*
+ * Whether the calling thread's last failed call (the one TBX_GetLastErrorMessage explains) had
+ * sent its request to a host before it failed:
+ *   1  the whole request had been written to the connection: the host may have acted on it (a
+ *      capture may have happened) and only its answer is missing, or the host answered and
+ *      refused. Ask the host for the state (a Status request) before doing it again.
+ *   0  the call was talking to a host but its request did not go out whole (connection refused,
+ *      name not resolved, TLS or proxy failure, time-out before sending): repeating it is safe.
+ *  -1  the last failure did not involve a request (a bad argument, handle or store), or no call
+ *      on this thread has failed yet.
+ * A call that makes several exchanges (ConfigurationSetup_Reconfigure) answers for the last one.
+ * Per thread, like the message; successful calls and this function leave it alone.
+ */
+TBX_EXTERN(long) TBX_LastRequestWasSent(void);
+
+/*
  * Handles. Every handle is an opaque pointer owned by the caller, released with the matching
  * Destroy function and never used from two threads at once; separate handles may be used on
  * separate threads. Every function taking a handle answers TBX_E_INVALID_HANDLE for a null,
@@ -168,6 +183,19 @@ TBX_EXTERN(long) MessageFactory_CreatePayInit(void* factory, void** message);
 TBX_EXTERN(long)
 MessageFactory_VerifyPayConfirm(void* factory, const char* data, const char* signature,
                                 void** message);
+
+/* MessageFactory_VerifyPayConfirm, and then the confirmation must belong to the order: its TOKEN,
+ * AMOUNT and CURRENCY must equal `token`, `amount` and `currency` byte for byte ("1560", not
+ * "15.60"). A signature, key or message that does not verify gives the codes of
+ * MessageFactory_VerifyPayConfirm, checked first. A genuine confirmation of another order (its
+ * token, or a cheaper amount, or another currency) gives TBX_E_ORDER_MISMATCH; the message in
+ * TBX_GetLastErrorMessage names the attribute, with both values for AMOUNT and CURRENCY (never a
+ * TOKEN's). An empty or null `token`, `amount` or `currency` gives TBX_E_INVALID_ARGUMENT. On any
+ * failure no object is handed out; on success *confirmation is caller-owned. */
+TBX_EXTERN(long)
+MessageFactory_VerifyPayConfirmForOrder(void* factory, const char* data, const char* signature,
+                                        const char* token, const char* amount, const char* currency,
+                                        void** confirmation);
 
 /* A new PayComplete (capture) request for transaction `id` and `token` in *message
  * (caller-owned); send it with MessageObject_Capture. */

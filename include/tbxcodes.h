@@ -39,6 +39,7 @@
 #define TBX_E_HOST_ERROR          TBX_RESULT(0x80040213u) /* "the request failed" (the host answered Error) */
 #define TBX_E_INVALID_SIGNATURE   TBX_RESULT(0x80040214u) /* "invalid signature" */
 #define TBX_E_MISSING_SIGNATURE   TBX_RESULT(0x8004021Au) /* "missing signature" */
+#define TBX_E_ORDER_MISMATCH      TBX_RESULT(0x8004021Bu) /* "confirmation does not match the order" */
 #define TBX_E_INVALID_HANDLE      TBX_RESULT(0x80040216u) /* null, unknown or destroyed handle (no text) */
 #define TBX_E_OUT_OF_MEMORY       TBX_RESULT(0x80040217u) /* memory could not be allocated (no text) */
 #define TBX_E_INVALID_ARGUMENT    TBX_RESULT(0x80040218u) /* a required argument is missing or invalid (no text) */
@@ -106,6 +107,7 @@
   X(TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 401u), "access to URL resource denied")   \
   X(TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 404u), "URL resource not found")          \
   X(TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 503u), "server temporarily unavailable")  \
+  X(TBX_E_ORDER_MISMATCH,                 "confirmation does not match the order") \
   X(TBX_E_INVALID_HANDLE,                 0)                                      \
   X(TBX_E_OUT_OF_MEMORY,                  0)                                      \
   X(TBX_E_INVALID_ARGUMENT,               0)                                      \

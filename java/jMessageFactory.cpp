@@ -25,6 +25,15 @@ JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nVerifyPayConfirm(JNI
                                &Factory::VerifyPayConfirm, data, signature);
 }
 
+JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nVerifyPayConfirmForOrder(
+    JNIEnv* env, jobject self, jstring data, jstring signature, jstring token, jstring amount,
+    jstring currency)
+{
+  return TBXJ_Forward<Factory>(env, self, "MessageFactory::VerifyPayConfirmForOrder()",
+                               &Factory::VerifyPayConfirmForOrder, data, signature, token, amount,
+                               currency);
+}
+
 JNIEXPORT jint JNICALL Java_morvane_kestrum_MessageFactory_nCreatePayInit(JNIEnv* env, jobject self)
 {
   return TBXJ_Forward<Factory>(env, self, "MessageFactory::CreatePayInit()",

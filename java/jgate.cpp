@@ -73,7 +73,7 @@ std::shared_ptr<TBXJ_Slot> TBXJ_HandleTable::Remove(TBX_HandleKind kind, jint ha
   return Lookup(kind, handle, true);
 }
 
-void TBXJ_Throw(JNIEnv* env, long code, const std::string& text)
+void TBXJ_Throw(JNIEnv* env, long code, const std::string& text, TBX_RequestState request)
 {
   if (env->ExceptionCheck())
     return;
@@ -106,6 +106,15 @@ void TBXJ_Throw(JNIEnv* env, long code, const std::string& text)
   env->CallVoidMethod(exception, putMessage, message);
   if (env->ExceptionCheck())
     return;
+  // Optional: a class written before the setter existed still gets its code and text.
+  jmethodID putRequestSent = env->GetMethodID(cls, "putRequestSent", "(I)V");
+  if (putRequestSent == nullptr) {
+    env->ExceptionClear();
+  } else {
+    env->CallVoidMethod(exception, putRequestSent, static_cast<jint>(request));
+    if (env->ExceptionCheck())
+      return;
+  }
   env->Throw(static_cast<jthrowable>(exception));
   env->DeleteLocalRef(message);
   env->DeleteLocalRef(exception);
@@ -163,12 +172,13 @@ jfieldID TBXJ_HandleField(JNIEnv* env, jobject self)
 void TBXJ_ThrowCurrent(JNIEnv* env, const char* where) noexcept
 {
   const long code = TBX_HandleCurrentException();
+  const TBX_RequestState request = TBX_LastErrorRequest();
   try {
-    TBXJ_Throw(env, code, std::string(where) + ": " + TBX_LastErrorMessage());
+    TBXJ_Throw(env, code, std::string(where) + ": " + TBX_LastErrorMessage(), request);
   } catch (...) {
     // Out of memory while composing the text: the code alone still reaches Java.
     try {
-      TBXJ_Throw(env, code, std::string());
+      TBXJ_Throw(env, code, std::string(), request);
     } catch (...) {
     }
   }

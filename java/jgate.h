@@ -43,8 +43,10 @@ public:
 
 // Throws a TBXException with `code` and `text` in the caller's thread (fatal error of the virtual
 // machine when the exception class is missing or incompatible). Does nothing when an exception is
-// already pending.
-void TBXJ_Throw(JNIEnv* env, long code, const std::string& text);
+// already pending. `request` reaches the optional setter putRequestSent(int) (-1, 0 or 1, as
+// TBX_LastRequestWasSent answers); a class without it gets the code and text alone.
+void TBXJ_Throw(JNIEnv* env, long code, const std::string& text,
+                TBX_RequestState request = TBX_RequestState::kNone);
 
 // Raised inside a native when a Java exception is already pending (a string could not be read, an
 // argument was refused): the native returns at once and adds nothing.
@@ -98,6 +100,7 @@ void TBXJ_ThrowCurrent(JNIEnv* env, const char* where) noexcept;
 template <class T, class R, class F>
 R TBXJ_Call(JNIEnv* env, jobject self, const char* where, R fallback, F&& body) noexcept
 {
+  TBX_RequestBegin();
   try {
     jfieldID field = TBXJ_HandleField(env, self);
     if (field == nullptr) {

@@ -49,6 +49,7 @@ const CodeText kCodes[] = {
     {0x80042191u, "access to URL resource denied"},
     {0x80042194u, "URL resource not found"},
     {0x800421F7u, "server temporarily unavailable"},
+    {0x8004021Bu, "confirmation does not match the order"},
     {0x80040215u, nullptr},
     {0x80040216u, nullptr},
     {0x80040217u, nullptr},

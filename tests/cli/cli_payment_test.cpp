@@ -276,6 +276,117 @@ TEST_F(KestrumHostTest, FailuresAndTheirReports)
   EXPECT_EQ(0x13, r.status);
 }
 
+// -payconfirm with "-a NAME VALUE" expectations: the confirmation must be the order's.
+TEST_F(KestrumHostTest, ConfirmationMustCarryTheExpectedValues)
+{
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  std::string dear, dearSignature, cheap, cheapSignature;
+  ASSERT_NO_FATAL_FAILURE(Authorise(dear, dearSignature, "9900"));
+  ASSERT_NO_FATAL_FAILURE(Authorise(cheap, cheapSignature, "500"));
+  const std::string token = Attribute(dear, "TOKEN");
+  std::string forged = dear;
+  forged.replace(forged.find("9900"), 4, "9901");
+  const std::string mismatch =
+      "[kestrum] ERROR: 0x8004021B (confirmation does not match the order)\n";
+
+  struct Case
+  {
+    const char* what;
+    std::string data, signature;
+    std::vector<std::string> pairs;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"its own order",
+       dear,
+       dearSignature,
+       {"-a", "TOKEN", token, "-a", "AMOUNT", "9900", "-a", "CURRENCY", "EUR"},
+       0,
+       ""},
+      {"a cheaper order's confirmation",
+       cheap,
+       cheapSignature,
+       {"-a", "TOKEN", token, "-a", "AMOUNT", "9900", "-a", "CURRENCY", "EUR"},
+       0x1B,
+       mismatch + "[kestrum] confirmation does not match the order (the confirmation's AMOUNT "
+                  "is '500', the order's is '9900')\n"},
+      {"another order's token alone",
+       cheap,
+       cheapSignature,
+       {"-a", "TOKEN", token},
+       0x1B,
+       mismatch + "[kestrum] confirmation does not match the order (the confirmation's TOKEN is "
+                  "not the order's; it pays another order)\n"},
+      {"another attribute",
+       dear,
+       dearSignature,
+       {"-a", "CURRENCY", "CHF"},
+       0x1B,
+       mismatch + "[kestrum] confirmation does not match the order (the confirmation's CURRENCY "
+                  "is 'EUR', the order's is 'CHF')\n"},
+      {"a forged confirmation of the order",
+       forged,
+       dearSignature,
+       {"-a", "TOKEN", token, "-a", "AMOUNT", "9901", "-a", "CURRENCY", "EUR"},
+       0x14,
+       "[kestrum] ERROR: 0x80040214 (invalid signature)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"-payconfirm", "-p", m_Store, "-d", c.data, "-s", c.signature};
+    args.insert(args.end(), c.pairs.begin(), c.pairs.end());
+    const Outcome r = RunKestrum(args);
+    EXPECT_EQ(c.status, r.status) << r.err;
+    EXPECT_EQ(c.err, r.err.substr(0, c.err.size()));
+    EXPECT_EQ(c.status == 0, Attribute(r.out, "AMOUNT") == Attribute(c.data, "AMOUNT")) << r.out;
+    EXPECT_EQ(std::string::npos, r.err.find(token));
+  }
+}
+
+// A failed -capt or -exec says on its second line whether the request had reached the host.
+TEST_F(KestrumHostTest, FailedExchangeSaysWhetherItsRequestWentOut)
+{
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  const std::string lost =
+      "[kestrum] the request was sent and its answer lost: the payment may be captured; ask the "
+      "host for its state before capturing again\n";
+  const std::string notSent = "[kestrum] the request was not sent: it can be repeated\n";
+  struct Case
+  {
+    const char* what;
+    std::string fault;  // for the capture; "" for a closed port as CAPTUREURL
+    std::string second;
+    const char* state;  // the payment's STATE at the host afterwards
+  } cases[] = {
+      {"closed port", "", notSent, "authorised"},
+      {"closed before capturing", "MODE=close&MATCH=PayComplete", lost, "authorised"},
+      {"closed after capturing", "MODE=drop&MATCH=PayComplete", lost, "captured"},
+  };
+  const std::string config = m_Store + "/config.xml";
+  const std::string original = ReadFile(config);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string data, signature;
+    ASSERT_NO_FATAL_FAILURE(Authorise(data, signature));
+    const std::string id = Attribute(data, "ID");
+    if (c.fault.empty()) {
+      std::string moved = original;
+      const std::string from = m_Host.url + "/capture";
+      moved.replace(moved.find(from), from.size(), "http://127.0.0.1:1/capture");
+      WriteFile(config, moved);
+    } else {
+      ASSERT_NO_FATAL_FAILURE(Fault(c.fault));
+    }
+    Outcome r = RunKestrum({"-capt", "-p", m_Store, "-i", id, "-t", Attribute(data, "TOKEN")});
+    WriteFile(config, original);
+    EXPECT_NE(0, r.status);
+    const size_t line2 = r.err.find('\n') + 1;
+    EXPECT_EQ(c.second, r.err.substr(line2, c.second.size())) << r.err;
+    r = RunKestrum({"-exec", "-p", m_Store, "-m", "Status", "-a", "ID", id});
+    EXPECT_EQ(c.state, Attribute(r.out, "STATE")) << r.err;
+  }
+}
+
 // Python's web server on 127.0.0.1, publishing a directory as a shop may publish its store.
 class FileServer
 {

@@ -106,10 +106,10 @@ TEST_F(CommandLineTest, ParsingFailures)
       {{"-payinit", "-p", "STORE", "-a", "AMOUNT", "1560", "CURRENCY", "EUR"},
        "unknown option: CURRENCY\n",
        kArgumentError},
-      // Options of other commands, pairs where the command takes none, long names with one dash.
+      // Options of other commands, a pair without its value, long names with one dash.
       {{"-capt", "-p", "STORE", "-r", "R"}, "unknown option: -r\n", kArgumentError},
-      {{"-payconfirm", "-p", "STORE", "-d", "D", "-s", "S", "-a", "N", "V"},
-       "unknown option: -a\n",
+      {{"-payconfirm", "-p", "STORE", "-d", "D", "-s", "S", "-a", "N"},
+       "invalid parameter format\n",
        kArgumentError},
       {{"-attr", "-path", "STORE"}, "unknown option: -path\n", kArgumentError},
       {{"-attr", "-p", "STORE", ""}, "unknown option: \n", kArgumentError},

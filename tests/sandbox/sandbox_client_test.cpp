@@ -7,6 +7,7 @@
 
 #include "tbxctx.h"
 #include "tbxerr.h"
+#include "tbxexchange.h"
 #include "xmlElement.h"
 
 #include <gtest/gtest.h>
@@ -43,26 +44,22 @@ protected:
     sandbox_test::RemoveTree(m_Root);
   }
 
-  // One round trip as the component runs it: request element, text, optional signature, URL,
-  // fetch, parse, type check. Returns the answer's text.
+  // One round trip as the component runs it (request element, then the host exchange). Returns
+  // the answer's text.
   std::string RoundTrip(const std::string& endpoint, const std::string& type,
                         const std::vector<std::pair<std::string, std::string>>& attrs,
                         const std::string& expected, const std::string& keyId = "")
   {
     xmlElementPtr request, response;
+    const MvString key = S(keyId);
     TBX_Context::XmlCreateRequest(S(type), request.receive());
     for (const auto& a : attrs)
       request->setAttribute(S(a.first), S(a.second));
-    MvStringStream text, answer;
-    request->toStream(text);
-    MvString signature, url;
-    if (!keyId.empty())
-      m_Store.SignData(text.str(), S(keyId), signature);
-    m_Store.RequestToURL(S(endpoint), text, signature, url);
-    m_Store.StreamFromURL(url, answer);
-    std::string body = Str(answer.str());
-    TBX_Context::XmlFromStream(answer, response.receive());
-    TBX_Context::CheckResponseMsgType(response.get(), S(expected));
+    std::string body;
+    MvString answer;
+    TBX_Exchange(m_Store, S(endpoint), nullptr, request.get(), keyId.empty() ? nullptr : &key,
+                 S(expected), response, &answer);
+    body = Str(answer);
     return body;
   }
 

@@ -30,6 +30,9 @@ public class MessageFactory implements AutoCloseable {
 
     native int nVerifyPayConfirm(String data, String signature) throws TBXException;
 
+    native int nVerifyPayConfirmForOrder(String data, String signature, String token,
+            String amount, String currency) throws TBXException;
+
     native int nCreatePayInit() throws TBXException;
 
     native int nCreatePayComplete(String id, String token) throws TBXException;
@@ -60,6 +63,29 @@ public class MessageFactory implements AutoCloseable {
      */
     public MessageObject VerifyPayConfirm(String data, String signature) throws TBXException {
         return new MessageObject(nVerifyPayConfirm(data, signature));
+    }
+
+    /**
+     * Verifies a confirmation as {@link #VerifyPayConfirm(String, String)} does, and then that it
+     * pays the order it is presented for: its TOKEN, AMOUNT and CURRENCY must equal the order's,
+     * byte for byte. Use it rather than comparing by hand: a genuine confirmation of a cheaper
+     * order is refused.
+     *
+     * @param data the confirmation's XML text (null as "")
+     * @param signature its signature in hexadecimal (null as "")
+     * @param token the TOKEN of the order's offer
+     * @param amount the order's AMOUNT as the offer carried it (minor units, "1560")
+     * @param currency the order's CURRENCY
+     * @return the confirmed message
+     * @throws TBXException with code {@code 0x8004021B} when the confirmation is another order's
+     *     (the message names the attribute), {@code 0x80040218} when an order value is null or
+     *     empty, and the codes of {@link #VerifyPayConfirm(String, String)} for anything the host
+     *     did not sign
+     */
+    public MessageObject VerifyPayConfirmForOrder(String data, String signature, String token,
+            String amount, String currency) throws TBXException {
+        return new MessageObject(
+                nVerifyPayConfirmForOrder(data, signature, token, amount, currency));
     }
 
     /**

@@ -14,6 +14,8 @@ public class TBXException extends Exception {
     private int m_HR;
     /** The text, never null. */
     private String m_ErrorMessage = "";
+    /** Whether the failed call's request reached the host: 1 yes, 0 no, -1 no request involved. */
+    private int m_RequestSent = -1;
 
     /** An exception with code 0 and an empty text; the natives fill both in before throwing. */
     public TBXException() {
@@ -48,6 +50,28 @@ public class TBXException extends Exception {
      */
     public void putErrorMessage(String message) {
         m_ErrorMessage = message != null ? message : "";
+    }
+
+    /**
+     * Records whether the failed call's request had been sent; the natives call it.
+     *
+     * @param sent 1 when the whole request had been written to the host, 0 when it had not, -1
+     *     when the failure involved no request
+     */
+    public void putRequestSent(int sent) {
+        m_RequestSent = sent;
+    }
+
+    /**
+     * Whether the failed call had sent its whole request to the host before it failed. True: the
+     * host may have acted on it (a capture may have happened), or it answered with a refusal; ask
+     * the host for the payment's state before trying again. False: the request never went out
+     * (repeating it is safe), or the failure involved no request at all.
+     *
+     * @return true when the request had been sent
+     */
+    public boolean isRequestSent() {
+        return m_RequestSent == 1;
     }
 
     /**

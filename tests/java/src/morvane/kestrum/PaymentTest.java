@@ -104,4 +104,73 @@ class PaymentTest {
             }
         }
     }
+
+    // An offer of AMOUNT in EUR authorised at the host: { token, id, data, signature }.
+    static String[] pay(Sandbox host, MessageFactory factory, String amount) throws Exception {
+        String token;
+        String url;
+        try (MessageObject offer = factory.CreatePayInit()) {
+            offer.SetAttribute("AMOUNT", amount);
+            offer.SetAttribute("CURRENCY", "EUR");
+            token = offer.GetAttribute("TOKEN");
+            url = offer.GetURL();
+        }
+        String page = host.get(url.substring(host.url.length()));
+        return new String[] {token, pageLine(page, "ID"), pageLine(page, "DATA"),
+            pageLine(page, "SIGNATURE")};
+    }
+
+    @Test
+    void confirmationBoundToItsOrderAndCaptureFailuresSayWhetherSent() throws Exception {
+        try (Sandbox host = new Sandbox();
+                ConfigurationSetup setup = new ConfigurationSetup();
+                MessageFactory factory = new MessageFactory()) {
+            String store = host.dir.resolve("store").toString();
+            setup.SetConfiguration(store);
+            setup.Reconfigure(host.setupUrl(), Sandbox.USER, Sandbox.PASSWORD);
+            factory.Open(store);
+            String[] dear = pay(host, factory, "9900");
+            String[] cheap = pay(host, factory, "500");
+
+            // { data, signature, expected code (0: verifies), text in the message }
+            String[][] confirmations = {
+                {dear[2], dear[3], "0", ""},
+                {cheap[2], cheap[3], "-2147220965", "AMOUNT is '500', the order's is '9900'"},
+                {dear[2].replace("9900", "9901"), dear[3], "-2147220972", ""},
+            };
+            for (String[] c : confirmations) {
+                int code = Integer.parseInt(c[2]);
+                if (code == 0) {
+                    try (MessageObject ok =
+                            factory.VerifyPayConfirmForOrder(c[0], c[1], dear[0], "9900", "EUR")) {
+                        assertEquals(dear[1], ok.GetAttribute("ID"));
+                    }
+                    continue;
+                }
+                TBXException e = assertThrows(TBXException.class,
+                        () -> factory.VerifyPayConfirmForOrder(c[0], c[1], dear[0], "9900", "EUR"));
+                assertEquals(code, e.getHR(), e.getMessage());
+                assertTrue(e.getMessage().startsWith("MessageFactory::VerifyPayConfirmForOrder(): "),
+                        e.getMessage());
+                assertTrue(e.getMessage().contains(c[3]), e.getMessage());
+                assertFalse(e.isRequestSent());
+            }
+
+            // { CAPTUREURL, sandbox fault ("" none), sent }
+            String[][] captures = {
+                {"http://127.0.0.1:1/capture", "", "false"},
+                {host.url + "/capture", "MODE=drop&MATCH=PayComplete", "true"},
+                {host.url + "/capture", "", "true"}, // the host refuses: already captured
+            };
+            for (String[] c : captures) {
+                setup.SetAttribute("config.xml", "CAPTUREURL", c[0]);
+                if (!c[1].isEmpty())
+                    host.get("/admin/fault?" + c[1]);
+                try (MessageObject capture = factory.CreatePayComplete(dear[1], dear[0])) {
+                    TBXException e = assertThrows(TBXException.class, capture::Capture);
+                    assertEquals(Boolean.parseBoolean(c[2]), e.isRequestSent(), e.getMessage());
+                }
+            }
+        }
+    }
 }
