@@ -227,9 +227,7 @@ void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString
   if (!QueryValue(file, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
               "the store " + m_Path + " has no " + file +
-                  ", the key that keys/current names; "
-                  "set the store up again: " +
-                  TBX_SetupCommand(m_Path),
+                  ", the key that keys/current names; set the store up again",
               kUnit, kSiteSignNoKey);
   try {
     TBX_SignWithKeyText(data, keyText, signature);
@@ -249,7 +247,7 @@ void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const 
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
               "the store has no " + file +
                   ", the key KEYID names; if the host uses a new key, "
-                  "set the store up again with kestrum -conf",
+                  "set the store up again",
               kUnit, kSiteVerifyNoKey);
   try {
     TBX_VerifyWithKeyText(data, keyText, signature);

@@ -20,11 +20,10 @@ const char kPublicKeyDir[] = "keys/public/";
 // The set-up steps need the host's set-up URL.
 [[noreturn]] void NoEndpoint(const TBX_Context& context, long code, long line)
 {
-  TBX_THROW(
-      code,
-      "no set-up URL was given and config.xml of the store " + context.GetPath() +
-          " names no VTAUTOURL; give the host's set-up URL: " + TBX_SetupCommand(context.GetPath()),
-      kUnit, line);
+  TBX_THROW(code,
+            "no set-up URL was given and config.xml of the store " + context.GetPath() +
+                " names no VTAUTOURL; give the host's set-up URL",
+            kUnit, line);
 }
 
 void Trace(long line, const char* tag, const MvString& text)
