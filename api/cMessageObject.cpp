@@ -36,6 +36,11 @@ void TBXCIMPL_MessageObject::GetAttribute(const MvString& name, MvString& value)
   m_Message.GetAttribute(name, value);
 }
 
+void TBXCIMPL_MessageObject::GetAttributeNames(MvString& names) const
+{
+  m_Message.GetAttributeNames(names);
+}
+
 void TBXCIMPL_MessageObject::GetURL(MvString& url) const
 {
   // Checked first: signing a confirmation's content only to refuse it would be wasted work and
@@ -105,6 +110,13 @@ extern "C" TBX_EXTERN(long)
   return TBX_CallText<Object>(message, kUnit, length, buffer, [&](Object& m, MvString& value) {
     m.GetAttribute(mbstoSTRING(name), value);
   });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_GetAttributeNames(void* message, long* size, char* buffer)
+{
+  return TBX_CallText<Object>(
+      message, kUnit, size, buffer, [](Object& m, MvString& names) { m.GetAttributeNames(names); },
+      TBX_CopyWhole::Yes);
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_GetURL(void* message, long* length, char* buffer)

@@ -19,6 +19,7 @@ public:
   void Open(const MvString& configPath);
   void SetAttribute(const MvString& name, const MvString& value);
   void GetAttribute(const MvString& name, MvString& value) const;
+  void GetAttributeNames(MvString& names) const;
   // Only for messages the factory built (m_Created): TBX_E_UNEXPECTED before anything is signed.
   void GetURL(MvString& url) const;
   // Sends the message as its row in the message type table says (TBX_E_UNEXPECTED on an object

@@ -227,9 +227,7 @@ void TBX_Keys::SignData(const MvString& data, const MvString& keyId, MvString& s
   if (!m_Store.QueryValue(file, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
               "the store " + m_Store.GetPath() + " has no " + file +
-                  ", the key that keys/current names; "
-                  "set the store up again: " +
-                  TBX_SetupCommand(m_Store.GetPath()),
+                  ", the key that keys/current names; set the store up again",
               kUnit, kSiteSignNoKey);
   try {
     TBX_SignWithKeyText(data, keyText, signature);
@@ -249,7 +247,7 @@ void TBX_Keys::VerifyData(const MvString& data, const MvString& keyId, const MvS
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
               "the store has no " + file +
                   ", the key KEYID names; if the host uses a new key, "
-                  "set the store up again with kestrum -conf",
+                  "set the store up again",
               kUnit, kSiteVerifyNoKey);
   try {
     TBX_VerifyWithKeyText(data, keyText, signature);

@@ -57,7 +57,7 @@ MvString ConfigValue(TBX_Context& context, const char* name, long site)
   if (!context.QueryValue(MvString("config.xml"), MvString(name), value))
     TBX_THROW(TBX_E_NO_CONFIGURATION,
               "config.xml of the store " + context.GetPath() + " has no " + name +
-                  "; set the store up first: " + TBX_SetupCommand(context.GetPath()),
+                  "; set the store up first",
               kUnit, site);
   return value;
 }
@@ -120,9 +120,7 @@ void TBX_Message::Create(TBX_Context* context, const MvString& type)
     if (context->Probe(MvString("keys/current")) == TBX_Context::Presence::Absent)
       TBX_THROW(TBX_E_NO_KEY_ID,
                 "the store " + store +
-                    " has no keys/current, the merchant's key; set the store "
-                    "up first: " +
-                    TBX_SetupCommand(store),
+                    " has no keys/current, the merchant's key; set the store up first",
                 kUnit, kSiteCreateNoKey);
     TBX_THROW(TBX_E_NO_KEY_ID,
               "keys/current of the store " + store + " cannot be read; check its permissions",
@@ -230,6 +228,13 @@ void TBX_Message::GetAttribute(const MvString& name, MvString& value) const
   if (!m_Element->getAttribute(name, value))
     TBX_THROW(TBX_E_ITEM_NOT_FOUND, "the message has no attribute " + TBX_Quote(name), kUnit,
               kSiteGetAbsent);
+}
+
+void TBX_Message::GetAttributeNames(MvString& names) const
+{
+  if (get() == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteGetNoElement);
+  get()->getAttributeNames(names);
 }
 
 void TBX_Message::GetURL(MvString& url) const

@@ -51,6 +51,8 @@ public:
   {
     return HasElement() && m_Element->getAttribute(name, value);
   }
+  // Appends every attribute's name, each followed by a NUL byte, in order.
+  void GetAttributeNames(MvString& names) const;
 
   // The signed payment-offer URL: VTURL of config.xml, "?DATA=", the encoded XML text,
   // "&SIGNATURE=" and the signature under the message's key. Until the message changes, the URL

@@ -20,7 +20,7 @@ const char kPublicKeyDir[] = "keys/public/";
 {
   TBX_THROW(code,
             "no set-up URL was given and config.xml of the store " + store +
-                " names no VTAUTOURL; give the host's set-up URL: " + TBX_SetupCommand(store),
+                " names no VTAUTOURL; give the host's set-up URL",
             kUnit, line);
 }
 

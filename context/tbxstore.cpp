@@ -209,9 +209,7 @@ void TBX_Store::SetValue(const MvString& file, const MvString& name, const MvStr
       throw e.Retold(TBX_NotStoreXml(StoreFilePath(file)));
     if (!create && (file == "default.xml" || file == "config.xml"))
       throw e.Retold("the store file " + StoreFilePath(file) +
-                     " does not exist; set the store up "
-                     "first: " +
-                     TBX_SetupCommand(m_Path));
+                     " does not exist; set the store up first");
     if (!create)
       throw e.Retold("the store file " + StoreFilePath(file) +
                      " does not exist; create it "

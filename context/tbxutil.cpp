@@ -29,11 +29,6 @@ MvString TBX_Quote(const MvString& text)
   return "'" + (text.size() > kShown ? text.substr(0, kShown) + "..." : text) + "'";
 }
 
-MvString TBX_SetupCommand(const MvString& storePath)
-{
-  return "kestrum -conf -p " + storePath + " -r URL -u USER -w PASSWORD";
-}
-
 MvString TBX_SystemErrorText(int err)
 {
   char buffer[256];

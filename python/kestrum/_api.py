@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import os
-import re
 from ctypes import byref, c_void_p
 from typing import Dict, Iterator, Mapping, Optional, Union
 
@@ -14,53 +13,6 @@ from ._native import Handles, Value, check, encode, encode_path
 from ._redact import hide_credentials
 
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-
-# The text form of a message is one element written by the library itself: "<TBX", then
-# ' NAME="VALUE"' per attribute (values with &, <, >, " and ' as entity references), then "/>" or
-# ">" and content.
-_START = re.compile(r'<([^\s/>]+)')
-_ATTRIBUTE = re.compile(r'\s+([^\s="/>]+)="([^"]*)"')
-_ENTITIES = {"&amp": "&", "&lt": "<", "&gt": ">", "&quot": '"', "&apos": "'"}
-
-
-def _xml_decode(value: str) -> str:
-    """An attribute value as the library decodes it: the five named references become their
-    characters, any other reference disappears."""
-    if "&" not in value:
-        return value
-    out = []
-    i, n = 0, len(value)
-    while i < n:
-        if value[i] != "&":
-            j = value.find("&", i)
-            j = n if j < 0 else j
-            out.append(value[i:j])
-            i = j
-            continue
-        j = i
-        while j < n and value[j] != ";" and j - i < 5:
-            j += 1
-        out.append(_ENTITIES.get(value[i:j], ""))
-        i = j + 1 if j < n else j
-    return "".join(out)
-
-
-def _attributes(text: str) -> Dict[str, str]:
-    """The attributes of a message's text form, in order."""
-    start = _START.match(text)
-    if start is None:
-        raise KestrumError(E_INVALID_FORMAT, "invalid file format",
-                           "not the text of a message: %.60r" % text, "parse")
-    out: Dict[str, str] = {}
-    position = start.end()
-    while True:
-        match = _ATTRIBUTE.match(text, position)
-        if match is None:
-            break
-        out.setdefault(match.group(1), _xml_decode(match.group(2)))
-        position = match.end()
-    return out
-
 
 def _confirmation_part(value: Union[str, bytes], name: str, code: int) -> bytes:
     """DATA or SIGNATURE of a confirmation for the library. Text that no host could have sent (a
@@ -160,7 +112,8 @@ class Confirmation(Mapping[str, str]):
             check(h.lib.MessageObject_FromString(message, encode(text, "text")),
                   "Confirmation.from_text")
             saved = h.text(message)
-        return cls(saved, _attributes(saved))
+            attributes = h.attributes(message)
+        return cls(saved, attributes)
 
     @property
     def id(self) -> str:
@@ -235,8 +188,8 @@ class Store:
             offer = h.made(h.lib.MessageFactory_CreatePayInit, "create_offer", factory)
             h.set_attributes(offer, iter(attributes.items()))
             url = _native.fetch(h.lib.MessageObject_GetURL, "create_offer", offer, size=8192)
-            text = h.text(offer)
-        return Offer(_native.decode(url), _attributes(text))
+            made = h.attributes(offer)
+        return Offer(_native.decode(url), made)
 
     def verify_confirmation(self, data: Union[str, bytes], signature: Union[str, bytes], *,
                             token: Optional[str] = None, amount: Optional[Value] = None,
@@ -278,8 +231,7 @@ class Store:
             else:
                 message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
                                  factory, raw_data, raw_signature, refusal=True)
-            text = h.text(message)
-        confirmation = Confirmation(text, _attributes(text))
+            confirmation = Confirmation(h.text(message), h.attributes(message))
         for name, wanted in order:
             actual = confirmation.get(name)
             if actual != wanted:
@@ -318,8 +270,7 @@ class Store:
                              factory, encode(msgtype, "msgtype"))
             h.set_attributes(message, iter(attributes.items()))
             response = h.made(h.lib.MessageObject_Execute, "request(%s)" % msgtype, message)
-            text = h.text(response)
-        return _attributes(text)
+            return h.attributes(response)
 
     def set_defaults(self, **attributes: Value) -> None:
         """Writes default offer attributes into the store's default.xml (as ``kestrum -attr``);

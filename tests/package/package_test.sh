@@ -34,6 +34,7 @@ manifest() {
     echo "$usr$TBX_BINDIR/kestrum"
     echo "$usr$TBX_BINDIR/kestrum-sandbox"
     echo "$usr$TBX_INCLUDEDIR/tbxapp.h"
+    echo "$usr$TBX_INCLUDEDIR/tbxcodes.h"
     echo "$usr$TBX_LIBDIR/libtbxapp.so"
     echo "$usr$TBX_LIBDIR/libtbxapp.so.$TBX_SOVERSION"
     echo "$usr$TBX_LIBDIR/libtbxapp.so.$TBX_VERSION"

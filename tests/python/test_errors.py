@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import re
 import pickle
 import re
 import socket
@@ -14,7 +15,8 @@ import urllib.request
 import pytest
 
 import kestrum
-from conftest import PASSWORD, USER, authorise
+import kestrum._errors
+from conftest import PASSWORD, REPO, USER, authorise
 
 
 @pytest.fixture
@@ -196,3 +198,14 @@ def test_library_is_the_one_configured():
     if configured:
         assert kestrum.library_path() == os.path.realpath(configured)
     assert os.path.basename(kestrum.library_path()).startswith("libtbxapp.so.0")
+
+
+def test_code_constants_are_the_headers():
+    """Every E_ constant of the package has the value of its TBX_E_ namesake in tbxcodes.h."""
+    header = (REPO / "include" / "tbxcodes.h").read_text()
+    defined = {name: int(value, 16) for name, value in re.findall(
+        r"^#define\s+TBX_(E_\w+)\s+(?:TBX_RESULT\()?(0x[0-9A-Fa-f]+)u", header, re.M)}
+    constants = {name: value for name, value in vars(kestrum._errors).items()
+                 if name.startswith("E_")}
+    assert len(constants) > 10
+    assert {name: defined.get(name) for name in constants} == constants
