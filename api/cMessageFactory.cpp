@@ -1,47 +1,13 @@
 #include "cMessageFactory.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-
 #include "cMessageObject.h"
 #include "tbxapp.h"
 #include "tbxerr.h"
 #include "tbxutil.h"
-#include "tbxxml.h"
-
-const char* const AttributeNames[] = {
-    "ALLOWCOLLECT",    "DELIVERY", "LANGID",   "SUCCESSLINK", "NOTIFYADDRESS",
-    "DEFAULTVALIDITY", "BACKLINK", "FAILLINK", nullptr,
-};
 
 namespace {
 
-// Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
-const char kUnit[] = "cMessageFactory";
-enum Site : long
-{
-  kSiteEmptyType = 30,
-  kSiteEmptyOrderTerm = 31,
-  kSiteOrderMismatch = 32,
-  kSiteBadTtl = 40,
-};
-
-// Time to live of an offer when default.xml names none: one day.
-const char* const kDefaultTtl = "86400";
-
-// The range "%04d" can show: 0000-01-01 00:00:00 to 9999-12-31 23:59:59 UTC.
-const double kEarliestTime = -62167219200.0;
-const double kLatestTime = 253402300799.0;
-
-MvString TtlOutOfRange(const MvString& ttl)
-{
-  return "PAYINITTTL out of range: " + TBX_Quote(ttl) +
-         " seconds from now is not a time of the years 0 to 9999; check PAYINITTTL in default.xml";
-}
+using namespace TBX_FactorySites;
 
 // A new registered message object opened on the store at `configPath`, given its message by
 // `fill`; nothing is left when any step fails.
@@ -52,35 +18,6 @@ TBXCIMPL_MessageObject* NewObject(const MvString& configPath, Fill&& fill)
   object->m_Context.Open(configPath);
   fill(*object);
   return object.release();
-}
-
-// A new outgoing message of `type` in `object`: one the factory built, whose URL may be taken.
-TBX_Message& CreateMessage(TBXCIMPL_MessageObject& object, const MvString& type)
-{
-  object.m_Message.Create(&object.m_Context, type);
-  object.m_Created = 1;
-  return object.m_Message;
-}
-
-// True when `text` is a plain decimal number of seconds, blanks around it allowed: what strtod
-// would make of anything else ("one day" 0, "-3600" the past) gives offers that expire at once.
-bool IsSecondsText(const char* text)
-{
-  while (*text == ' ' || *text == '\t')
-    ++text;
-  const char* digits = text;
-  while (*text >= '0' && *text <= '9')
-    ++text;
-  if (text == digits)
-    return false;
-  if (*text == '.') {
-    ++text;
-    while (*text >= '0' && *text <= '9')
-      ++text;
-  }
-  while (*text == ' ' || *text == '\t')
-    ++text;
-  return *text == '\0';
 }
 
 // One attribute that binds a confirmation to its order. A secret one (the TOKEN, which anyone who
@@ -106,59 +43,14 @@ MvString OrderMismatch(const OrderTerm& term, bool present, const MvString& actu
 
 }  // namespace
 
-MvString TBX_ExpirationText(long long now, const MvString& ttl)
+TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::Create(TBX_MessageKind kind,
+                                                        std::initializer_list<MvString> given) const
 {
-  const char* text = ttl.c_str() != nullptr ? ttl.c_str() : "";
-  if (std::strlen(text) != ttl.size() || !IsSecondsText(text) ||
-      std::trunc(std::strtod(text, nullptr)) < 1)
-    TBX_THROW(TBX_E_INVALID_FORMAT,
-              "PAYINITTTL " + TBX_Quote(ttl) +
-                  " is not a number of seconds of at least 1 (an offer's lifetime); check "
-                  "PAYINITTTL in default.xml",
-              kUnit, kSiteBadTtl);
-  const double seconds = std::trunc(std::strtod(text, nullptr));
-  const double when = static_cast<double>(now) + seconds;
-  // Checked in floating point, before any conversion to time_t could overflow.
-  if (!std::isfinite(seconds) || when < kEarliestTime || when > kLatestTime)
-    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, kSiteBadTtl);
-
-  const time_t t = static_cast<time_t>(now) + static_cast<time_t>(seconds);
-  struct tm utc;
-  if (gmtime_r(&t, &utc) == nullptr)
-    TBX_THROW(TBX_E_INVALID_FORMAT, TtlOutOfRange(ttl), kUnit, kSiteBadTtl);
-  char buffer[80];  // room for any int in every field, though the range check keeps them short
-  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d %02d:%02d:%02d", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
-  return MvString(buffer);
-}
-
-TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreatePayInit() const
-{
-  return NewObject(m_ConfigPath, [](TBXCIMPL_MessageObject& object) {
-    TBX_Message& message = CreateMessage(object, MvString("PayInit"));
-    message.SetAttribute(MvString("TOKEN"), TBX_Context::CreateUuid());
-
-    // One read of default.xml serves both the defaults and PAYINITTTL.
-    MvString ttl;
-    MvString defaults;
-    if (object.m_Context.QueryValue(MvString("default.xml"), MvString(), defaults)) {
-      xmlElementPtr root;
-      try {
-        object.m_Context.XmlFromString(defaults, root.receive());
-      } catch (const TBX_Exception& e) {
-        throw e.Retold(TBX_NotStoreXml(object.m_Context.GetPath() + "/default.xml", defaults));
-      }
-      for (const char* const* name = AttributeNames; *name != nullptr; ++name) {
-        MvString value;
-        if (root->getAttribute(MvString(*name), value))
-          message.SetAttribute(MvString(*name), value);
-      }
-      root->getAttribute(MvString("PAYINITTTL"), ttl);
-    }
-    if (ttl.empty())
-      ttl = kDefaultTtl;
-    message.SetAttribute(MvString("EXPIRATION"),
-                         TBX_ExpirationText(static_cast<long long>(std::time(nullptr)), ttl));
+  return NewObject(m_ConfigPath, [&](TBXCIMPL_MessageObject& object) {
+    object.m_Message.Create(&object.m_Context, TBX_GetMessageType(kind), given.begin(),
+                            given.size());
+    // Built by the factory: the one kind of message whose URL may be taken.
+    object.m_Created = 1;
   });
 }
 
@@ -192,7 +84,7 @@ TBXCIMPL_MessageFactory::VerifyPayConfirmForOrder(const MvString& data, const Mv
     object.m_Message.Open(&object.m_Context, data, signature);
     for (const OrderTerm& term : terms) {
       MvString actual;
-      const bool present = object.m_Message->getAttribute(MvString(term.name), actual);
+      const bool present = object.m_Message.FindAttribute(MvString(term.name), actual);
       if (!present || actual != term.expected)
         TBX_THROW(TBX_E_ORDER_MISMATCH, OrderMismatch(term, present, actual), kUnit,
                   kSiteOrderMismatch);
@@ -200,22 +92,14 @@ TBXCIMPL_MessageFactory::VerifyPayConfirmForOrder(const MvString& data, const Mv
   });
 }
 
-TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreatePayComplete(const MvString& id,
-                                                                   const MvString& token) const
-{
-  return NewObject(m_ConfigPath, [&](TBXCIMPL_MessageObject& object) {
-    TBX_Message& message = CreateMessage(object, MvString("PayComplete"));
-    message.SetAttribute(MvString("ID"), id);
-    message.SetAttribute(MvString("TOKEN"), token);
-  });
-}
-
 TBXCIMPL_MessageObject* TBXCIMPL_MessageFactory::CreateRequest(const MvString& type) const
 {
   if (type.empty())
     TBX_THROW(TBX_E_INVALID_ARGUMENT, "the message type is empty", kUnit, kSiteEmptyType);
-  return NewObject(m_ConfigPath,
-                   [&](TBXCIMPL_MessageObject& object) { CreateMessage(object, type); });
+  return NewObject(m_ConfigPath, [&](TBXCIMPL_MessageObject& object) {
+    object.m_Message.Create(&object.m_Context, type);
+    object.m_Created = 1;
+  });
 }
 
 TBX_EXPORT_HANDLE_LIFETIME(TBXCIMPL_MessageFactory, CreateMessageFactory, DestroyMessageFactory)

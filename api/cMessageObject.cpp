@@ -2,6 +2,7 @@
 
 #include "tbxapp.h"
 #include "tbxerr.h"
+#include "tbxmsgtype.h"
 #include "tbxutil.h"
 
 namespace {
@@ -30,8 +31,7 @@ bool IsFixedAttribute(const MvString& name)
 MvString Attribute(const TBX_Message& message, const char* name)
 {
   MvString value;
-  if (message.get() != nullptr)
-    message.get()->getAttribute(MvString(name), value);
+  message.FindAttribute(MvString(name), value);
   return value;
 }
 
@@ -40,7 +40,7 @@ MvString Attribute(const TBX_Message& message, const char* name)
 void TBXCIMPL_MessageObject::Open(const MvString& configPath)
 {
   m_Context.Open(configPath);
-  m_Message.Create(&m_Context, MvString("ERROR"));
+  m_Message.Create(&m_Context, MvString(TBX_GetMessageType(TBX_MessageKind::Placeholder).m_Name));
 }
 
 void TBXCIMPL_MessageObject::SetAttribute(const MvString& name, const MvString& value)
@@ -60,6 +60,11 @@ void TBXCIMPL_MessageObject::GetAttribute(const MvString& name, MvString& value)
   m_Message.GetAttribute(name, value);
 }
 
+void TBXCIMPL_MessageObject::GetAttributeNames(MvString& names) const
+{
+  m_Message.GetAttributeNames(names);
+}
+
 void TBXCIMPL_MessageObject::GetURL(MvString& url) const
 {
   // Checked first: signing a confirmation's content only to refuse it would be wasted work and
@@ -70,9 +75,9 @@ void TBXCIMPL_MessageObject::GetURL(MvString& url) const
   m_Message.GetURL(url);
 }
 
-void TBXCIMPL_MessageObject::Capture() const
+void TBXCIMPL_MessageObject::Send(TBX_MessageKind kind) const
 {
-  m_Message.Capture();
+  m_Message.Send(TBX_GetMessageType(kind));
 }
 
 TBXCIMPL_MessageObject* TBXCIMPL_MessageObject::Execute()
@@ -110,7 +115,7 @@ void TBXCIMPL_MessageObject::FromString(const MvString& text)
                     "CreateMessageObject",
                 kUnit, kSiteOtherType);
   }
-  m_Message.Attach(parsed.get());
+  m_Message.Attach(parsed);
   m_Message.SetAttribute(MvString("KEYID"), m_Message.GetKeyId());
 }
 
@@ -141,6 +146,13 @@ extern "C" TBX_EXTERN(long)
   return TBX_CallText<Object>(message, kUnit, length, buffer, [&](Object& m, MvString& value) {
     m.GetAttribute(mbstoSTRING(name), value);
   });
+}
+
+extern "C" TBX_EXTERN(long) MessageObject_GetAttributeNames(void* message, long* size, char* buffer)
+{
+  return TBX_CallText<Object>(
+      message, kUnit, size, buffer, [](Object& m, MvString& names) { m.GetAttributeNames(names); },
+      TBX_CopyWhole::Yes);
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_GetURL(void* message, long* length, char* buffer)

@@ -8,6 +8,7 @@
 #include "tbxctx.h"
 #include "tbxgate.h"
 #include "tbxmessage.h"
+#include "tbxmsgtype.h"
 
 class TBXCIMPL_MessageObject
 {
@@ -20,10 +21,13 @@ public:
   // TBX_E_INVALID_ARGUMENT and changes nothing.
   void SetAttribute(const MvString& name, const MvString& value);
   void GetAttribute(const MvString& name, MvString& value) const;
+  void GetAttributeNames(MvString& names) const;
   // Only for messages the factory built (m_Created): TBX_E_UNEXPECTED before anything is signed.
   void GetURL(MvString& url) const;
-  // TBX_E_UNEXPECTED on an object never opened.
-  void Capture() const;
+  // Sends the message as its row in the message type table says (TBX_E_UNEXPECTED on an object
+  // never opened); Capture sends it as the capture of a payment.
+  void Send(TBX_MessageKind kind) const;
+  void Capture() const { Send(TBX_MessageKind::PayComplete); }
   // The host's answer as a new registered object owned by the caller.
   TBXCIMPL_MessageObject* Execute();
   // Parses first: a bad text gives TBX_E_INVALID_FORMAT whatever the object holds and leaves the

@@ -34,6 +34,7 @@ Registry& TheRegistry()
 // and must not show in the live-object counter.
 struct LastError
 {
+  long code = TBX_OK;
   std::string text;
   const char* fallback = nullptr;  // used when `text` could not be stored
   TBX_RequestState request = TBX_RequestState::kNone;
@@ -79,9 +80,10 @@ unsigned long TBX_HandleRegistry::Count(TBX_HandleKind kind)
   return n;
 }
 
-void TBX_SetLastError(const MvString& message) noexcept
+void TBX_SetLastError(long code, const MvString& message) noexcept
 {
   LastError& e = t_LastError;
+  e.code = code;
   e.request = TBX_RequestNow();
   try {
     e.text.assign(message.c_str() != nullptr ? message.c_str() : "", message.length());
@@ -98,6 +100,11 @@ const char* TBX_LastErrorMessage() noexcept
   return e.fallback != nullptr ? e.fallback : e.text.c_str();
 }
 
+long TBX_LastErrorCode() noexcept
+{
+  return t_LastError.code;
+}
+
 TBX_RequestState TBX_LastErrorRequest() noexcept
 {
   return t_LastError.request;
@@ -111,9 +118,10 @@ void RecordPlain(long result, const char* detail, const char* unit) noexcept
 {
   try {
     TBX_Exception composed(result, MvString(detail), unit, kSiteNone);
-    TBX_SetLastError(composed.m_Message);
+    TBX_SetLastError(result, composed.m_Message);
   } catch (...) {
     LastError& e = t_LastError;
+    e.code = result;
     e.text.clear();
     e.fallback = "out of memory while recording the error message";
     e.request = TBX_RequestNow();
@@ -127,7 +135,7 @@ long TBX_HandleCurrentException() noexcept
   try {
     throw;
   } catch (const TBX_Exception& e) {
-    TBX_SetLastError(e.m_Message);
+    TBX_SetLastError(e.m_Result, e.m_Message);
     return e.m_Result;
   } catch (const MVFC_Exception& e) {
     RecordPlain(e.code(), "", "mvfc");
@@ -144,10 +152,7 @@ long TBX_HandleCurrentException() noexcept
   }
 }
 
-namespace {
-
-// The copy itself; answers the result instead of raising it.
-long CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcept
+long TBX_CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcept
 {
   const long needed = static_cast<long>(bytes) + 1;
   if (length == nullptr)
@@ -164,29 +169,17 @@ long CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcep
   return TBX_OK;
 }
 
-}  // namespace
-
-long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit)
+long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit,
+                       TBX_CopyWhole whole)
 {
-  // Bytes up to the first NUL: the C caller could not see past it anyway.
+  // A text ends at its first NUL (the C caller could not see past it); a list of names holds
+  // its NULs.
   const char* data = text.c_str() != nullptr ? text.c_str() : "";
-  const long rc = CopyOut(data, ::strnlen(data, text.length()), length, buffer);
+  const size_t bytes = whole == TBX_CopyWhole::Yes ? text.length() : ::strnlen(data, text.length());
+  const long rc = TBX_CopyOut(data, bytes, length, buffer);
   if (rc != TBX_OK) {
     const TBX_Exception failure(rc, MvString(""), unit, kSiteGateBuffer);
-    TBX_SetLastError(failure.m_Message);
+    TBX_SetLastError(rc, failure.m_Message);
   }
   return rc;
-}
-
-// Deliberately outside the guard: measuring must not replace the message being measured.
-extern "C" TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer)
-{
-  const char* text = TBX_LastErrorMessage();
-  return CopyOut(text, std::strlen(text), length, buffer);
-}
-
-// Outside the guard, as the message: asking must not change the answer.
-extern "C" TBX_EXTERN(long) TBX_LastRequestWasSent(void)
-{
-  return static_cast<long>(TBX_LastErrorRequest());
 }

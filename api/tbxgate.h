@@ -13,6 +13,7 @@
 #ifndef TBXGATE_H
 #define TBXGATE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -162,21 +163,33 @@ long TBX_Guard(F&& body) noexcept
   }
 }
 
-// The calling thread's last error: the composed message of the most recent failure of an exported
-// function on this thread, and whether that call's request had reached its host (the state of
-// TBX_RequestNow when it was recorded). Successful calls leave both alone.
-void TBX_SetLastError(const MvString& message) noexcept;
+// The calling thread's last error: the code and composed message of the most recent failure of an
+// exported function on this thread, and whether that call's request had reached its host (the
+// state of TBX_RequestNow when it was recorded). Successful calls leave them alone.
+void TBX_SetLastError(long code, const MvString& message) noexcept;
 const char* TBX_LastErrorMessage() noexcept;  // never null; "" when no failure was recorded
+long TBX_LastErrorCode() noexcept;            // TBX_OK when no failure was recorded
 TBX_RequestState TBX_LastErrorRequest() noexcept;
 
-// The output copy of the (length, buffer) convention: needed = bytes up to the text's first NUL,
-// plus one. A null `length`, or *length below needed, answers TBX_E_BUFFER_TOO_SMALL without
-// copying (*length then receives needed when `length` is not null) and records it as the thread's
-// last error, composed as an exception naming `unit` would be; otherwise the text and its NUL are
-// copied when `buffer` is not null (a null buffer only measures) and *length receives needed.
-// Answered rather than raised: measuring is the usual first call, and an exception costs more than
-// the rest of a small call.
-long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit);
+// Copies `bytes` bytes at `data` and a NUL out under the (length, buffer) convention: a null
+// `length`, or *length below bytes + 1, answers TBX_E_BUFFER_TOO_SMALL without copying (*length
+// then receives the size needed when `length` is not null); a null buffer only measures.
+long TBX_CopyOut(const char* data, size_t bytes, long* length, char* buffer) noexcept;
+
+// The output copy of the (length, buffer) convention: needed = bytes up to the text's first NUL
+// (with TBX_CopyWhole::Yes: all its bytes), plus one. A null `length`, or *length below needed,
+// answers TBX_E_BUFFER_TOO_SMALL without copying (*length then receives needed when `length` is not
+// null) and records it as the thread's last error, composed as an exception naming `unit` would be;
+// otherwise the text and its NUL are copied when `buffer` is not null (a null buffer only measures)
+// and *length receives needed. Answered rather than raised: measuring is the usual first call, and
+// an exception costs more than the rest of a small call.
+enum class TBX_CopyWhole
+{
+  No,
+  Yes
+};
+long TBX_CopyOutResult(const MvString& text, long* length, char* buffer, const char* unit,
+                       TBX_CopyWhole whole = TBX_CopyWhole::No);
 
 // Raises TBX_E_INVALID_ARGUMENT naming `unit` when an output-handle pointer is null.
 inline void TBX_CheckOutHandle(void** out, const char* unit)
@@ -200,13 +213,14 @@ long TBX_Call(void* handle, const char* unit, F&& body) noexcept
 
 // `body(object, text)` reads a text, which is then copied out (see TBX_CopyOutResult).
 template <class T, class F>
-long TBX_CallText(void* handle, const char* unit, long* length, char* buffer, F&& body) noexcept
+long TBX_CallText(void* handle, const char* unit, long* length, char* buffer, F&& body,
+                  TBX_CopyWhole whole = TBX_CopyWhole::No) noexcept
 {
   return TBX_Guard([&] {
     T& object = TBX_CheckHandle<T>(handle, unit);
     MvString text;
     body(object, text);
-    return TBX_CopyOutResult(text, length, buffer, unit);
+    return TBX_CopyOutResult(text, length, buffer, unit, whole);
   });
 }
 

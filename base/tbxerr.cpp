@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -13,50 +12,16 @@ struct ErrorEntry
   const char* text;
 };
 
-// Scanned from the top; a code listed twice would answer with its first row.
-const ErrorEntry ErrorTable[] = {
-    {0x80040201u, "no context present"},
-    {0x80040202u, "file not found"},
-    {0x80040203u, "file I/O error"},
-    {0x80040204u, "invalid file format"},
-    {0x80040205u, "the buffer size is too small"},
-    {0x80040206u, "invalid URL"},
-    {0x80040207u, "invalid option"},
-    {0x80040208u, "request failed"},
-    {0x80040209u, "cryptographic error"},
-    {0x8004020Au, "no endpoint"},
-    {0x8004020Bu, "invalid key blob"},
-    {0x8004020Cu, "command failed"},
-    {0x8004020Du, "requested item was not found"},
-    {0x8004020Eu, "no key identifier specified"},
-    {0x8004020Fu, "no configuration found"},
-    {0x80040210u, "the requested key was not found"},
-    {0x80040211u, "unexpected error"},
-    {0x80040212u, "no default path was supplied"},
-    {0x80040213u, "the request failed"},
-    {0x80040214u, "invalid signature"},
-    {0x8004021Au, "missing signature"},
-    {0x80070005u, "access to URL resource denied"},
-    {0x800C0005u, "URL resource not found"},
-    {0x800C0006u, "URL resource not found"},
-    {0x800C000Cu, "invalid URL request"},
-    {0x8004303Du, "connection refused"},
-    {0x8004303Cu, "connection timeout"},
-    {0x80043036u, "connection reset"},
-    {0x80043035u, "connection aborted"},
-    {0x80043033u, "network not reachable"},
-    {0x80042021u, "DNS lookup failed"},
-    {0x80042191u, "access to URL resource denied"},
-    {0x80042194u, "URL resource not found"},
-    {0x800421F7u, "server temporarily unavailable"},
-    {0x8004021Bu, "confirmation does not match the order"},
-    {0u, nullptr},
-};
-
-unsigned int Low32(long result)
+constexpr unsigned int Low32(long result)
 {
   return static_cast<unsigned int>(static_cast<unsigned long>(result) & 0xFFFFFFFFul);
 }
+
+// Every listed code, in the list's order; rows without a text are passed over. Scanned from the
+// top, so a code listed twice would answer with its first row.
+#define TBX_ERROR_ROW(code, text) {Low32(code), text},
+constexpr ErrorEntry ErrorTable[] = {TBX_RESULT_CODES(TBX_ERROR_ROW){0u, nullptr}};
+#undef TBX_ERROR_ROW
 
 }  // namespace
 
@@ -64,7 +29,7 @@ const char* TBX_ErrorLookup::Find(long result)
 {
   const unsigned int code = Low32(result);
   for (const ErrorEntry* e = ErrorTable; e->code != 0; ++e) {
-    if (e->code == code)
+    if (e->code == code && e->text != nullptr)
       return e->text;
   }
   return nullptr;
@@ -136,21 +101,4 @@ void TBX_TraceLog::Write(const char* file, long line, long result, const MvStrin
                          const MvString& text)
 {
   TBX_TraceAppend(file, line, result, tag.c_str(), text.c_str(), text.length());
-}
-
-extern "C" TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* length, char* buffer)
-{
-  const char* text = TBX_ErrorLookup::Find(result);
-  if (text == nullptr || length == nullptr)
-    return 0;
-  const size_t needed = std::strlen(text) + 1;
-  const long room = *length;
-  if (buffer != nullptr && room > 0) {
-    const size_t n =
-        static_cast<size_t>(room) >= needed ? needed - 1 : static_cast<size_t>(room) - 1;
-    std::memcpy(buffer, text, n);
-    buffer[n] = '\0';
-  }
-  *length = static_cast<long>(needed);
-  return 1;
 }

@@ -3,7 +3,7 @@
 #define TBXERR_H
 
 #include "mvstring.h"
-#include "tbxapp.h"
+#include "tbxcodes.h"
 
 // Error sites. A failure or trace event is reported at a site: a unit name ("tbxctx", "tbxhttp",
 // ...) and a line value, both shown by the TBXDEBUG form of a message and by the trace. Callers and

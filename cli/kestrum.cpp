@@ -384,6 +384,7 @@ int Run(int argc, char** argv)
       std::fputs(error.c_str(), stderr);
       return ExitStatus(TBX_E_INVALID_ARGUMENT);
     }
+    ReportStore(g_path.m_Value);
     return ExitStatus(command.run());
   }
   std::fprintf(stderr, "unknown option %s\n", name);

@@ -36,6 +36,26 @@ std::string LibraryReason()
   return message.get();
 }
 
+std::string g_store;
+
+// The library names the action; the utility adds its own command for it.
+std::string WithSetupCommand(const std::string& message)
+{
+  if (message.find("set the store up") == std::string::npos &&
+      message.find("; give the host's set-up URL") == std::string::npos)
+    return message;
+  // A store read over http is set up where it lies, in the directory its web server publishes;
+  // its URL is not repeated, as it may carry credentials.
+  const bool overHttp =
+      g_store.compare(0, 7, "http://") == 0 || g_store.compare(0, 8, "https://") == 0;
+  return message + " - with kestrum: kestrum -conf -p " +
+         (overHttp          ? "DIRECTORY"
+          : g_store.empty() ? "."
+                            : g_store) +
+         " -r URL -u USER, the password in KESTRUM_PASSWORD" +
+         (overHttp ? ", on the directory the store's web server publishes" : "");
+}
+
 // The second line of the error report: the reason, when it says more than the code's text.
 void ReportReason(long code, const char* text, const std::string& reason)
 {
@@ -73,11 +93,16 @@ void ReportError(long code, bool fromLibrary, const std::string& reason, const c
   if (first != nullptr)
     std::fprintf(stderr, "[kestrum] %s\n", first);
   if (fromLibrary) {
-    const std::string message = LibraryReason();
+    const std::string message = WithSetupCommand(LibraryReason());
     ReportReason(code, text, message.empty() ? message : reason + message);
   } else {
     ReportReason(code, text, reason);
   }
+}
+
+void ReportStore(const char* path)
+{
+  g_store = path != nullptr ? path : "";
 }
 
 long Check(long result)

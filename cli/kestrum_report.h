@@ -18,6 +18,10 @@ std::string SystemReason(long code);
 void ReportError(long code, bool fromLibrary, const std::string& reason = std::string(),
                  const char* first = nullptr);
 
+// The store the command works on ("" or null: the current directory), named in the set-up command
+// that a report suggests when the library says the store must be set up.
+void ReportStore(const char* path);
+
 // A library call's result; a failure gets the error report.
 long Check(long result);
 

@@ -4,13 +4,21 @@
 #
 #   tbx_add_layer(NAME ON lower-layers... SOURCES files...)
 
-# The ground: the public header, and what every layer is compiled with.
+# The ground: the result codes (include/tbxcodes.h), and what every layer is compiled with. The
+# codes header is copied into a folder of its own, so that the layers see it without seeing
+# tbxapp.h beside it: only api/ (tbx_exports) may declare or call the exported functions.
+configure_file(${PROJECT_SOURCE_DIR}/include/tbxcodes.h ${PROJECT_BINARY_DIR}/ground/tbxcodes.h
+  COPYONLY)
 add_library(tbx_public INTERFACE)
-target_include_directories(tbx_public INTERFACE ${PROJECT_SOURCE_DIR}/include)
+target_include_directories(tbx_public INTERFACE ${PROJECT_BINARY_DIR}/ground)
 target_compile_definitions(tbx_public INTERFACE TBX_BUILDING_LIBRARY
   TBXAPP_VERSION_STRING="${PROJECT_VERSION}")
 target_link_libraries(tbx_public INTERFACE
   OpenSSL::SSL OpenSSL::Crypto PkgConfig::UUID Threads::Threads)
+
+# The exported functions' declarations (include/tbxapp.h), for api/ and what builds on it.
+add_library(tbx_exports INTERFACE)
+target_include_directories(tbx_exports INTERFACE ${PROJECT_SOURCE_DIR}/include)
 
 function(tbx_add_layer name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "ON;SOURCES")

@@ -9,7 +9,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 install(TARGETS tbxapp EXPORT tbxappTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES include/tbxapp.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/tbxapp.h include/tbxcodes.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # pkg-config. Paths are relative to the file's own place, so the tree works under whatever prefix
 # it was installed to (`cmake --install --prefix`, a package's staging directory); install

@@ -17,7 +17,6 @@
 
 #include <climits>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -168,12 +167,18 @@ bool EncodeKey(EVP_PKEY* key, int selection, unsigned char* out, int* length)
 bool Sha1(const unsigned char* data, unsigned long length, unsigned char digest[KRPT_DIGEST_LENGTH])
 {
   static const unsigned char empty = 0;
+  if (data == nullptr)
+    data = &empty;
   unsigned int digestLength = 0;
-  // The implementation fetched once: EVP_sha1() would be looked up again on every call.
+  // This thread's implementation and context, set up once: EVP_sha1() would be looked up, and a
+  // context allocated, on every call.
   const EVP_MD* sha1 = KRPT_Sha1();
-  return EVP_Digest(data != nullptr ? data : &empty, length, digest, &digestLength,
-                    sha1 != nullptr ? sha1 : EVP_sha1(), nullptr) == 1 &&
-         digestLength == KRPT_DIGEST_LENGTH;
+  EVP_MD_CTX* ctx = sha1 != nullptr ? KRPT_Sha1Context() : nullptr;
+  if (ctx == nullptr)
+    return EVP_Digest(data, length, digest, &digestLength, EVP_sha1(), nullptr) == 1 &&
+           digestLength == KRPT_DIGEST_LENGTH;
+  return EVP_DigestInit_ex2(ctx, sha1, nullptr) == 1 && EVP_DigestUpdate(ctx, data, length) == 1 &&
+         EVP_DigestFinal_ex(ctx, digest, &digestLength) == 1 && digestLength == KRPT_DIGEST_LENGTH;
 }
 
 /*
@@ -193,16 +198,18 @@ int RsaOperation(EVP_PKEY* key, Init init, Op op, const unsigned char* in, size_
   return op(ctx.ctx, out, outLength, in, inLength) == 1 ? 0 : -1;
 }
 
-/* RsaOperation on a cached key: its context, set up once, is duplicated instead. */
+/* RsaOperation on a cached key, with the operation it keeps; one that fails is set up afresh
+ * next time, so that no state of a refused input outlives its call. */
 template <typename Init, typename Op>
 int CachedOperation(const KrptKeyEntry& entry, Init init, Op op, const unsigned char* in,
                     size_t inLength, unsigned char* out, size_t* outLength)
 {
-  PkeyCtxHolder ctx;
-  ctx.ctx = entry.NewOperation();
-  if (ctx.ctx == nullptr)
-    return RsaOperation(entry.Key(), init, op, in, inLength, out, outLength);
-  return op(ctx.ctx, out, outLength, in, inLength) == 1 ? 0 : -1;
+  if (entry.operation == nullptr)
+    return RsaOperation(entry.key, init, op, in, inLength, out, outLength);
+  if (op(entry.operation, out, outLength, in, inLength) == 1)
+    return 0;
+  KRPT_DiscardOperation(&entry);
+  return -1;
 }
 
 /*
@@ -303,7 +310,7 @@ int KRPT_Signature(const unsigned char* privateKey, int privateLength, const uns
   if (signature == nullptr || signatureLength == nullptr || (data == nullptr && dataLength != 0))
     return -1;
   ErrorMark mark;
-  std::shared_ptr<const KrptKeyEntry> key;
+  const KrptKeyEntry* key = nullptr;
   int rc = KRPT_AcquireKey(KRPT_SIGNING_KEY, privateKey, privateLength, DecodeSigningKey, key);
   if (rc != 0)
     return mark.Failure(rc);
@@ -330,14 +337,14 @@ int KRPT_Verify(const unsigned char* publicKey, int publicLength, const unsigned
     return -1;
   ErrorMark mark;
   // The soundness checks run when the key is decoded, once per key the cache holds.
-  std::shared_ptr<const KrptKeyEntry> key;
+  const KrptKeyEntry* key = nullptr;
   int rc = KRPT_AcquireKey(KRPT_VERIFYING_KEY, publicKey, publicLength, DecodeVerifyingKey, key);
   if (rc == KRPT_UNSOUND_KEY)
     return rc;
   if (rc != 0)
     return mark.Failure(rc);
   // OpenSSL would take a shorter text as the same number with leading zeros.
-  if (signatureLength != static_cast<unsigned long>(key->ModulusBytes()))
+  if (signatureLength != static_cast<unsigned long>(key->modulusBytes))
     return KRPT_BAD_SIGNATURE_LENGTH;
   unsigned char digest[KRPT_DIGEST_LENGTH];
   if (!Sha1(data, dataLength, digest))

@@ -10,7 +10,7 @@
  * up what the operation needs (no verdict on its input), and -1 on any other failure (a bad key,
  * signature or argument). OpenSSL does not flag every allocation failure as such: a failure deep
  * in its decoders or arithmetic can still come out as -1. KRPT_Signature and KRPT_Verify keep the
- * keys they decode in the process's key cache (KrptCache.h), found again only by the same bytes;
+ * keys they decode in the thread's key cache (KrptCache.h), found again only by the same bytes;
  * otherwise a function keeps no state between calls. Each clears OpenSSL's error queue of what it
  * caused, and writes its outputs only on success.
  * Output lengths are in/out: on entry the capacity of the buffer, on return the bytes written.

@@ -321,14 +321,15 @@ long TBX_ReplaceFile(const MvString& path, const void* data, size_t length, bool
   return 0;
 }
 
-TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limit)
+TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limit,
+                            struct stat* status)
 {
   const int fd =
       path.empty() || TBX_HasZeroByte(path) ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     return TBX_ReadResult::NotOpened;
   // A directory opens for reading but is no file to read; it is as absent as a missing one.
-  struct stat st;
+  struct stat st = {};
   const bool known = fstat(fd, &st) == 0;
   if (known && S_ISDIR(st.st_mode)) {
     close(fd);
@@ -370,6 +371,11 @@ TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limi
   if (failed)
     return TBX_ReadResult::Failed;
   content = std::move(bytes);
+  if (status != nullptr) {
+    *status = st;
+    if (!known)
+      status->st_mode = 0;
+  }
   return TBX_ReadResult::Read;
 }
 
@@ -410,21 +416,6 @@ bool TBX_IsTempName(const char* name)
   for (size_t i = marker; i < marker + TBX_TEMP_RANDOM_DIGITS; ++i) {
     if (!MvIsHexDigit(name[i]) || (name[i] >= 'A' && name[i] <= 'F'))
       return false;
-  }
-  return true;
-}
-
-bool TBX_IsStoreFileName(const MvString& file)
-{
-  if (!file.empty() && file[0] == '/')
-    return false;
-  for (unsigned start = 0; start <= file.size();) {
-    unsigned end = start;
-    while (end < file.size() && file[end] != '/')
-      ++end;
-    if (end - start == 2 && file[start] == '.' && file[start + 1] == '.')
-      return false;
-    start = end + 1;
   }
   return true;
 }

@@ -10,6 +10,8 @@
 
 #include "mvstring.h"
 
+struct stat;
+
 /* Permission bits of new store files; the process's umask applies. */
 #define TBX_FILE_MODE 0666
 /* Permission bits of private key files, whatever the umask and whatever the replaced file had. */
@@ -59,9 +61,11 @@ enum class TBX_ReadResult
 /*
  * The one reader of local files: at most `limit` bytes of the file at `path` (all of it by
  * default) replace `content`. Zero bytes are read like any other. On NotOpened and Failed
- * `content` is unchanged.
+ * `content` is unchanged. On Read, `status` (when not null) receives the status of the file
+ * that was read, taken before its bytes were (its st_mode is 0 when it could not be had).
  */
-TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limit = SIZE_MAX);
+TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limit = SIZE_MAX,
+                            struct stat* status = nullptr);
 
 /*
  * Creates the last component of `dir` when it is not a directory this process may open (mode
@@ -80,9 +84,5 @@ bool TBX_HasZeroByte(const MvString& text);
 /* True when `name` (a file name without directory) has the form of TBX_ReplaceFile's temporary
  * files. */
 bool TBX_IsTempName(const char* name);
-
-/* True when `file` names a file inside the store: a relative name with no ".." component. Any
- * other name would let a caller read or rewrite any file the process may touch. */
-bool TBX_IsStoreFileName(const MvString& file);
 
 #endif /* TBXBASE_H */

@@ -8,9 +8,9 @@
 #include "mvbytes.h"
 #include "mvobject.h"
 #include "tbxbase.h"
-#include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
+#include "tbxstore.h"
 #include "tbxutil.h"
 
 #include <openssl/crypto.h>
@@ -228,55 +228,53 @@ void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
 
 /* ---- The store's key files ---------------------------------------------------------------- */
 
-void TBX_Context::GenKey(const MvString& keyId)
+void TBX_Keys::GenKey(const MvString& keyId)
 {
   // New identifiers carry the host's CUSTOMERID: a bad one is the host's fault.
   TBX_CheckKeyId(keyId, TBX_E_INVALID_FORMAT);
-  WriteLock lock(*this);
+  TBX_Store::WriteLock lock(m_Store);
   MvString bitsText;
-  QueryValue(MvString("settings.xml"), MvString("KEYBITS"), bitsText);
+  m_Store.QueryValue(MvString("settings.xml"), MvString("KEYBITS"), bitsText);
   const int bits = TBX_KeyBitsFromSetting(bitsText);
   MvString publicText;
   MvString privateText;
   WipeOnExit wipe(privateText);
   TBX_CreateKeyTexts(bits, publicText, privateText);
-  UpdateFile(kPublicKeyDir + keyId, publicText);
-  UpdateFile(kPrivateKeyDir + keyId, privateText);
+  m_Store.UpdateFile(kPublicKeyDir + keyId, publicText);
+  m_Store.UpdateFile(kPrivateKeyDir + keyId, privateText);
 }
 
-void TBX_Context::SignData(const MvString& data, const MvString& keyId, MvString& signature)
+void TBX_Keys::SignData(const MvString& data, const MvString& keyId, MvString& signature)
 {
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
   MvString keyText;
   WipeOnExit wipe(keyText);
   const MvString file = kPrivateKeyDir + keyId;
-  if (!QueryValue(file, MvString(), keyText) || keyText.empty())
+  if (!m_Store.QueryValue(file, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
-              "the store " + m_Path + " has no " + file +
-                  ", the key that keys/current names; "
-                  "set the store up again: " +
-                  TBX_SetupCommand(m_Path),
+              "the store " + m_Store.GetPath() + " has no " + file +
+                  ", the key that keys/current names; set the store up again",
               kUnit, kSiteSignNoKey);
   try {
     TBX_SignWithKeyText(data, keyText, signature);
   } catch (const TBX_Exception& e) {
-    throw e.Retold(KeyFileDetail(StoreFilePath(file), e));
+    throw e.Retold(KeyFileDetail(m_Store.StoreFilePath(file), e));
   }
 }
 
-void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
-                             MvString* usedKeyText)
+void TBX_Keys::VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
+                          MvString* usedKeyText)
 {
   // What a received message caused is told with the store's own names only: a shop may show
   // these messages to whoever sent it.
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
   MvString keyText;
   const MvString file = kPublicKeyDir + keyId;
-  if (!QueryValue(file, MvString(), keyText) || keyText.empty())
+  if (!m_Store.QueryValue(file, MvString(), keyText) || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
               "the store has no " + file +
                   ", the key KEYID names; if the host uses a new key, "
-                  "set the store up again with kestrum -conf",
+                  "set the store up again",
               kUnit, kSiteVerifyNoKey);
   try {
     TBX_VerifyWithKeyText(data, keyText, signature);
@@ -290,16 +288,16 @@ void TBX_Context::VerifyData(const MvString& data, const MvString& keyId, const 
     *usedKeyText = keyText;
 }
 
-bool TBX_Context::IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId)
+bool TBX_Keys::IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId)
 {
   MvString own;
   return TBX_IsPlainKeyId(currentKeyId) &&
-         QueryValue(kPublicKeyDir + currentKeyId, MvString(), own) &&
+         m_Store.QueryValue(kPublicKeyDir + currentKeyId, MvString(), own) &&
          own.size() == keyText.size() && !own.empty() &&
          strncasecmp(own.c_str(), keyText.c_str(), own.size()) == 0;
 }
 
-bool TBX_Context::IsPublicKeyText(const MvString& text)
+bool TBX_Keys::IsPublicKeyText(const MvString& text)
 {
   if (text.empty() || text.size() % 2 != 0)
     return false;
@@ -310,22 +308,22 @@ bool TBX_Context::IsPublicKeyText(const MvString& text)
   return KRPT_CheckPublicKey(der, static_cast<int>(length)) == 0;
 }
 
-MvString TBX_Context::BufferToHex(const unsigned char* buffer, unsigned long length)
+MvString TBX_Keys::BufferToHex(const unsigned char* buffer, unsigned long length)
 {
   return MvHexEncode(buffer, length);
 }
 
-long TBX_Context::HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length)
+long TBX_Keys::HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length)
 {
   return MvHexDecode(text.c_str(), text.size(), buffer, length);
 }
 
-MvString TBX_Context::Encode(const MvString& text)
+MvString TBX_Keys::Encode(const MvString& text)
 {
   return MvPercentEncode(text.c_str(), text.size(), MvPercentKeep::kAlnum);
 }
 
-void TBX_Context::SlToBackSl(MvString& text)
+void TBX_Keys::SlToBackSl(MvString& text)
 {
   for (unsigned i = 0; i < text.size(); ++i) {
     if (text[i] == '/')

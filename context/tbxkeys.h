@@ -1,8 +1,6 @@
 /*
  * tbxkeys.h - keys and signatures of the store: the steps on key texts that need no store, and
- * the part of TBX_Context (declared in tbxctx.h, defined in tbxkeys.cpp) that reads and writes
- * the key files around them: GenKey, SignData, VerifyData, IsPublicKeyText, and the text
- * operations BufferToHex, HexToBuffer, Encode and SlToBackSl.
+ * TBX_Keys, which reads and writes the key files of a store around them.
  *
  * Keys live in the store as lowercase hex of their PKCS#1 DER bytes: "keys/private/" + id and
  * "keys/public/" + id. A signature is made over the text widened to 16-bit units (each byte b
@@ -13,6 +11,7 @@
 #define TBXKEYS_H
 
 #include "mvstring.h"
+#include "tbxstore.h"
 
 /*
  * The 16-bit widening of a text, as it is signed: n + 1 units, each byte b of the text stored as
@@ -83,5 +82,58 @@ void TBX_SignWithKeyText(const MvString& data, const MvString& privateText, MvSt
  */
 void TBX_VerifyWithKeyText(const MvString& data, const MvString& publicText,
                            const MvString& signature);
+
+/* ---- The store's keys ---------------------------------------------------------------------- */
+
+class TBX_Keys
+{
+public:
+  explicit TBX_Keys(TBX_Store& store) : m_Store(store) {}
+  TBX_Keys(const TBX_Keys&) = delete;
+  TBX_Keys& operator=(const TBX_Keys&) = delete;
+
+  /*
+   * Generates a key pair of the size settings.xml KEYBITS asks for (512 when absent; 1024, 2048,
+   * 3072, 4096; anything else raises 0x80040207) and writes keys/public/<id>, then
+   * keys/private/<id> (mode 0600), under the store's lock. `keyId` must be a plain file name,
+   * else 0x80040204.
+   */
+  void GenKey(const MvString& keyId);
+  /*
+   * Signs `data` with keys/private/<keyId>: `signature` receives lowercase hex. 0x8004020E for an
+   * identifier that is not a plain file name, 0x8004020D when the key file is missing or empty,
+   * 0x8004020B for a key text that is not hex, 0x80040209 when the key does not decode.
+   */
+  void SignData(const MvString& data, const MvString& keyId, MvString& signature);
+  /*
+   * Returns only when `signature` (hex) is a valid signature of `data` under keys/public/<keyId>.
+   * 0x8004020E / 0x8004020D as SignData; 0x8004020B for a key or signature text that is not hex
+   * or too long, an unsound key, or a signature text of another length than twice the key's
+   * size in bytes; 0x80040214 when it does not verify. `keyText`, when given, receives the key
+   * text the signature verified under.
+   */
+  void VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
+                  MvString* keyText = nullptr);
+
+  /*
+   * True when the public key text `keyText` is the merchant's current one, keys/public/
+   * <currentKeyId>; texts compare as hex, whatever the letters' case. Only the current key is
+   * read: a confirmation is a hot path, and a listing of keys/private/ with a read per key would
+   * double its cost.
+   */
+  bool IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId);
+
+  /* True when `text` is even-length hex of the DER of a sound RSA public key that VerifyData
+   * would accept: the check a host's KEYBLOB must pass before it is stored. */
+  static bool IsPublicKeyText(const MvString& text);
+
+  static MvString BufferToHex(const unsigned char* buffer, unsigned long length);
+  static long HexToBuffer(MvString text, unsigned char* buffer, unsigned long& length);
+  static MvString Encode(const MvString& text);
+  static void SlToBackSl(MvString& text);
+
+private:
+  TBX_Store& m_Store;
+};
 
 #endif /* TBXKEYS_H */

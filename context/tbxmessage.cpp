@@ -1,25 +1,21 @@
 #include "tbxmessage.h"
 
+#include <string>
+
 #include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
-#include "tbxexchange.h"
 #include "tbxkeys.h"
-#include "tbxsource.h"
+#include "tbxmsgtype.h"
 #include "tbxutil.h"
 #include "tbxxml.h"
 #include "xmltab.h"
 
 namespace {
 
-MvString Quote(const MvString& text)
-{
-  return TBX_Quote(text);
-}
-
 [[noreturn]] void RefuseKey(const MvString& keyId, const MvString& reason, long line)
 {
-  TBX_THROW(TBX_E_INVALID_SIGNATURE, "KEYID " + Quote(keyId) + " " + reason, kUnit, line);
+  TBX_THROW(TBX_E_INVALID_SIGNATURE, "KEYID " + TBX_Quote(keyId) + " " + reason, kUnit, line);
 }
 
 // Every offer a shopper sees is signed with one of the merchant's keys, whose public halves are
@@ -63,7 +59,7 @@ MvString ConfigValue(TBX_Context& context, const char* name, long site)
   if (!context.QueryValue(MvString("config.xml"), MvString(name), value))
     TBX_THROW(TBX_E_NO_CONFIGURATION,
               "config.xml of the store " + context.GetPath() + " has no " + name +
-                  "; set the store up first: " + TBX_SetupCommand(context.GetPath()),
+                  "; set the store up first",
               kUnit, site);
   return value;
 }
@@ -71,25 +67,36 @@ MvString ConfigValue(TBX_Context& context, const char* name, long site)
 // A step that needs an opened message.
 void RequireMessage(const TBX_Message& message, long site)
 {
-  if (message.get() == nullptr || message.GetContext() == nullptr)
+  if (!message.HasElement() || message.GetContext() == nullptr)
     TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, site);
 }
 
 }  // namespace
 
-void TBX_Message::Attach(xmlElement* element)
+void TBX_Message::Replace(xmlElement* element)
 {
-  xmlElementPtr::operator=(element);
-  m_Url.clear();
+  m_Element = element;
+  ++m_Revision;
+}
+
+void TBX_Message::Set(const char* name, const MvString& value)
+{
+  m_Element->setAttribute(MvString(name), value);
+  ++m_Revision;
+}
+
+void TBX_Message::Attach(xmlElementPtr& element)
+{
+  Replace(element.get());
+  element = nullptr;
 }
 
 bool TBX_Message::ToText(MvString& text) const
 {
-  xmlElement* root = get();
-  if (root == nullptr)
+  if (!HasElement())
     return false;
   MvStringStream out;
-  if (!root->toStream(out))
+  if (!m_Element->toStream(out))
     return false;
   text = out.str();
   return true;
@@ -97,14 +104,17 @@ bool TBX_Message::ToText(MvString& text) const
 
 void TBX_Message::Create(TBX_Context* context, const MvString& type)
 {
-  Attach(nullptr);
+  Replace(nullptr);
   m_Context = context;
   // A failed Create must not leave the key of a store opened before.
   m_KeyId.clear();
 
+  // The element starts as an offer and takes its own type once the key is known, so a store
+  // without a key leaves a "PayInit" element behind, as it always has.
   xmlElementPtr root;
-  context->XmlCreateRequest(MvString("PayInit"), root.receive());
-  Attach(root.get());
+  context->XmlCreateRequest(MvString(TBX_GetMessageType(TBX_MessageKind::PayInit).m_Name),
+                            root.receive());
+  Attach(root);
 
   MvString keyId;
   if (!context->QueryValue(MvString("keys/current"), MvString(), keyId)) {
@@ -112,9 +122,8 @@ void TBX_Message::Create(TBX_Context* context, const MvString& type)
     if (context->Probe(MvString("keys/current")) == TBX_Context::Presence::Absent)
       TBX_THROW(TBX_E_NO_KEY_ID,
                 "the store " + store +
-                    " has no keys/current, the key offers are signed with; set the store "
-                    "up first: " +
-                    TBX_SetupCommand(store),
+                    " has no keys/current, the key offers are signed with; set the store up "
+                    "first",
                 kUnit, kSiteCreateNoKey);
     TBX_THROW(TBX_E_NO_KEY_ID,
               "keys/current of the store " + store + " cannot be read; check its permissions",
@@ -122,15 +131,36 @@ void TBX_Message::Create(TBX_Context* context, const MvString& type)
   }
   m_KeyId = keyId;
 
-  get()->setAttribute(MvString("MSGTYPE"), type);
-  get()->setAttribute(MvString("KEYID"), m_KeyId);
-  if (type == "PayComplete")
-    get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
+  Set("MSGTYPE", type);
+  Set("KEYID", m_KeyId);
+  const TBX_MessageType* built = TBX_FindBuiltType(type);
+  if (built != nullptr && built->m_StorePath)
+    Set("CONFIGPATH", context->GetPath());
+}
+
+void TBX_Message::Create(TBX_Context* context, const TBX_MessageType& type, const MvString* given,
+                         size_t count)
+{
+  size_t names = 0;
+  while (type.m_Given != nullptr && type.m_Given[names] != nullptr)
+    ++names;
+  // A count other than the type's is a fault of the library's own code, never of input.
+  if (count != names)
+    TBX_THROW(TBX_E_UNEXPECTED,
+              MvString("a ") + type.m_Name + " message takes " + std::to_string(names).c_str() +
+                  " given attributes, not " + std::to_string(count).c_str(),
+              kUnit, kSiteCreateGiven);
+
+  Create(context, MvString(type.m_Name));
+  if (type.m_Fill != nullptr)
+    type.m_Fill(*this);
+  for (size_t i = 0; i < count; ++i)
+    SetAttribute(MvString(type.m_Given[i]), given[i]);
 }
 
 void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvString& signature)
 {
-  Attach(nullptr);
+  Replace(nullptr);
   m_Context = context;
 
   xmlElementPtr root;
@@ -141,25 +171,26 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
         MvString("the confirmation's data is not XML with a TBX element; pass it "
                  "exactly as the host sent it, not URL-encoded"));
   }
-  Attach(root.get());
+  Attach(root);
 
   if (signature.empty())
     TBX_THROW(TBX_E_MISSING_SIGNATURE, "the confirmation came with an empty signature", kUnit,
               kSiteOpenNoSignature);
 
   MvString keyId;
-  if (!get()->getAttribute(MvString("KEYID"), keyId) || keyId.empty())
+  if (!m_Element->getAttribute(MvString("KEYID"), keyId) || keyId.empty())
     TBX_THROW(TBX_E_NO_KEY_ID, "the confirmation names no KEYID", kUnit, kSiteOpenNoKey);
   // The identifier comes from the sender: it must not lead out of keys/.
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
 
   // The host signs other messages too (errors, responses): only a confirmation confirms.
+  const TBX_MessageType& confirmation = TBX_GetMessageType(TBX_MessageKind::PayConfirm);
   MvString type;
-  if (!get()->getAttribute(MvString("MSGTYPE"), type))
+  if (!m_Element->getAttribute(MvString("MSGTYPE"), type))
     TBX_THROW(TBX_E_INVALID_SIGNATURE, "not a confirmation: the message has no MSGTYPE", kUnit,
               kSiteOpenNotConfirmation);
-  if (!(type == "PayConfirm"))
-    TBX_THROW(TBX_E_INVALID_SIGNATURE, "not a confirmation: MSGTYPE is " + Quote(type), kUnit,
+  if (!(type == confirmation.m_Name))
+    TBX_THROW(TBX_E_INVALID_SIGNATURE, "not a confirmation: MSGTYPE is " + TBX_Quote(type), kUnit,
               kSiteOpenNotConfirmation);
 
   MvString hostKeyId;
@@ -178,87 +209,101 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
     RefuseKey(keyId, "cannot be trusted: config.xml names no host key (VTKEYID); set the store up",
               kSiteOpenNotHostKey);
   if (!(keyId == hostKeyId))
-    RefuseKey(keyId, "is not the host's key " + Quote(hostKeyId) + " that config.xml names",
+    RefuseKey(keyId, "is not the host's key " + TBX_Quote(hostKeyId) + " that config.xml names",
               kSiteOpenNotHostKey);
   // Looked at last, for messages that passed everything else: a copy of the merchant's key under
   // the host's name would let the merchant's own signatures confirm.
   if (context->IsOwnPublicKey(keyText, currentKeyId))
     RefuseKey(keyId, "holds the merchant's current public key, not the host's", kSiteOpenOwnKey);
 
-  get()->setAttribute(MvString("CONFIGPATH"), context->GetPath());
+  if (confirmation.m_StorePath)
+    Set("CONFIGPATH", context->GetPath());
 }
 
 void TBX_Message::SetAttribute(const MvString& name, const MvString& value)
 {
-  if (get() == nullptr)
+  if (!HasElement())
     TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteSetNoElement);
   if (!xmlIsName(name.c_str(), name.size()))
     TBX_THROW(TBX_E_INVALID_ARGUMENT,
-              "invalid attribute name " + Quote(name) +
+              "invalid attribute name " + TBX_Quote(name) +
                   ": a name holds letters, digits, '.', '-' and '_' only",
               kUnit, kSiteSetBadName);
-  m_Url.clear();
-  get()->setAttribute(name, value);
+  m_Element->setAttribute(name, value);
+  ++m_Revision;
 }
 
 void TBX_Message::GetAttribute(const MvString& name, MvString& value) const
 {
-  if (get() == nullptr)
+  if (!HasElement())
     TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteGetNoElement);
-  if (!get()->getAttribute(name, value))
-    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "the message has no attribute " + Quote(name), kUnit,
+  if (!m_Element->getAttribute(name, value))
+    TBX_THROW(TBX_E_ITEM_NOT_FOUND, "the message has no attribute " + TBX_Quote(name), kUnit,
               kSiteGetAbsent);
+}
+
+void TBX_Message::GetAttributeNames(MvString& names) const
+{
+  if (!HasElement())
+    TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteGetNoElement);
+  m_Element->getAttributeNames(names);
 }
 
 void TBX_Message::GetURL(MvString& url) const
 {
   RequireMessage(*this, kSiteUrlNoElement);
-
-  MvStringStream text;
-  get()->toStream(text);
-  // The text, not a record of changes, decides: the element can be changed through paths
-  // (Request, an element handed out) that this class does not see.
-  if (m_UrlContext == m_Context && !m_Url.empty() && m_UrlText == text.str() &&
-      m_UrlKeyId == m_KeyId) {
+  if (!m_Url.empty() && m_UrlRevision == m_Revision) {
     url = m_Url;
     return;
   }
 
+  MvStringStream text;
+  m_Element->toStream(text);
   const MvString base = ConfigValue(*m_Context, "VTURL", kSiteUrlNoVturl);
 
   MvString signature;
   m_Context->SignData(text.str(), m_KeyId, signature);
   MvString built;
   m_Context->RequestToURL(base, text, signature, built, "VTURL");
-  m_Url.clear();  // a failure below leaves no half-updated record
-  m_UrlText = text.str();
-  m_UrlKeyId = m_KeyId;
-  m_UrlContext = m_Context;
   m_Url = built;
+  m_UrlRevision = m_Revision;
   url = built;
+}
+
+void TBX_Message::Send(const TBX_MessageType& type) const
+{
+  // A row without an endpoint is a fault of the library's own code, never of input.
+  if (type.m_Endpoint == nullptr)
+    TBX_THROW(TBX_E_UNEXPECTED, MvString("a ") + type.m_Name + " message is not sent on its own",
+              kUnit, kSiteSendNoElement);
+  RequireMessage(*this, kSiteSendNoElement);
+  const MvString endpoint = ConfigValue(*m_Context, type.m_Endpoint, kSiteSendNoEndpoint);
+  MvString needed;
+  if (!m_Element->getAttribute(MvString(type.m_Needs), needed))
+    TBX_THROW(TBX_E_UNEXPECTED,
+              MvString("the ") + type.m_Action + " request has no " + type.m_Needs, kUnit,
+              kSiteSendLacksAttribute);
+
+  xmlElementPtr answer;
+  m_Context->Exchange(endpoint, type.m_Endpoint, m_Element.get(), &m_KeyId, MvString(type.m_Answer),
+                      answer);
 }
 
 void TBX_Message::Capture() const
 {
-  RequireMessage(*this, kSiteCaptureNoElement);
-  const MvString endpoint = ConfigValue(*m_Context, "CAPTUREURL", kSiteCaptureNoEndpoint);
-  MvString token;
-  if (!get()->getAttribute(MvString("TOKEN"), token))
-    TBX_THROW(TBX_E_UNEXPECTED, "the capture request has no TOKEN", kUnit, kSiteCaptureNoToken);
-
-  xmlElementPtr answer;
-  TBX_Exchange(*m_Context, endpoint, "CAPTUREURL", get(), &m_KeyId, MvString("PayConfirm"), answer);
+  Send(TBX_GetMessageType(TBX_MessageKind::PayComplete));
 }
 
 void TBX_Message::Request(TBX_Message& response)
 {
   RequireMessage(*this, kSiteRequestNoElement);
   MvString type;
-  get()->getAttribute(MvString("MSGTYPE"), type);
-  get()->setAttribute(MvString("MSGTYPE"), type + "Request");
-  const MvString endpoint = ConfigValue(*m_Context, "CAPTUREURL", kSiteRequestNoEndpoint);
+  m_Element->getAttribute(MvString("MSGTYPE"), type);
+  Set("MSGTYPE", type + TBX_REQUEST_SUFFIX);
+  const MvString endpoint = ConfigValue(*m_Context, TBX_REQUEST_ENDPOINT, kSiteRequestNoEndpoint);
 
   xmlElementPtr answer;
-  TBX_Exchange(*m_Context, endpoint, "CAPTUREURL", get(), &m_KeyId, type + "Response", answer);
-  response.Attach(answer.get());
+  m_Context->Exchange(endpoint, TBX_REQUEST_ENDPOINT, m_Element.get(), &m_KeyId,
+                      type + TBX_RESPONSE_SUFFIX, answer);
+  response.Attach(answer);
 }

@@ -7,18 +7,30 @@
 #include "xmlElement.h"
 
 class TBX_Context;
+struct TBX_MessageType;
 
 // Failures raise TBX_Exception with source "tbxctx" and an empty message; failures of the context,
 // the parser and the transport pass through unchanged.
-class TBX_Message : public xmlElementPtr
+//
+// The message holds its element and every change to it goes through here, so the message knows
+// when it changed: its URL is built again only then. Not copyable (a copy would share the element
+// and change it behind the other's back).
+class TBX_Message
 {
 public:
-  TBX_Message() : m_Context(nullptr) {}
+  TBX_Message() = default;
+  TBX_Message(const TBX_Message&) = delete;
+  TBX_Message& operator=(const TBX_Message&) = delete;
 
   // Starts a new outgoing message of `type` on `context`: a TBX element with MSGTYPE and KEYID (the
-  // store's keys/current), and CONFIGPATH for "PayComplete". Without keys/current it raises
-  // TBX_E_NO_KEY_ID and the message holds a "PayInit" element without KEYID, and no key.
+  // store's keys/current), and CONFIGPATH for a type that carries the store's path (PayComplete).
+  // Without keys/current it raises TBX_E_NO_KEY_ID and the message holds a "PayInit" element
+  // without KEYID, and no key.
   void Create(TBX_Context* context, const MvString& type);
+  // Builds a message of a type the factory makes: Create, what the type adds, then the type's
+  // given attributes set to `given`, in order (as many values as the type has names).
+  void Create(TBX_Context* context, const TBX_MessageType& type, const MvString* given,
+              size_t count);
 
   // Verifies a received confirmation (XML text and hexadecimal signature) with the public key its
   // KEYID names, and makes it the content. Refused with TBX_E_INVALID_SIGNATURE, the reason in the
@@ -35,15 +47,25 @@ public:
   void SetAttribute(const MvString& name, const MvString& value);
   // The decoded value; TBX_E_ITEM_NOT_FOUND when absent.
   void GetAttribute(const MvString& name, MvString& value) const;
+  // The decoded value; false when the attribute or the element is absent (`value` unchanged).
+  bool FindAttribute(const MvString& name, MvString& value) const
+  {
+    return HasElement() && m_Element->getAttribute(name, value);
+  }
+  // Appends every attribute's name, each followed by a NUL byte, in order.
+  void GetAttributeNames(MvString& names) const;
 
   // The signed payment-offer URL: VTURL of config.xml, "?DATA=", the encoded XML text,
-  // "&SIGNATURE=" and the signature under the message's key. While the message's text, context
-  // and key are those of the URL built last, that URL is handed back without reading or signing
-  // again: measure-then-fetch signs once and both calls see the same URL.
+  // "&SIGNATURE=" and the signature under the message's key. Until the message changes, the URL
+  // built last is handed back without reading or signing again: measure-then-fetch signs once
+  // and both calls see the same URL.
   void GetURL(MvString& url) const;
 
-  // Sends the message to CAPTUREURL and requires a PayConfirm answer (Error: TBX_E_HOST_ERROR with
-  // the host's MESSAGE; another type: TBX_E_REQUEST_FAILED). The message is unchanged.
+  // Sends the message as a message of `type` (a row with an endpoint): requires the type's
+  // attribute, and the host's answer of the type's answer type (Error: TBX_E_HOST_ERROR with the
+  // host's MESSAGE; another type: TBX_E_REQUEST_FAILED). The message is unchanged.
+  void Send(const TBX_MessageType& type) const;
+  // Send as a PayComplete: the capture.
   void Capture() const;
 
   // Sends the message as type MSGTYPE + "Request" (the change stays) and makes the host's
@@ -51,22 +73,28 @@ public:
   // On failure `response` keeps what it had.
   void Request(TBX_Message& response);
 
-  // Replaces the element with `element` (shared, not copied); the context and key stay.
-  void Attach(xmlElement* element);
+  // Takes over `element` (the caller's reference, which is left empty) as the message's element;
+  // the context and key stay. The message must be the element's only holder.
+  void Attach(xmlElementPtr& element);
   // The element as XML text; false without an element.
   bool ToText(MvString& text) const;
 
+  bool HasElement() const { return m_Element.get() != nullptr; }
   TBX_Context* GetContext() const { return m_Context; }
   const MvString& GetKeyId() const { return m_KeyId; }
 
 private:
-  TBX_Context* m_Context;  // not owned
+  // Every change of the element, the context or the key passes here.
+  void Replace(xmlElement* element);
+  void Set(const char* name, const MvString& value);
+
+  xmlElementPtr m_Element;
+  TBX_Context* m_Context = nullptr;  // not owned
   MvString m_KeyId;
-  // The URL GetURL built last and the text, context and key it was built from.
-  mutable MvString m_UrlText;
+  // Counts the changes; the URL GetURL built last, and the count it was built at.
+  unsigned long m_Revision = 0;
+  mutable unsigned long m_UrlRevision = 0;
   mutable MvString m_Url;
-  mutable TBX_Context* m_UrlContext = nullptr;
-  mutable MvString m_UrlKeyId;
 };
 
 #endif

@@ -8,12 +8,10 @@
 #include <unistd.h>
 
 #include "tbxbase.h"
-#include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
-#include "tbxexchange.h"
-#include "tbxkeys.h"
 #include "tbxutil.h"
+#include "tbxxml.h"
 #include "xmlElement.h"
 
 namespace {
@@ -24,13 +22,12 @@ const char kCurrentKeyFile[] = "keys/current";
 const char kPublicKeyDir[] = "keys/public/";
 
 // The set-up steps need the host's set-up URL.
-[[noreturn]] void NoEndpoint(const TBX_Context& context, long code, long line)
+[[noreturn]] void NoEndpoint(const MvString& store, long code, long line)
 {
-  TBX_THROW(
-      code,
-      "no set-up URL was given and config.xml of the store " + context.GetPath() +
-          " names no VTAUTOURL; give the host's set-up URL: " + TBX_SetupCommand(context.GetPath()),
-      kUnit, line);
+  TBX_THROW(code,
+            "no set-up URL was given and config.xml of the store " + store +
+                " names no VTAUTOURL; give the host's set-up URL",
+            kUnit, line);
 }
 
 void Trace(long line, const char* tag, const MvString& text)
@@ -42,7 +39,7 @@ void Trace(long line, const char* tag, const MvString& text)
 xmlElementPtr NewRequest(const char* type)
 {
   xmlElementPtr request;
-  TBX_Context::XmlCreateRequest(MvString(type), request.receive());
+  TBX_XmlCreateRequest(MvString(type), request.receive());
   return request;
 }
 
@@ -78,31 +75,47 @@ bool TBX_IsMerchantKeyId(const MvString& id)
   return true;
 }
 
-MvString TBX_Context::SetupEndpoint(long code, long site)
+void TBX_Setup::SetOption(const MvString& name, const MvString& value)
+{
+  if (name == "UserName")
+    m_Exchange.SetUserName(value);
+  else if (name == "Password")
+    m_Exchange.SetPassword(value);
+  else if (name == "VTAUTOURL")
+    m_AutoUrl = value;
+  else
+    TBX_THROW(TBX_E_INVALID_OPTION,
+              "option " + TBX_Quote(name) +
+                  " is unknown: the options are UserName, Password and "
+                  "VTAUTOURL",
+              kUnit, kSiteSetOption);
+}
+
+MvString TBX_Setup::SetupEndpoint(long code, long site)
 {
   if (!m_AutoUrl.empty())
     return m_AutoUrl;
   MvString endpoint;
   // QueryValue answers false for an empty attribute: it counts as absent.
-  if (!QueryValue(MvString(kConfigFile), MvString("TBX.VTAUTOURL"), endpoint))
-    NoEndpoint(*this, code, site);
+  if (!m_Store.QueryValue(MvString(kConfigFile), MvString("TBX.VTAUTOURL"), endpoint))
+    NoEndpoint(m_Store.GetPath(), code, site);
   return endpoint;
 }
 
-void TBX_Context::Setup()
+void TBX_Setup::Setup()
 {
   const MvString endpoint = SetupEndpoint(TBX_E_NO_CONFIGURATION, kSiteSetupNoEndpoint);
 
   xmlElementPtr request = NewRequest(TBX_MSG_SETUP_REQUEST);
   MvString version;
-  if (!QueryValue(MvString(kConfigFile), MvString("VERSION"), version))
+  if (!m_Store.QueryValue(MvString(kConfigFile), MvString("VERSION"), version))
     version = "0";
   request->setAttribute(MvString("VERSION"), version);
 
   MvString text;
   xmlElementPtr response;
-  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
-               MvString(TBX_MSG_SETUP_RESPONSE), response, &text);
+  m_Exchange.Send(endpoint, "VTAUTOURL", request.get(), nullptr, MvString(TBX_MSG_SETUP_RESPONSE),
+                  response, &text);
 
   // Later steps name key files after these; an empty value is absent and handled there.
   MvString value;
@@ -112,10 +125,10 @@ void TBX_Context::Setup()
   if (response->getAttribute(MvString("CUSTOMERID"), value) && !value.empty())
     CheckHostIdentifier(value, "CUSTOMERID", kSiteSetupIdentifier);
 
-  UpdateFile(MvString(kConfigFile), text);
+  m_Store.UpdateFile(MvString(kConfigFile), text);
 }
 
-void TBX_Context::ImportKey(MvString& keyId)
+void TBX_Setup::ImportKey(MvString& keyId)
 {
   const MvString endpoint = SetupEndpoint(TBX_E_NO_CONFIGURATION, kSiteImportNoEndpoint);
   // The identifier comes from the host's configuration.
@@ -126,8 +139,8 @@ void TBX_Context::ImportKey(MvString& keyId)
 
   MvString text;
   xmlElementPtr response;
-  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
-               MvString(TBX_MSG_KEY_QUERY_RESPONSE), response, &text);
+  m_Exchange.Send(endpoint, "VTAUTOURL", request.get(), nullptr,
+                  MvString(TBX_MSG_KEY_QUERY_RESPONSE), response, &text);
 
   MvString answeredId = keyId;
   response->getAttribute(MvString("KEYID"), answeredId);
@@ -136,17 +149,17 @@ void TBX_Context::ImportKey(MvString& keyId)
   response->getAttribute(MvString("KEYBLOB"), blob);
   // Stored only when VerifyData will be able to use it: an empty or broken blob would make every
   // confirmation fail later, far from its cause.
-  if (!IsPublicKeyText(blob))
+  if (!TBX_Keys::IsPublicKeyText(blob))
     TBX_THROW(TBX_E_INVALID_KEY_BLOB,
               "the host's KEYBLOB for KEYID " + TBX_Quote(answeredId) + " is not an RSA public key",
               kUnit, kSiteImportKeyBlob);
 
   keyId = answeredId;
-  UpdateFile(kPublicKeyDir + keyId, blob);
+  m_Store.UpdateFile(kPublicKeyDir + keyId, blob);
   Trace(kSiteImportTrace, "IMPORT", keyId);
 }
 
-void TBX_Context::LoadDefaults()
+void TBX_Setup::LoadDefaults()
 {
   const MvString endpoint = SetupEndpoint(TBX_E_NO_ENDPOINT, kSiteDefaultsNoEndpoint);
 
@@ -154,14 +167,14 @@ void TBX_Context::LoadDefaults()
 
   MvString text;
   xmlElementPtr response;
-  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
-               MvString(TBX_MSG_DEFAULTS_RESPONSE), response, &text);
+  m_Exchange.Send(endpoint, "VTAUTOURL", request.get(), nullptr,
+                  MvString(TBX_MSG_DEFAULTS_RESPONSE), response, &text);
 
   Trace(kSiteDefaultsTrace, "LOAD DEFAULTS", MvString());
-  UpdateFile(MvString(kDefaultFile), text);
+  m_Store.UpdateFile(MvString(kDefaultFile), text);
 }
 
-void TBX_Context::PublishKey(const MvString& keyId)
+void TBX_Setup::PublishKey(const MvString& keyId)
 {
   const MvString endpoint = SetupEndpoint(TBX_E_NO_ENDPOINT, kSitePublishNoEndpoint);
 
@@ -169,25 +182,25 @@ void TBX_Context::PublishKey(const MvString& keyId)
   // The identifier names the file whose content is sent, and then keys/current.
   CheckHostIdentifier(keyId, "key identifier", kSitePublishKeyId);
   MvString blob;
-  if (!QueryValue(kPublicKeyDir + keyId, MvString(), blob))
+  if (!m_Store.QueryValue(kPublicKeyDir + keyId, MvString(), blob))
     TBX_THROW(TBX_E_KEY_NOT_FOUND,
-              "the store " + m_Path + " has no " + kPublicKeyDir + keyId + " to publish", kUnit,
-              kSitePublishNoKey);
+              "the store " + m_Store.GetPath() + " has no " + kPublicKeyDir + keyId + " to publish",
+              kUnit, kSitePublishNoKey);
   request->setAttribute(MvString("KEYID"), keyId);
   request->setAttribute(MvString("KEYBLOB"), blob);
 
   MvString text;
   xmlElementPtr response;
-  TBX_Exchange(*this, endpoint, "VTAUTOURL", request.get(), nullptr,
-               MvString(TBX_MSG_KEY_EXPORT_RESPONSE), response, &text);
+  m_Exchange.Send(endpoint, "VTAUTOURL", request.get(), nullptr,
+                  MvString(TBX_MSG_KEY_EXPORT_RESPONSE), response, &text);
 
   Trace(kSitePublishTrace, "PUBLISH", keyId);
-  UpdateFile(MvString(kCurrentKeyFile), keyId);
+  m_Store.UpdateFile(MvString(kCurrentKeyFile), keyId);
 }
 
-void TBX_Context::PrunePrivateKeys(const MvString& current, const MvString& previous)
+void TBX_Setup::PrunePrivateKeys(const MvString& current, const MvString& previous)
 {
-  const MvString dir = m_Path + "/keys/private";
+  const MvString dir = m_Store.GetPath() + "/keys/private";
   DIR* d = TBX_HasZeroByte(dir) ? nullptr : opendir(dir.c_str());
   if (d == nullptr)
     return;
@@ -200,49 +213,50 @@ void TBX_Context::PrunePrivateKeys(const MvString& current, const MvString& prev
         fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;
     if (unlinkat(dfd, entry->d_name, 0) == 0)
-      LogMessage("REMOVED OLD KEY: " + name);
+      TBX_Store::LogMessage("REMOVED OLD KEY: " + name);
   }
   closedir(d);
 }
 
-void TBX_Context::Reconfigure()
+void TBX_Setup::Reconfigure()
 {
-  if (m_Path.empty())
+  if (m_Store.GetPath().empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteReconfigureNoContext);
 
-  CreatePath(m_Path + "/keys");
-  CreatePath(m_Path + "/keys/private");
-  CreatePath(m_Path + "/keys/public");
+  TBX_Store::CreatePath(m_Store.GetPath() + "/keys");
+  TBX_Store::CreatePath(m_Store.GetPath() + "/keys/private");
+  TBX_Store::CreatePath(m_Store.GetPath() + "/keys/public");
   // One set-up at a time, and no value written between its reads and writes.
-  WriteLock lock(*this);
+  TBX_Store::WriteLock lock(m_Store);
   Trace(kSiteReconfigureTrace, "START RECONFIGURE", MvString());
 
   MvString valid;
   const bool needDefaults =
-      !QueryValue(MvString(kDefaultFile), MvString("TBX.ISVALID"), valid) || !(valid == "yes");
+      !m_Store.QueryValue(MvString(kDefaultFile), MvString("TBX.ISVALID"), valid) ||
+      !(valid == "yes");
 
   Setup();
   if (needDefaults)
     LoadDefaults();
 
   MvString hostKeyId;
-  if (!QueryValue(MvString(kConfigFile), MvString("VTKEYID"), hostKeyId))
+  if (!m_Store.QueryValue(MvString(kConfigFile), MvString("VTKEYID"), hostKeyId))
     TBX_THROW(TBX_E_NO_CONFIGURATION,
-              "the host's set-up answer in config.xml of the store " + m_Path +
+              "the host's set-up answer in config.xml of the store " + m_Store.GetPath() +
                   " names no VTKEYID, the host's key",
               kUnit, kSiteReconfigureNoHostKey);
   ImportKey(hostKeyId);
 
   MvString customerId;
-  QueryValue(MvString(kConfigFile), MvString("CUSTOMERID"), customerId);
-  const MvString keyId = TBX_NewMerchantKeyId(customerId, CreateUuid());
+  m_Store.QueryValue(MvString(kConfigFile), MvString("CUSTOMERID"), customerId);
+  const MvString keyId = TBX_NewMerchantKeyId(customerId, TBX_Store::CreateUuid());
   CheckHostIdentifier(keyId, "new key identifier", kSiteReconfigureNewKeyId);
 
   // The key offers were signed with until now: offers still on their way keep it.
   MvString previousKeyId;
-  QueryValue(MvString(kCurrentKeyFile), MvString(), previousKeyId);
+  m_Store.QueryValue(MvString(kCurrentKeyFile), MvString(), previousKeyId);
 
-  GenKey(keyId);
+  m_Keys.GenKey(keyId);
   PublishKey(keyId);
   PrunePrivateKeys(keyId, previousKeyId);
   Trace(kSiteReconfigureDone, "RECONFIGURE OK", MvString());

@@ -1,7 +1,8 @@
 /*
  * tbxsetup.h - bringing a store into working order against the host's set-up endpoint.
  *
- * The operations are members of TBX_Context (declared in tbxctx.h, defined in tbxsetup.cpp):
+ * The operations are members of TBX_Setup, which works on a store, its keys and the host
+ * exchange:
  *
  *   Setup         SetupRequest (VERSION: config.xml VERSION or "0") -> SetupResponse, whose
  *                 complete text becomes config.xml.
@@ -37,6 +38,9 @@
 #define TBXSETUP_H
 
 #include "mvstring.h"
+#include "tbxexchange.h"
+#include "tbxkeys.h"
+#include "tbxstore.h"
 
 /* Message types of the set-up exchanges. */
 #define TBX_MSG_SETUP_REQUEST       "SetupRequest"
@@ -54,5 +58,43 @@ MvString TBX_NewMerchantKeyId(const MvString& customerId, const MvString& uuid);
 /* True when `id` has the form TBX_NewMerchantKeyId gives: "0-", anything, "-" and 32 lowercase
  * hex digits. Only files of this form are ever removed from keys/private/. */
 bool TBX_IsMerchantKeyId(const MvString& id);
+
+class TBX_Setup
+{
+public:
+  TBX_Setup(TBX_Store& store, TBX_Keys& keys, TBX_HostExchange& exchange)
+      : m_Store(store), m_Keys(keys), m_Exchange(exchange)
+  {}
+  TBX_Setup(const TBX_Setup&) = delete;
+  /* Takes the other's endpoint override; stays bound to its own store, keys and exchange. */
+  TBX_Setup& operator=(const TBX_Setup& other)
+  {
+    m_AutoUrl = other.m_AutoUrl;
+    return *this;
+  }
+
+  /* "UserName" or "Password" (the credentials the exchange sends) or "VTAUTOURL" (the set-up
+   * endpoint override), case-sensitive; any other name raises 0x80040207. */
+  void SetOption(const MvString& name, const MvString& value);
+
+  void Reconfigure();
+  void Setup();
+  void ImportKey(MvString& keyId);
+  void LoadDefaults();
+  void PublishKey(const MvString& keyId);
+
+private:
+  /* The set-up endpoint: option VTAUTOURL, else config.xml TBX.VTAUTOURL; when neither gives
+   * one, the step's failure `code` at `site`, saying what to give. */
+  MvString SetupEndpoint(long code, long site);
+  /* After a set-up that made `current` the merchant's key: removes the private key files of the
+   * store's own naming but those of `current` and `previous`. */
+  void PrunePrivateKeys(const MvString& current, const MvString& previous);
+
+  TBX_Store& m_Store;
+  TBX_Keys& m_Keys;
+  TBX_HostExchange& m_Exchange;
+  MvString m_AutoUrl; /* option "VTAUTOURL": set-up endpoint override */
+};
 
 #endif /* TBXSETUP_H */

@@ -1,6 +1,5 @@
-// The context's stream sources and request URLs: reading a location with the store's transport
-// settings, and the URL a request to the host travels in.
-#include "tbxsource.h"
+// The store's stream sources: reading a local file or a URL with the store's transport settings.
+#include "tbxstore.h"
 
 #include "spliturl.h"
 #include "tbxctx_sites.h"
@@ -18,30 +17,7 @@ const long kHttpNotFound = TBX_RESULT(TBX_E_HTTP_STATUS_BASE | 404u);
 
 }  // namespace
 
-void TBX_Context::RequestToURL(const MvString& endpoint, MvStringStream& request,
-                               MvString signature, MvString& url, const char* setting)
-{
-  // MvString::find_first_of finds the whole text "://", not the first of its characters. Any
-  // other scheme would be read as a local file named after the whole request.
-  const unsigned mark = endpoint.empty() ? MvString::npos : endpoint.find_first_of("://");
-  if (mark == MvString::npos || mark == 0 || !IsHttp(endpoint))
-    TBX_THROW(TBX_E_INVALID_URL,
-              (setting != nullptr ? MvString(setting) + " " : MvString("the endpoint ")) +
-                  TBX_Quote(endpoint) + " is not a URL: it must begin with http:// or https://",
-              kUnit, kSiteRequestUrl);
-  // The credentials stay out of the text: they travel to the Authorization header as data
-  // (TBX_Exchange), so no URL shown anywhere can hold them.
-  MvString result = endpoint;
-  result += "?DATA=";
-  result += Encode(request.str());
-  if (!signature.empty()) {
-    result += "&SIGNATURE=";
-    result += signature;
-  }
-  url = result;
-}
-
-void TBX_Context::StreamFromURL(const MvString& location, MvStringStream& out)
+void TBX_Store::StreamFromURL(const MvString& location, MvStringStream& out)
 {
   if (!IsHttp(location)) {
     TBX_StreamFromFile(location, out);
@@ -52,7 +28,7 @@ void TBX_Context::StreamFromURL(const MvString& location, MvStringStream& out)
   Fetch(info, out);
 }
 
-void TBX_Context::Fetch(URL_INFO& info, MvStringStream& out)
+void TBX_Store::Fetch(URL_INFO& info, MvStringStream& out)
 {
   xmlElementPtr settings;
   if (LoadSettings(settings.receive()))
@@ -60,7 +36,7 @@ void TBX_Context::Fetch(URL_INFO& info, MvStringStream& out)
   HttpSession(info, out);
 }
 
-bool TBX_Context::LoadSettings(xmlElement** element)
+bool TBX_Store::LoadSettings(xmlElement** element)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
@@ -83,7 +59,7 @@ bool TBX_Context::LoadSettings(xmlElement** element)
     throw;
   }
   try {
-    XmlFromStream(text, element);
+    TBX_XmlFromStream(text, element);
   } catch (const TBX_Exception& e) {
     throw e.Retold(TBX_NotStoreXml(location, text.str()));
   }

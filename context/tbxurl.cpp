@@ -8,6 +8,7 @@
 #include "spliturl.h"
 #include "tbxbase.h"
 #include "tbxerr.h"
+#include "tbxsnapshot.h"
 #include "tbxutil.h"
 #include "tbxxml.h"
 
@@ -54,15 +55,21 @@ bool IsHttp(const MvString& location)
          (n >= 6 && std::memcmp(s, "https:", 6) == 0);
 }
 
+void TBX_ThrowUnread(bool opened, const MvString& location)
+{
+  if (!opened)
+    TBX_THROW(TBX_E_SOURCE_NOT_OPENED, location, kUnit, kSiteNotOpened);
+  // An unreadable file must not pass for an empty one: a caller would then rewrite it.
+  TBX_THROW(TBX_E_FILE_IO, location, kUnit, kSiteReadError);
+}
+
 void TBX_StreamFromFile(const MvString& location, MvStringStream& out)
 {
   MvString content;
-  const TBX_ReadResult read = TBX_ReadFile(location, content);
-  if (read == TBX_ReadResult::NotOpened)
-    TBX_THROW(TBX_E_SOURCE_NOT_OPENED, location, kUnit, kSiteNotOpened);
-  // An unreadable file must not pass for an empty one: a caller would then rewrite it.
-  if (read == TBX_ReadResult::Failed)
-    TBX_THROW(TBX_E_FILE_IO, location, kUnit, kSiteReadError);
+  // Through the snapshot: an unchanged file is not read again.
+  const TBX_ReadResult read = TBX_SnapshotRead(location, content);
+  if (read != TBX_ReadResult::Read)
+    TBX_ThrowUnread(read == TBX_ReadResult::Failed, location);
   if (out.str().empty() && out.tellg() == 0) {
     out.str() = std::move(content);  // taken over, not copied
     out.write("", 0);                // what appending does to the end flag

@@ -1,6 +1,6 @@
 /*
  * tbxurl.h - stream sources: a location is an "http:" or "https:" URL or a local file, read
- * whole. These are the steps that need no store; TBX_Context::StreamFromURL (tbxsource.h) joins
+ * whole. These are the steps that need no store; TBX_Store::StreamFromURL (tbxstore.h) joins
  * them with the store's transport settings.
  */
 #ifndef TBXURL_H
@@ -20,6 +20,9 @@ bool IsHttp(const MvString& location);
  * Either way nothing is appended.
  */
 void TBX_StreamFromFile(const MvString& location, MvStringStream& out);
+
+/* What TBX_StreamFromFile raises for a read of `location` that did not end in Read. */
+[[noreturn]] void TBX_ThrowUnread(bool opened, const MvString& location);
 
 /* Splits the URL `location` into `info`; 0x80042019 naming it (without credentials or query)
  * when it is not of the form scheme://host[:port]/path. */

@@ -29,17 +29,6 @@ MvString TBX_Quote(const MvString& text)
   return "'" + (text.size() > kShown ? text.substr(0, kShown) + "..." : text) + "'";
 }
 
-MvString TBX_SetupCommand(const MvString& storePath)
-{
-  // A store read over http is set up where it lies, in the directory its web server publishes.
-  if (std::strncmp(storePath.c_str() != nullptr ? storePath.c_str() : "", "http", 4) == 0 &&
-      storePath.find_first_of("://") != MvString::npos)
-    return "kestrum -conf -p DIRECTORY -r URL -u USER -w PASSWORD, on the directory published "
-           "as " +
-           storePath;
-  return "kestrum -conf -p " + storePath + " -r URL -u USER -w PASSWORD";
-}
-
 MvString TBX_SystemErrorText(int err)
 {
   char buffer[256];

@@ -22,10 +22,6 @@ size_t WCSToMBS(char* dest, const wchar_t* src, size_t size);
  * peer, quoted in a message. */
 MvString TBX_Quote(const MvString& text);
 
-/* The command that sets the store at `storePath` up, for hints: "kestrum -conf -p PATH -r URL -u
- * USER -w PASSWORD"; for a store that is an http(s) URL, the same on the directory it publishes. */
-MvString TBX_SetupCommand(const MvString& storePath);
-
 /* The system's text for the error number `err` ("No such file or directory"). */
 MvString TBX_SystemErrorText(int err);
 

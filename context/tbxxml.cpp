@@ -3,7 +3,6 @@
 #include "tbxxml.h"
 
 #include "spliturl.h"
-#include "tbxctx.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
 #include "xmlElement.h"
@@ -52,14 +51,14 @@ bool TBX_StoreValue(xmlElement* top, const MvString& name, MvString& value)
   return true;
 }
 
-void TBX_Context::XmlFromStream(MvStringStream& in, xmlElement** element)
+void TBX_XmlFromStream(MvStringStream& in, xmlElement** element)
 {
   xmlElementPtr document;
   const long parsed = xmlParser::parseText(in, document.receive());
   TopElement(parsed, document, element);
 }
 
-void TBX_Context::XmlFromString(const MvString& text, xmlElement** element)
+void TBX_XmlFromString(const MvString& text, xmlElement** element)
 {
   // Parsed where it lies: a copy into a stream would double the memory a large text needs.
   xmlElementPtr document;
@@ -67,7 +66,7 @@ void TBX_Context::XmlFromString(const MvString& text, xmlElement** element)
   TopElement(parsed, document, element);
 }
 
-void TBX_Context::XmlCreateRequest(const MvString& type, xmlElement** element)
+void TBX_XmlCreateRequest(const MvString& type, xmlElement** element)
 {
   xmlElementPtr request;
   xmlParser::createElement(MvString("TBX"), request.receive());
@@ -77,7 +76,7 @@ void TBX_Context::XmlCreateRequest(const MvString& type, xmlElement** element)
   *element = out;
 }
 
-void TBX_Context::CheckResponseMsgType(xmlElement* response, const MvString& expected)
+void TBX_CheckResponseMsgType(xmlElement* response, const MvString& expected)
 {
   MvString type;
   if (response != nullptr)
@@ -94,13 +93,13 @@ void TBX_Context::CheckResponseMsgType(xmlElement* response, const MvString& exp
             kSiteWrongType);
 }
 
-void TBX_Context::CheckAnswer(MvStringStream& answer, const MvString& expected, const MvString& url,
-                              xmlElement** element)
+void TBX_CheckAnswer(MvStringStream& answer, const MvString& expected, const MvString& url,
+                     xmlElement** element)
 {
   xmlElementPtr top;
   try {
-    XmlFromStream(answer, top.receive());
-    CheckResponseMsgType(top.get(), expected);
+    TBX_XmlFromStream(answer, top.receive());
+    TBX_CheckResponseMsgType(top.get(), expected);
   } catch (const TBX_Exception& e) {
     if (e.m_Result == TBX_E_INVALID_FORMAT)
       throw e.Retold("the answer from " + ShownUrl(url) + " is not XML with a TBX element");

@@ -1,7 +1,7 @@
 /*
- * tbxxml.h - the XML helpers of TBX_Context (declared in tbxctx.h, defined in tbxxml.cpp):
- * XmlFromStream, XmlFromString, XmlCreateRequest, CheckResponseMsgType and CheckAnswer. They
- * need no store, and sit beneath everything that reads a store file or an answer of the host.
+ * tbxxml.h - the XML documents of the store and of the exchanges with the host: text to its TBX
+ * element, new requests, and the checks an answer must pass. They need no store, and sit beneath
+ * everything that reads a store file or an answer of the host.
  */
 #ifndef TBXXML_H
 #define TBXXML_H
@@ -18,5 +18,19 @@ bool TBX_StoreValue(xmlElement* top, const MvString& name, MvString& value);
  * not XML with a TBX element", and what in the text the store does not accept when it holds an
  * XML declaration or processing instruction, a comment, or a DOCTYPE or CDATA section. */
 MvString TBX_NotStoreXml(const MvString& path, const MvString& text);
+
+/* Parses `in` and hands out its first top-level TBX element (one reference for the caller);
+ * 0x80040204 when the text is not XML or has no TBX element. */
+void TBX_XmlFromStream(MvStringStream& in, xmlElement** element);
+void TBX_XmlFromString(const MvString& text, xmlElement** element);
+/* A new element TBX with MSGTYPE = `type` (one reference for the caller). */
+void TBX_XmlCreateRequest(const MvString& type, xmlElement** element);
+/* Returns when `response` has MSGTYPE `expected`; 0x80040213 with the host's MESSAGE when it is
+ * "Error", else 0x80040208 naming both types. */
+void TBX_CheckResponseMsgType(xmlElement* response, const MvString& expected);
+/* Parses the host's `answer` to a request sent to `url` and checks its type as
+ * TBX_CheckResponseMsgType does; the failures name the URL (without credentials or query). */
+void TBX_CheckAnswer(MvStringStream& answer, const MvString& expected, const MvString& url,
+                     xmlElement** element);
 
 #endif /* TBXXML_H */

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "mvobject.h"
-#include "tbxapp.h"
+#include "tbxcodes.h"
 
 namespace {
 

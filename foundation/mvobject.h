@@ -11,7 +11,7 @@
 #include <typeinfo>
 
 #include "mvtchar.h"
-#include "tbxapp.h"
+#include "tbxcodes.h"
 
 // The exception of the foundation classes: a result code (the sign-extended 32-bit value, one
 // of TBX_E_OUT_OF_MEMORY, TBX_E_OUT_OF_RANGE, TBX_E_DUPLICATE_KEY) and a text that the library

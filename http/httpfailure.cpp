@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tbxapp.h"
+#include "tbxcodes.h"
 
 namespace {
 

@@ -69,17 +69,17 @@ std::unique_ptr<TBX_Connection> OpenProxyTunnel(TBX_Connection& plain, const URL
                      "Proxy response:\n" +
                          std::string(text.c_str() != nullptr ? text.c_str() : "") + "\n");
   int status = 0;
-  long site = 0;
-  long rc = ParseProxyAnswer(text.c_str(), text.size(), &status, &site);
+  TBX_AnswerFault fault = TBX_AnswerFault::kNone;
+  long rc = ParseProxyAnswer(text.c_str(), text.size(), &status, &fault);
   if (rc != 0)
     TBX_THROW(rc,
-              site == kSiteProxyNot200
+              fault == TBX_AnswerFault::kNotOk
                   ? Told(url, "the proxy answered CONNECT with " + StatusText(text),
                          "check that the proxy lets tunnels through to " +
                              HostPort(url.m_Host, url.m_Port))
                   : Told(url, "the proxy's answer to CONNECT is not HTTP",
                          "check PROXYHOST and PROXYPORT in settings.xml"),
-              kUnit, site);
+              kUnit, ProxyAnswerSite(fault));
 
   std::unique_ptr<TBX_Connection> tls(
       new SslConnection(url.m_Host, url.m_SslVerify, url.m_SslCaFile, deadline));

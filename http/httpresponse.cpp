@@ -6,8 +6,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "tbxapp.h"
-#include "tbxhttp_sites.h"
+#include "tbxcodes.h"
 
 namespace {
 
@@ -73,31 +72,31 @@ long long ContentLength(const char* from, const char* to)
   return found;
 }
 
-/* A failure at `at`: the site noted when the caller asked for it. */
-long Failed(long code, long* site, long at)
+/* A failure for `reason`, noted when the caller asked for it. */
+long Failed(long code, TBX_AnswerFault* fault, TBX_AnswerFault reason)
 {
-  if (site != nullptr)
-    *site = at;
+  if (fault != nullptr)
+    *fault = reason;
   return code;
 }
 
 /* The status line's rule, shared by hosts and proxies: "HTTP/1." first, then after the first space
  * a status of three digits (proxies may put more blanks before it). Returns 0 and sets
- * `*status`, or the failure with its site. */
-long ReadStatusLine(const char* text, size_t n, bool moreBlanks, int* status, long* site,
-                    long notHttp, long noSpace, long badStatus)
+ * `*status`, or the failure with its reason. */
+long ReadStatusLine(const char* text, size_t n, bool moreBlanks, int* status,
+                    TBX_AnswerFault* fault)
 {
   if (n < 7 || std::memcmp(text, "HTTP/1.", 7) != 0)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, notHttp);
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kNotHttp);
   const char* p = static_cast<const char*>(std::memchr(text, ' ', n));
   if (p == nullptr)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, noSpace);
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kNoSpace);
   ++p;
   while (moreBlanks && p < text + n && IsSpaceOrTab(*p))
     ++p;
   *status = ReadStatus(p, text + n);
   if (*status == 0)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, badStatus);
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kBadStatus);
   return 0;
 }
 
@@ -119,7 +118,7 @@ long long AnnouncedAnswerSize(const char* text, size_t len)
 }
 
 long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOffset,
-                       size_t* bodyLen, long* site)
+                       size_t* bodyLen, TBX_AnswerFault* fault)
 {
   *status = 0;
   *bodyOffset = 0;
@@ -127,16 +126,15 @@ long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOf
   const size_t n = text != nullptr ? strnlen(text, len) : 0;
   const char* end = text + n;
   // Whatever else a peer sends (another protocol, an error page of a TLS port) is not an answer.
-  const long rc =
-      ReadStatusLine(text, n, false, status, site, kSiteNotHttp, kSiteNoSpace, kSiteStatus);
+  const long rc = ReadStatusLine(text, n, false, status, fault);
   if (rc != 0)
     return rc;
   const char* space = static_cast<const char*>(std::memchr(text, ' ', n));
   if (*status != 200)
-    return Failed(HttpStatusCode(*status), site, kSiteNot200);
+    return Failed(HttpStatusCode(*status), fault, TBX_AnswerFault::kNotOk);
   const char* blank = FindBytes(space, static_cast<size_t>(end - space), "\r\n\r\n", 4);
   if (blank == nullptr)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteNoBlankLine);
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kNoBlankLine);
   size_t off = static_cast<size_t>(blank + 4 - text);
   size_t body = n - off;
   // A connection that ends before the announced length was cut: a part of an answer is not an
@@ -144,32 +142,31 @@ long ParseHttpResponse(const char* text, size_t len, int* status, size_t* bodyOf
   const char* headers = static_cast<const char*>(std::memchr(text, '\n', n)) + 1;
   const long long announced = headers <= blank ? ContentLength(headers, blank + 2) : -1;
   if (announced == -2)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteContentLength);
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kBadContentLength);
   if (announced >= 0) {
     if (len - off < static_cast<unsigned long long>(announced))
-      return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteShortBody);
+      return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kShortBody);
     if (body > static_cast<unsigned long long>(announced))
       body = static_cast<size_t>(announced);
   }
   if (body > kHttpMaxBody)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteBodyTooLong);
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kBodyTooLong);
   *bodyOffset = off;
   *bodyLen = body;
   return 0;
 }
 
-long ParseProxyAnswer(const char* text, size_t len, int* status, long* site)
+long ParseProxyAnswer(const char* text, size_t len, int* status, TBX_AnswerFault* fault)
 {
   *status = 0;
   const size_t n = text != nullptr ? strnlen(text, len) : 0;
-  const long rc = ReadStatusLine(text, n, true, status, site, kSiteProxyNoHttp, kSiteProxyStatus,
-                                 kSiteProxyStatus);
+  const long rc = ReadStatusLine(text, n, true, status, fault);
   if (rc != 0)
     return rc;
   if (*status != 200)
-    return Failed(HttpStatusCode(*status), site, kSiteProxyNot200);
+    return Failed(HttpStatusCode(*status), fault, TBX_AnswerFault::kNotOk);
   /* The tunnel starts after the answer's blank line; without it the answer is cut short. */
   if (FindBytes(text, n, "\r\n\r\n", 4) == nullptr)
-    return Failed(TBX_E_HTTP_BAD_RESPONSE, site, kSiteProxyNoBlankLine);
+    return Failed(TBX_E_HTTP_BAD_RESPONSE, fault, TBX_AnswerFault::kNoBlankLine);
   return 0;
 }

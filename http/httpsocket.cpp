@@ -12,7 +12,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "tbxapp.h"
+#include "tbxcodes.h"
 
 namespace {
 

@@ -84,28 +84,32 @@ void AppendBasicCredentials(MvStringStream& out, const MvString& user, const MvS
   Base64Encode(credentials, out);
 }
 
-/* The message of a response that ExtractResponse refused at `site`. */
-MvString ResponseFailure(const URL_INFO& url, long site, int status, const MvString& text)
+/* The message of a response that ExtractResponse refused for `fault`. */
+MvString ResponseFailure(const URL_INFO& url, TBX_AnswerFault fault, int status,
+                         const MvString& text)
 {
   /* A TLS port answers a plain request with an alert, or closes. */
   const MvString schemeHint(url.m_Scheme == "http" ? "is the scheme https?" : "");
-  if (site == kSiteNot200)
+  switch (fault) {
+  case TBX_AnswerFault::kNotOk:
     return Told(url, "the host answered " + StatusText(text) + StatusMeaning(status),
                 StatusHint(status));
-  if (site == kSiteNotHttp && text.empty())
-    return Told(url,
-                "the host closed the connection without an answer; the request was sent, so its "
-                "outcome at the host is unknown",
-                schemeHint);
-  if (site == kSiteNotHttp)
+  case TBX_AnswerFault::kNotHttp:
+    if (text.empty())
+      return Told(url,
+                  "the host closed the connection without an answer; the request was sent, so its "
+                  "outcome at the host is unknown",
+                  schemeHint);
     return Told(url, "the answer does not begin with HTTP/1.", schemeHint);
-  if (site == kSiteShortBody)
+  case TBX_AnswerFault::kShortBody:
     return Told(url, "the answer ended before its Content-Length");
-  if (site == kSiteContentLength)
+  case TBX_AnswerFault::kBadContentLength:
     return Told(url, "the answer's Content-Length is malformed");
-  if (site == kSiteBodyTooLong)
+  case TBX_AnswerFault::kBodyTooLong:
     return Told(url, "the answer's body is larger than 16 MiB");
-  return Told(url, "the answer's status line or headers are malformed");
+  default:
+    return Told(url, "the answer's status line or headers are malformed");
+  }
 }
 
 }  // namespace
@@ -258,10 +262,10 @@ void TBX_HttpSession::ExtractResponse(MvStringStream& out)
   PrintRaw(m_Url, text);
   int status = 0;
   size_t offset = 0, length = 0;
-  long site = 0;
-  long rc = ParseHttpResponse(text.c_str(), text.size(), &status, &offset, &length, &site);
+  TBX_AnswerFault fault = TBX_AnswerFault::kNone;
+  long rc = ParseHttpResponse(text.c_str(), text.size(), &status, &offset, &length, &fault);
   if (rc != 0)
-    TBX_THROW(rc, ResponseFailure(m_Url, site, status, text), kUnit, site);
+    TBX_THROW(rc, ResponseFailure(m_Url, fault, status, text), kUnit, ResponseSite(fault));
   if (length > 0)
     out.write(text.c_str() + offset, static_cast<unsigned>(length));
 }

@@ -5,6 +5,8 @@
 #ifndef TBXHTTP_SITES_H
 #define TBXHTTP_SITES_H
 
+#include "httpresponse.h"
+
 // Error sites: the unit name and line values messages show (see "Error sites" in tbxerr.h).
 constexpr char kUnit[] = "tbxhttp";
 enum Site : long
@@ -46,5 +48,45 @@ enum Site : long
   kSiteDnsLookup = 483,
   kSiteUseSsl = 782,
 };
+
+/* The site that reports a host's answer refused for `fault`. */
+constexpr long ResponseSite(TBX_AnswerFault fault)
+{
+  switch (fault) {
+  case TBX_AnswerFault::kNotHttp:
+    return kSiteNotHttp;
+  case TBX_AnswerFault::kNoSpace:
+    return kSiteNoSpace;
+  case TBX_AnswerFault::kNotOk:
+    return kSiteNot200;
+  case TBX_AnswerFault::kNoBlankLine:
+    return kSiteNoBlankLine;
+  case TBX_AnswerFault::kBadContentLength:
+    return kSiteContentLength;
+  case TBX_AnswerFault::kShortBody:
+    return kSiteShortBody;
+  case TBX_AnswerFault::kBodyTooLong:
+    return kSiteBodyTooLong;
+  case TBX_AnswerFault::kBadStatus:
+  case TBX_AnswerFault::kNone:
+    break;
+  }
+  return kSiteStatus;
+}
+
+/* The site that reports a proxy's answer to CONNECT refused for `fault`. */
+constexpr long ProxyAnswerSite(TBX_AnswerFault fault)
+{
+  switch (fault) {
+  case TBX_AnswerFault::kNotHttp:
+    return kSiteProxyNoHttp;
+  case TBX_AnswerFault::kNotOk:
+    return kSiteProxyNot200;
+  case TBX_AnswerFault::kNoBlankLine:
+    return kSiteProxyNoBlankLine;
+  default:
+    return kSiteProxyStatus;
+  }
+}
 
 #endif /* TBXHTTP_SITES_H */

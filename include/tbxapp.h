@@ -21,6 +21,9 @@
 #define TBXAPP_VERSION_PATCH 0
 #define TBXAPP_VERSION       "0.1.0"
 
+/* The result codes (TBX_OK, TBX_E_*) and their texts. */
+#include "tbxcodes.h"
+
 #if defined(TBX_BUILDING_LIBRARY)
 #define TBX_EXTERN(type) __attribute__((visibility("default"))) type
 #else
@@ -30,65 +33,6 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* A 32-bit result code as the (sign-extended) long the exported functions return. */
-/* clang-format off */
-#define TBX_RESULT(u) ((long)((long long)(u) - 0x100000000LL))
-/* clang-format on */
-
-#define TBX_OK 0L
-
-/*
- * Result codes. Codes are permanent: new ones are added at the end of their group, none is ever
- * removed or renumbered. Codes with a text are those TBX_GetErrorStringFromResult knows.
- */
-/* clang-format off */
-#define TBX_E_NO_CONTEXT          TBX_RESULT(0x80040201u) /* "no context present" */
-#define TBX_E_FILE_NOT_FOUND      TBX_RESULT(0x80040202u) /* "file not found" */
-#define TBX_E_FILE_IO             TBX_RESULT(0x80040203u) /* "file I/O error" */
-#define TBX_E_INVALID_FORMAT      TBX_RESULT(0x80040204u) /* "invalid file format" */
-#define TBX_E_BUFFER_TOO_SMALL    TBX_RESULT(0x80040205u) /* "the buffer size is too small" */
-#define TBX_E_INVALID_URL         TBX_RESULT(0x80040206u) /* "invalid URL" */
-#define TBX_E_INVALID_OPTION      TBX_RESULT(0x80040207u) /* "invalid option" */
-#define TBX_E_REQUEST_FAILED      TBX_RESULT(0x80040208u) /* "request failed" */
-#define TBX_E_CRYPTO              TBX_RESULT(0x80040209u) /* "cryptographic error" */
-#define TBX_E_NO_ENDPOINT         TBX_RESULT(0x8004020Au) /* "no endpoint" */
-#define TBX_E_INVALID_KEY_BLOB    TBX_RESULT(0x8004020Bu) /* "invalid key blob" */
-#define TBX_E_COMMAND_FAILED      TBX_RESULT(0x8004020Cu) /* "command failed" */
-#define TBX_E_ITEM_NOT_FOUND      TBX_RESULT(0x8004020Du) /* "requested item was not found" */
-#define TBX_E_NO_KEY_ID           TBX_RESULT(0x8004020Eu) /* "no key identifier specified" */
-#define TBX_E_NO_CONFIGURATION    TBX_RESULT(0x8004020Fu) /* "no configuration found" */
-#define TBX_E_KEY_NOT_FOUND       TBX_RESULT(0x80040210u) /* "the requested key was not found" */
-#define TBX_E_UNEXPECTED          TBX_RESULT(0x80040211u) /* "unexpected error" */
-#define TBX_E_NO_DEFAULT_PATH     TBX_RESULT(0x80040212u) /* "no default path was supplied" */
-#define TBX_E_HOST_ERROR          TBX_RESULT(0x80040213u) /* "the request failed" (the host answered Error) */
-#define TBX_E_INVALID_SIGNATURE   TBX_RESULT(0x80040214u) /* "invalid signature" */
-#define TBX_E_MISSING_SIGNATURE   TBX_RESULT(0x8004021Au) /* "missing signature" */
-#define TBX_E_ORDER_MISMATCH      TBX_RESULT(0x8004021Bu) /* "confirmation does not match the order" */
-#define TBX_E_INVALID_HANDLE      TBX_RESULT(0x80040216u) /* null, unknown or destroyed handle (no text) */
-#define TBX_E_OUT_OF_MEMORY       TBX_RESULT(0x80040217u) /* memory could not be allocated (no text) */
-#define TBX_E_INVALID_ARGUMENT    TBX_RESULT(0x80040218u) /* a required argument is missing or invalid (no text) */
-#define TBX_E_SOURCE_NOT_OPENED   TBX_RESULT(0x80040219u) /* a local source file could not be opened (no text) */
-#define TBX_E_OUT_OF_RANGE        TBX_RESULT(0x80040281u) /* index out of range / inconsistent container (no text) */
-#define TBX_E_DUPLICATE_KEY       TBX_RESULT(0x80040292u) /* key inserted twice into a unique container (no text) */
-
-/* Transport failures (no text unless listed below). */
-#define TBX_E_HTTP_BAD_URL        TBX_RESULT(0x80042019u) /* URL cannot be split */
-#define TBX_E_HTTP_UNKNOWN_SCHEME TBX_RESULT(0x80042020u) /* the protocol type of the URL is unknown */
-#define TBX_E_DNS_LOOKUP          TBX_RESULT(0x80042021u) /* "DNS lookup failed" */
-#define TBX_E_HTTP_BAD_RESPONSE   TBX_RESULT(0x80042022u) /* malformed or oversized response */
-#define TBX_E_HTTP_BAD_STATE      TBX_RESULT(0x80042023u) /* a session step called out of order */
-
-/* Code families: base OR a value. */
-#define TBX_E_HTTP_STATUS_BASE    0x80042000u /* OR the HTTP status of a non-success answer */
-#define TBX_E_SOCKET_BASE         0x80043000u /* OR the operating system's error number */
-#define TBX_E_TLS_BASE            0x80044000u /* OR the TLS library's error code */
-#define TBX_E_CONNECTION_REFUSED  TBX_RESULT(0x8004303Du) /* "connection refused" */
-#define TBX_E_CONNECTION_TIMEOUT  TBX_RESULT(0x8004303Cu) /* "connection timeout" */
-#define TBX_E_CONNECTION_RESET    TBX_RESULT(0x80043036u) /* "connection reset" */
-#define TBX_E_CONNECTION_ABORTED  TBX_RESULT(0x80043035u) /* "connection aborted" */
-#define TBX_E_NETWORK_UNREACHABLE TBX_RESULT(0x80043033u) /* "network not reachable" */
-/* clang-format on */
 
 /*
  * Looks up the English text of a result code. Only the low 32 bits of `result` are used, so both
@@ -117,6 +61,14 @@ TBX_EXTERN(int) TBX_GetErrorStringFromResult(long result, long* length, char* bu
 TBX_EXTERN(long) TBX_GetLastErrorMessage(long* length, char* buffer);
 
 /*
+ * The calling thread's last error code: the result of the most recent failure of an exported
+ * function on this thread, the very failure whose message TBX_GetLastErrorMessage gives (so a
+ * caller can tell that the message belongs to the code it holds); 0 when no failure has been
+ * recorded. Successful calls leave it alone, as does TBX_GetLastErrorMessage.
+ */
+TBX_EXTERN(long) TBX_GetLastErrorCode(void);
+
+/*
  * Whether the calling thread's last failed call (the one TBX_GetLastErrorMessage explains) had
  * sent its request to a host before it failed:
  *   1  the whole request had been written to the connection: the host may have acted on it (a
@@ -139,13 +91,18 @@ TBX_EXTERN(long) TBX_LastRequestWasSent(void);
  * (void** out) are written only on success; a null out pointer gives TBX_E_INVALID_ARGUMENT before
  * any work.
  *
- * Process-wide state: besides the registry of live handles, the library keeps one cache that all
- * handles and threads share, of the keys it has decoded to sign and to verify (at most 32, the
- * least recently used making room). A key is found there only by the exact bytes of its key file,
- * which is still read on every call: a replaced key file takes effect at once, and no result
- * depends on the cache. Threads look keys up without waiting for each other's signing. A key
- * that leaves the cache, and every cached key when the library is unloaded, is cleared from
- * memory once no call uses it.
+ * State kept between calls: besides the registry of live handles, each thread that calls the
+ * library keeps two bounded caches of its own, so that threads never wait for each other.
+ *  - The keys it has decoded to sign and to verify (at most 8, the least recently used making
+ *    room), found again only by the exact bytes of the key file.
+ *  - The store files it has read (at most 16, of up to 64 KiB each), with each file's device,
+ *    inode, size, modification and status-change times: a file is read again as soon as one of
+ *    them changes, and always while they are less than two seconds older than the read that
+ *    kept it (a file rewritten within one timestamp tick keeps its marks). A changed or replaced
+ *    file therefore takes effect on the next call, as if every call read it, and no result
+ *    depends on the caches.
+ * What leaves a cache (eviction, a change, the thread's end) is cleared from memory, private
+ * keys included.
  *
  * Output strings of the MessageObject functions follow the measure-then-fetch rule: *length
  * receives the size needed, NUL included, and TBX_E_BUFFER_TOO_SMALL is returned, with nothing
@@ -280,6 +237,12 @@ TBX_EXTERN(long) MessageObject_SetAttribute(void* message, const char* name, con
  * and leaves *length unchanged. */
 TBX_EXTERN(long)
 MessageObject_GetAttribute(void* message, const char* name, long* length, char* buffer);
+
+/* The names of the message's attributes, in order, each followed by a NUL byte
+ * (measure-then-fetch; *size counts the final terminating NUL too, so "A\0B\0" comes as the
+ * five bytes "A\0B\0\0" and a message without attributes as one NUL byte). A message object
+ * that holds no message gives TBX_E_UNEXPECTED. */
+TBX_EXTERN(long) MessageObject_GetAttributeNames(void* message, long* size, char* buffer);
 
 /* The signed payment-offer URL of a message built by the factory (measure-then-fetch). Other
  * messages (verified, restored, responses) give TBX_E_UNEXPECTED. While the message is unchanged

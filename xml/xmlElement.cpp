@@ -255,6 +255,19 @@ bool xmlElement::getAttribute(const MvString& name, MvString& value) const
   return true;
 }
 
+void xmlElement::getAttributeNames(MvString& names) const
+{
+  if (!m_Block)
+    return;
+  uint32_t off = m_Block->tagLength;
+  for (uint32_t i = 0; i < m_Block->count; ++i) {
+    const xmlAttribute a = xmlAttributeAt(m_Block, off);
+    off += a.size();
+    names.append(a.name, a.nameLength);
+    names.append("", 1);
+  }
+}
+
 void xmlElement::insertChild(xmlElement* child)
 {
   child->addRef();

@@ -55,6 +55,8 @@ public:
   /* False (value unchanged) when there is no attribute `name`; else value := the decoded
    * stored value. */
   bool getAttribute(const MvString& name, MvString& value) const;
+  /* Appends each attribute's name followed by a NUL byte to `names`, in order. */
+  void getAttributeNames(MvString& names) const;
 
   /* Makes this element `child`'s parent and appends `child` (with a new reference) after the
    * other children. A child that has a parent already is moved: its old parent lets it go.

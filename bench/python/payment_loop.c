@@ -2,7 +2,10 @@
  * confirmation checked against its order) through the exported functions, as a C shop writes
  * them, each with handles of its own. Prints the mean nanoseconds per payment.
  *
- *   bench_payment_c STORE DATA SIGNATURE TOKEN AMOUNT CURRENCY ITERATIONS
+ *   bench_payment_c STORE DATA SIGNATURE TOKEN AMOUNT CURRENCY ITERATIONS [for-order]
+ *
+ * for-order: the confirmation is bound to its order by MessageFactory_VerifyPayConfirmForOrder (as
+ * the PHP package does), instead of reading and comparing its attributes (as the Python one does).
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,7 +56,7 @@ static int Offer(const char* store)
 }
 
 static int Verify(const char* store, const char* data, const char* signature, const char* token,
-                  const char* amount, const char* currency)
+                  const char* amount, const char* currency, int forOrder)
 {
   void* factory = CreateMessageFactory();
   void* confirmation = NULL;
@@ -62,10 +65,14 @@ static int Verify(const char* store, const char* data, const char* signature, co
   if (factory == NULL)
     return Fail("CreateMessageFactory", TBX_E_OUT_OF_MEMORY);
   result = MessageFactory_Open(factory, store);
-  if (result == TBX_OK)
+  if (result == TBX_OK && forOrder)
+    result = MessageFactory_VerifyPayConfirmForOrder(factory, data, signature, token, amount,
+                                                     currency, &confirmation);
+  else if (result == TBX_OK)
     result = MessageFactory_VerifyPayConfirm(factory, data, signature, &confirmation);
-  matches = result == TBX_OK && Carries(confirmation, "TOKEN", token) &&
-            Carries(confirmation, "AMOUNT", amount) && Carries(confirmation, "CURRENCY", currency);
+  matches = result == TBX_OK && (forOrder || (Carries(confirmation, "TOKEN", token) &&
+                                              Carries(confirmation, "AMOUNT", amount) &&
+                                              Carries(confirmation, "CURRENCY", currency)));
   DestroyMessageObject(confirmation);
   DestroyMessageFactory(factory);
   if (result != TBX_OK)
@@ -77,13 +84,18 @@ int main(int argc, char** argv)
 {
   struct timespec start, end;
   long i, iterations;
-  if (argc != 8 || (iterations = atol(argv[7])) <= 0) {
-    fputs("usage: bench_payment_c STORE DATA SIGNATURE TOKEN AMOUNT CURRENCY ITERATIONS\n", stderr);
+  int forOrder = argc == 9 && strcmp(argv[8], "for-order") == 0;
+  if ((argc != 8 && !forOrder) || (iterations = atol(argv[7])) <= 0) {
+    fputs(
+        "usage: bench_payment_c STORE DATA SIGNATURE TOKEN AMOUNT CURRENCY ITERATIONS "
+        "[for-order]\n",
+        stderr);
     return 2;
   }
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (i = 0; i < iterations; ++i)
-    if (Offer(argv[1]) != 0 || Verify(argv[1], argv[2], argv[3], argv[4], argv[5], argv[6]) != 0)
+    if (Offer(argv[1]) != 0 ||
+        Verify(argv[1], argv[2], argv[3], argv[4], argv[5], argv[6], forOrder) != 0)
       return 1;
   clock_gettime(CLOCK_MONOTONIC, &end);
   printf("%.0f\n",

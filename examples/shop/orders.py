@@ -18,6 +18,7 @@ after all) is a payment too, and is captured like any other.
 from __future__ import annotations
 
 import datetime
+import secrets
 import sqlite3
 from dataclasses import dataclass
 from typing import List, Optional
@@ -45,6 +46,14 @@ CREATE TABLE IF NOT EXISTS orders (
     reason       TEXT                                   -- why it was declined or not captured
 )
 """.format(states=", ".join("'%s'" % s for s in STATES))
+
+# One row: the shop's secret, made with the database, under which each order's links are keyed.
+_SECRET_SCHEMA = """
+CREATE TABLE IF NOT EXISTS secret (
+    id    INTEGER PRIMARY KEY CHECK (id = 1),
+    value BLOB    NOT NULL
+)
+"""
 
 
 @dataclass(frozen=True)
@@ -79,6 +88,10 @@ class Orders:
             # Readers do not wait for a writer, and a writer does not block readers.
             db.execute("PRAGMA journal_mode=WAL")
             db.execute(_SCHEMA)
+            db.execute(_SECRET_SCHEMA)
+            # Kept across restarts: the links of offers made before stay valid.
+            db.execute("INSERT OR IGNORE INTO secret (id, value) VALUES (1, ?)",
+                       (secrets.token_bytes(32),))
         finally:
             db.close()
 
@@ -112,6 +125,13 @@ class Orders:
                 " VALUES (?, ?, ?, ?, ?, ?, 'new')",
                 (now, now, product, description, amount, currency))
             return int(cursor.lastrowid)
+        finally:
+            db.close()
+
+    def secret(self) -> bytes:
+        db = self._connect()
+        try:
+            return bytes(db.execute("SELECT value FROM secret WHERE id = 1").fetchone()[0])
         finally:
             db.close()
 

@@ -7,7 +7,9 @@ Buy creates an order and sends the shopper's browser to the signed offer URL on 
 The host sends the browser back to one of three links of the offer: SUCCESSLINK with a signed
 confirmation (verified against the order, recorded, then captured: the order is paid only when
 the capture succeeded), FAILLINK when the payment was declined, BACKLINK when the shopper
-cancelled. /orders lists every order with its state.
+cancelled. FAILLINK and BACKLINK carry the order's own key (an HMAC of its number under the
+shop's secret), so nobody can decline or cancel another shopper's order by guessing its number.
+/orders lists every order with its state.
 
 Prints its URL as the first line of standard output and serves on 127.0.0.1 until SIGINT or
 SIGTERM. With --setup, the store is set up against the host first (the password comes from
@@ -17,6 +19,8 @@ KESTRUM_PASSWORD).
 from __future__ import annotations
 
 import argparse
+import hashlib
+import hmac
 import http.server
 import os
 import re
@@ -56,17 +60,27 @@ class Shop:
         self.store = store
         self.orders = orders
         self.base_url = ""  # set once the server listens
+        self._secret = orders.secret()
+
+    def link_key(self, order_id: int) -> str:
+        """The order's key in its FAILLINK and BACKLINK: only the offer that carries the links
+        knows it."""
+        return hmac.new(self._secret, b"order %d" % order_id, hashlib.sha256).hexdigest()
+
+    def link_key_holds(self, order_id: int, key: bytes) -> bool:
+        return hmac.compare_digest(self.link_key(order_id).encode("ascii"), key)
 
     def buy(self, product_key: str) -> Tuple[int, str]:
         """Creates the order and its offer; the shopper goes to the offer URL (or an error)."""
         product = PRODUCTS[product_key]
         order_id = self.orders.create(product.key, product.name, product.amount, product.currency)
         link = "%s/%%s?order=%d" % (self.base_url, order_id)
+        keyed = link + "&key=" + self.link_key(order_id)
         try:
             offer = self.store.create_offer(
                 AMOUNT=product.amount, CURRENCY=product.currency, DESCRIPTION=product.name,
-                ORDERID=order_id, SUCCESSLINK=link % "paid", FAILLINK=link % "failed",
-                BACKLINK=link % "cancelled")
+                ORDERID=order_id, SUCCESSLINK=link % "paid", FAILLINK=keyed % "failed",
+                BACKLINK=keyed % "cancelled")
         except kestrum.KestrumError as error:
             self.orders.offer_failed(order_id, str(error))
             raise
@@ -91,23 +105,43 @@ class Shop:
         claimed = time.time()
         if not self.orders.claim_capture(order_id, confirmation.id, confirmation.text, claimed):
             return None
-        try:
-            self.store.capture(confirmation)
-        except kestrum.KestrumError as error:
-            # The capture may have happened with its answer lost: the host knows.
-            if self.captured_at_host(confirmation.id):
-                self.orders.captured(order_id, claimed)
-            else:
-                self.orders.capture_failed(order_id, claimed, str(error))
-            return None
-        self.orders.captured(order_id, claimed)
+        failure = self.capture(confirmation)
+        if failure is None:
+            self.orders.captured(order_id, claimed)
+        else:
+            self.orders.capture_failed(order_id, claimed, failure)
         return None
 
-    def captured_at_host(self, payment_id: str) -> bool:
+    def capture(self, confirmation: kestrum.Confirmation) -> Optional[str]:
+        """Captures the payment; None once the host has it captured, else why not. A capture
+        that never left is sent again at once; one whose answer was lost is settled by the
+        host's state, and sent again only when the host says it is not captured."""
+        failure = ""
+        for _ in range(2):
+            try:
+                self.store.capture(confirmation)
+                return None
+            except kestrum.NetworkError as error:
+                failure = str(error)
+                if not error.request_sent:
+                    continue
+                state = self.state_at_host(confirmation.id)
+                if state == "captured":
+                    return None
+                if state != "authorised":
+                    return failure  # the host cannot say: the next visit tries again
+            except kestrum.KestrumError as error:
+                # Refused; the capture of an attempt whose answer was lost counts all the same.
+                if self.state_at_host(confirmation.id) == "captured":
+                    return None
+                return str(error)
+        return failure
+
+    def state_at_host(self, payment_id: str) -> Optional[str]:
         try:
-            return self.store.request("Status", ID=payment_id).get("STATE") == "captured"
+            return self.store.request("Status", ID=payment_id).get("STATE")
         except kestrum.KestrumError:
-            return False
+            return None
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -169,6 +203,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         "Payment not accepted",
                         "This confirmation does not pay order %d." % order_id, refusal))
                     return
+            elif not shop.link_key_holds(order_id, fields.get("key", b"")):
+                self.send_page(403, pages.message(
+                    "Link not accepted", "This link does not belong to order %d." % order_id))
+                return
             elif path == "/failed":
                 reason = fields.get("REASON", b"").decode("utf-8", "replace")
                 shop.orders.declined(order_id, reason or "no reason given")

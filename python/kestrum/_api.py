@@ -3,63 +3,16 @@
 from __future__ import annotations
 
 import os
-import re
+from ctypes import byref, c_void_p
 from typing import Dict, Iterator, Mapping, Optional, Union
 
 from . import _native
-from ._errors import (E_INVALID_FORMAT, E_INVALID_KEY_BLOB, E_INVALID_SIGNATURE,
+from ._errors import (E_INVALID_FORMAT, E_INVALID_KEY_BLOB, E_ORDER_MISMATCH,
                       ConfirmationMismatch, KestrumError, SignatureError)
 from ._native import Handles, Value, check, encode, encode_path
 from ._redact import hide_credentials
 
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-
-# The text form of a message is one element written by the library itself: "<TBX", then
-# ' NAME="VALUE"' per attribute (values with &, <, >, " and ' as entity references), then "/>" or
-# ">" and content.
-_START = re.compile(r'<([^\s/>]+)')
-_ATTRIBUTE = re.compile(r'\s+([^\s="/>]+)="([^"]*)"')
-_ENTITIES = {"&amp": "&", "&lt": "<", "&gt": ">", "&quot": '"', "&apos": "'"}
-
-
-def _xml_decode(value: str) -> str:
-    """An attribute value as the library decodes it: the five named references become their
-    characters, any other reference disappears."""
-    if "&" not in value:
-        return value
-    out = []
-    i, n = 0, len(value)
-    while i < n:
-        if value[i] != "&":
-            j = value.find("&", i)
-            j = n if j < 0 else j
-            out.append(value[i:j])
-            i = j
-            continue
-        j = i
-        while j < n and value[j] != ";" and j - i < 5:
-            j += 1
-        out.append(_ENTITIES.get(value[i:j], ""))
-        i = j + 1 if j < n else j
-    return "".join(out)
-
-
-def _attributes(text: str) -> Dict[str, str]:
-    """The attributes of a message's text form, in order."""
-    start = _START.match(text)
-    if start is None:
-        raise KestrumError(E_INVALID_FORMAT, "invalid file format",
-                           "not the text of a message: %.60r" % text, "parse")
-    out: Dict[str, str] = {}
-    position = start.end()
-    while True:
-        match = _ATTRIBUTE.match(text, position)
-        if match is None:
-            break
-        out.setdefault(match.group(1), _xml_decode(match.group(2)))
-        position = match.end()
-    return out
-
 
 def _confirmation_part(value: Union[str, bytes], name: str, code: int) -> bytes:
     """DATA or SIGNATURE of a confirmation for the library. Text that no host could have sent (a
@@ -159,7 +112,8 @@ class Confirmation(Mapping[str, str]):
             check(h.lib.MessageObject_FromString(message, encode(text, "text")),
                   "Confirmation.from_text")
             saved = h.text(message)
-        return cls(saved, _attributes(saved))
+            attributes = h.attributes(message)
+        return cls(saved, attributes)
 
     @property
     def id(self) -> str:
@@ -234,8 +188,8 @@ class Store:
             offer = h.made(h.lib.MessageFactory_CreatePayInit, "create_offer", factory)
             h.set_attributes(offer, iter(attributes.items()))
             url = _native.fetch(h.lib.MessageObject_GetURL, "create_offer", offer, size=8192)
-            text = h.text(offer)
-        return Offer(_native.decode(url), _attributes(text))
+            made = h.attributes(offer)
+        return Offer(_native.decode(url), made)
 
     def verify_confirmation(self, data: Union[str, bytes], signature: Union[str, bytes], *,
                             token: Optional[str] = None, amount: Optional[Value] = None,
@@ -244,25 +198,47 @@ class Store:
         brings to the SUCCESSLINK, decoded from the URL) with the host's key; sends nothing.
 
         Give the order's `token`, `amount` and `currency`: a genuine confirmation that carries
-        other values (another order's, a cheaper one) raises ConfirmationMismatch. Without them,
-        only the signature is checked. Raises SignatureError for anything not signed by the host.
+        other values (another order's, a cheaper one) raises ConfirmationMismatch (code
+        0x8004021B). With all three, the library checks them itself
+        (MessageFactory_VerifyPayConfirmForOrder); without them, only the signature is checked.
+        Raises SignatureError for anything not signed by the host.
         """
         raw_data = _confirmation_part(data, "DATA", E_INVALID_FORMAT)
         raw_signature = _confirmation_part(signature, "SIGNATURE", E_INVALID_KEY_BLOB)
+        # Compared in the library's order: the money first.
+        order = [(name, _native.decode(encode(value, name.lower())))
+                 for name, value in (("AMOUNT", amount), ("CURRENCY", currency), ("TOKEN", token))
+                 if value is not None]
+        refused: Optional[KestrumError] = None
         with Handles() as h:
             factory = h.factory(self._path)
-            message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
-                             factory, raw_data, raw_signature, refusal=True)
-            text = h.text(message)
-        confirmation = Confirmation(text, _attributes(text))
-        for name, expected in (("TOKEN", token), ("AMOUNT", amount), ("CURRENCY", currency)):
-            if expected is None:
-                continue
-            wanted = _native.decode(encode(expected, name.lower()))
+            if len(order) == 3:
+                values = dict(order)
+                out = c_void_p()
+                result = h.lib.MessageFactory_VerifyPayConfirmForOrder(
+                    factory, raw_data, raw_signature, encode(values["TOKEN"], "token"),
+                    encode(values["AMOUNT"], "amount"), encode(values["CURRENCY"], "currency"),
+                    byref(out))
+                if result == 0:
+                    message = h.keep_message(out.value)
+                elif _native.unsigned(result) != E_ORDER_MISMATCH:
+                    raise _native.failure(result, "verify_confirmation", refusal=True)
+                else:
+                    # Genuine, but another order's: which attribute differs, told as below.
+                    refused = _native.failure(result, "verify_confirmation", refusal=True)
+                    message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
+                                     factory, raw_data, raw_signature, refusal=True)
+            else:
+                message = h.made(h.lib.MessageFactory_VerifyPayConfirm, "verify_confirmation",
+                                 factory, raw_data, raw_signature, refusal=True)
+            confirmation = Confirmation(h.text(message), h.attributes(message))
+        for name, wanted in order:
             actual = confirmation.get(name)
             if actual != wanted:
-                raise ConfirmationMismatch(name, wanted, actual, E_INVALID_SIGNATURE,
-                                           _native.error_text(E_INVALID_SIGNATURE))
+                raise ConfirmationMismatch(name, wanted, actual, E_ORDER_MISMATCH,
+                                           _native.error_text(E_ORDER_MISMATCH))
+        if refused is not None:
+            raise refused  # the library's bytes differ where the decoded text does not
         return confirmation
 
     def capture(self, confirmation: Confirmation, **attributes: Value) -> None:
@@ -270,7 +246,9 @@ class Store:
         `attributes`) to the host's capture URL and checks that the host answers PayConfirm.
 
         Raises HostError when the host refuses (already captured, unknown payment) and
-        NetworkError when the answer is lost: then the payment may be captured or not.
+        NetworkError when the host cannot be reached or its answer is lost. Its ``request_sent``
+        says which: False, the capture never went out and may be repeated at once; True, the
+        payment may be captured or not, and the host's Status tells.
         """
         if not isinstance(confirmation, Confirmation):
             raise TypeError("capture needs a Confirmation, not %s" % type(confirmation).__name__)
@@ -292,8 +270,7 @@ class Store:
                              factory, encode(msgtype, "msgtype"))
             h.set_attributes(message, iter(attributes.items()))
             response = h.made(h.lib.MessageObject_Execute, "request(%s)" % msgtype, message)
-            text = h.text(response)
-        return _attributes(text)
+            return h.attributes(response)
 
     def set_defaults(self, **attributes: Value) -> None:
         """Writes default offer attributes into the store's default.xml (as ``kestrum -attr``);

@@ -2,17 +2,34 @@
 
 from __future__ import annotations
 
-from typing import Optional, Type
+from typing import Any, Optional, Tuple, Type
 
+# Result codes, unsigned, named as in the library's tbxcodes.h without its "TBX_" (a test keeps
+# every E_ name here equal to the header's value).
+E_NO_CONTEXT = 0x80040201
+E_FILE_NOT_FOUND = 0x80040202
+E_FILE_IO = 0x80040203
 E_INVALID_FORMAT = 0x80040204
+E_BUFFER_TOO_SMALL = 0x80040205
+E_REQUEST_FAILED = 0x80040208
+E_CRYPTO = 0x80040209
+E_NO_ENDPOINT = 0x8004020A
 E_INVALID_KEY_BLOB = 0x8004020B
 E_ITEM_NOT_FOUND = 0x8004020D
 E_NO_KEY_ID = 0x8004020E
-E_CRYPTO = 0x80040209
+E_NO_CONFIGURATION = 0x8004020F
+E_KEY_NOT_FOUND = 0x80040210
+E_NO_DEFAULT_PATH = 0x80040212
 E_HOST_ERROR = 0x80040213
-E_REQUEST_FAILED = 0x80040208
 E_INVALID_SIGNATURE = 0x80040214
 E_MISSING_SIGNATURE = 0x8004021A
+E_SOURCE_NOT_OPENED = 0x80040219
+E_DNS_LOOKUP = 0x80042021
+E_HTTP_BAD_RESPONSE = 0x80042022
+E_HTTP_STATUS_BASE = 0x80042000
+E_SOCKET_BASE = 0x80043000
+E_TLS_BASE = 0x80044000
+E_ORDER_MISMATCH = 0x8004021B
 
 
 class LibraryNotFoundError(OSError):
@@ -58,9 +75,20 @@ class HostError(KestrumError):
 class NetworkError(KestrumError):
     """The host could not be reached or its answer was lost: socket, name lookup, time-out or TLS.
 
-    After a capture that failed this way the payment may or may not be captured: ask the host
-    (``Store.request("Status", ID=...)``) before capturing again.
+    ``request_sent`` tells the two apart. False: the request never went out whole (connection
+    refused, name not resolved, TLS failure), so repeating it is safe. True: the host may have
+    acted on it and only the answer is missing; after a capture the payment may or may not be
+    captured, so ask the host (``Store.request("Status", ID=...)``) before capturing again.
     """
+
+    def __init__(self, code: int, text: str, message: str, operation: str = "",
+                 request_sent: bool = False) -> None:
+        super().__init__(code, text, message, operation)
+        self.request_sent = request_sent
+
+    def __reduce__(self) -> "tuple[object, ...]":
+        return (type(self), (self.code, self.text, self.message, self.operation,
+                             self.request_sent))
 
 
 class StoreError(KestrumError):
@@ -92,7 +120,7 @@ class ConfirmationMismatch(SignatureError):
         self.expected = expected
         self.actual = actual
 
-    def __reduce__(self) -> tuple:
+    def __reduce__(self) -> Tuple[Any, ...]:
         return (type(self), (self.attribute, self.expected, self.actual, self.code, self.text))
 
 
@@ -102,25 +130,18 @@ _REFUSALS = frozenset({E_INVALID_FORMAT, E_INVALID_KEY_BLOB, E_ITEM_NOT_FOUND, E
                        E_CRYPTO, E_INVALID_SIGNATURE, E_MISSING_SIGNATURE})
 
 _STORE = frozenset({
-    0x80040201,  # no context present
-    0x80040202,  # file not found
-    0x80040203,  # file I/O error
+    E_NO_CONTEXT,
+    E_FILE_NOT_FOUND,
+    E_FILE_IO,
     E_INVALID_FORMAT,
-    0x8004020A,  # no endpoint
+    E_NO_ENDPOINT,
     E_INVALID_KEY_BLOB,
     E_NO_KEY_ID,  # the store has no current key: never set up
-    0x8004020F,  # no configuration found
-    0x80040210,  # the requested key was not found
-    0x80040212,  # no default path was supplied
-    0x80040219,  # a local source file could not be opened
+    E_NO_CONFIGURATION,
+    E_KEY_NOT_FOUND,
+    E_NO_DEFAULT_PATH,
+    E_SOURCE_NOT_OPENED,
 })
-
-_HTTP_STATUS_BASE = 0x80042000
-_SOCKET_BASE = 0x80043000
-_TLS_BASE = 0x80044000
-_DNS_LOOKUP = 0x80042021
-_BAD_RESPONSE = 0x80042022
-
 
 for _class in (LibraryNotFoundError, KestrumError, SignatureError, HostError, NetworkError,
                StoreError, ConfirmationMismatch):
@@ -130,15 +151,16 @@ for _class in (LibraryNotFoundError, KestrumError, SignatureError, HostError, Ne
 def error_class(code: int, refusal: bool = False) -> Type[KestrumError]:
     """The exception class for an unsigned result code. `refusal`: the call verified a
     confirmation, so reading failures are refusals of it."""
-    if code in (E_INVALID_SIGNATURE, E_MISSING_SIGNATURE) or (refusal and code in _REFUSALS):
+    if code in (E_INVALID_SIGNATURE, E_MISSING_SIGNATURE, E_ORDER_MISMATCH) or (
+            refusal and code in _REFUSALS):
         return SignatureError
     if code in (E_HOST_ERROR, E_REQUEST_FAILED):
         return HostError
-    if _HTTP_STATUS_BASE + 100 <= code <= _HTTP_STATUS_BASE + 599:
+    if E_HTTP_STATUS_BASE + 100 <= code <= E_HTTP_STATUS_BASE + 599:
         return HostError
-    if _SOCKET_BASE <= code <= _SOCKET_BASE + 0xFFF or _TLS_BASE <= code <= _TLS_BASE + 0xFFF:
+    if E_SOCKET_BASE <= code <= E_SOCKET_BASE + 0xFFF or E_TLS_BASE <= code <= E_TLS_BASE + 0xFFF:
         return NetworkError
-    if code in (_DNS_LOOKUP, _BAD_RESPONSE):
+    if code in (E_DNS_LOOKUP, E_HTTP_BAD_RESPONSE):
         return NetworkError
     if code in _STORE or 0 < code < 0x10000:
         return StoreError
@@ -146,5 +168,8 @@ def error_class(code: int, refusal: bool = False) -> Type[KestrumError]:
 
 
 def error_for(code: int, text: str, message: str, operation: str,
-              refusal: bool = False) -> KestrumError:
-    return error_class(code, refusal)(code, text, message, operation)
+              refusal: bool = False, request_sent: bool = False) -> KestrumError:
+    cls = error_class(code, refusal)
+    if issubclass(cls, NetworkError):
+        return cls(code, text, message, operation, request_sent)
+    return cls(code, text, message, operation)

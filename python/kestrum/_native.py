@@ -8,19 +8,16 @@ from __future__ import annotations
 
 import codecs
 import ctypes
+import importlib
 import os
 import threading
 from ctypes import POINTER, byref, c_char_p, c_int, c_long, c_void_p
-from typing import Callable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
-from ._errors import KestrumError, LibraryNotFoundError, error_for
+from ._errors import E_BUFFER_TOO_SMALL, KestrumError, LibraryNotFoundError, error_for
 from ._redact import hide_credentials
 
 SONAME = "libtbxapp.so.0"
-
-# Result codes the helpers themselves act on.
-E_BUFFER_TOO_SMALL = 0x80040205
-E_OUT_OF_MEMORY = 0x80040217
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 
@@ -79,10 +76,11 @@ _library: Optional[ctypes.CDLL] = None
 def _installed_library() -> Optional[str]:
     """The library installed together with this package, when the package was installed."""
     try:
-        from . import _installed  # written by cmake --install
+        # Written by cmake --install.
+        installed = importlib.import_module("._installed", __package__)
     except ImportError:
         return None
-    path = _installed.LIBRARY
+    path = str(installed.LIBRARY)
     if not os.path.isabs(path):
         path = os.path.join(_PACKAGE_DIR, path)
     return os.path.normpath(path)
@@ -152,6 +150,8 @@ def library_path() -> str:
 _PROTOTYPES: Sequence[Tuple[str, object, Sequence[object]]] = (
     ("TBX_GetErrorStringFromResult", c_int, (c_long, POINTER(c_long), c_char_p)),
     ("TBX_GetLastErrorMessage", c_long, (POINTER(c_long), c_char_p)),
+    ("TBX_LastRequestWasSent", c_long, ()),
+    ("TBX_GetLastErrorCode", c_long, ()),
     ("CreateConfigurationSetup", c_void_p, ()),
     ("DestroyConfigurationSetup", None, (c_void_p,)),
     ("ConfigurationSetup_SetConfiguration", c_long, (c_void_p, c_char_p)),
@@ -164,6 +164,8 @@ _PROTOTYPES: Sequence[Tuple[str, object, Sequence[object]]] = (
     ("MessageFactory_Open", c_long, (c_void_p, c_char_p)),
     ("MessageFactory_CreatePayInit", c_long, (c_void_p, POINTER(c_void_p))),
     ("MessageFactory_VerifyPayConfirm", c_long, (c_void_p, c_char_p, c_char_p, POINTER(c_void_p))),
+    ("MessageFactory_VerifyPayConfirmForOrder", c_long,
+     (c_void_p, c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, POINTER(c_void_p))),
     ("MessageFactory_CreatePayComplete", c_long, (c_void_p, c_char_p, c_char_p, POINTER(c_void_p))),
     ("MessageFactory_CreateRequest", c_long, (c_void_p, c_char_p, POINTER(c_void_p))),
     ("CreateMessageObject", c_void_p, ()),
@@ -171,6 +173,7 @@ _PROTOTYPES: Sequence[Tuple[str, object, Sequence[object]]] = (
     ("MessageObject_Open", c_long, (c_void_p, c_char_p)),
     ("MessageObject_SetAttribute", c_long, (c_void_p, c_char_p, c_char_p)),
     ("MessageObject_GetAttribute", c_long, (c_void_p, c_char_p, POINTER(c_long), c_char_p)),
+    ("MessageObject_GetAttributeNames", c_long, (c_void_p, POINTER(c_long), c_char_p)),
     ("MessageObject_GetURL", c_long, (c_void_p, POINTER(c_long), c_char_p)),
     ("MessageObject_Capture", c_long, (c_void_p,)),
     ("MessageObject_Execute", c_long, (c_void_p, POINTER(c_void_p))),
@@ -216,28 +219,27 @@ def _last_error_message() -> str:
     return decode(buffer.value)
 
 
-def _belongs(message: str, code: int, text: str) -> bool:
-    """Whether the thread's last error message was composed for this code: a call that fails
-    without raising inside the library leaves an older message in place."""
-    if text and (message.startswith(text) or (" : " + text) in message):
-        return True
-    return ("0x%x" % code) in message or ("error %x :" % code) in message
-
-
 def failure(result: int, operation: str, refusal: bool = False) -> KestrumError:
     """The exception for a failed call, made on the thread that made the call (the library keeps
-    the last error message per thread). No text keeps a credential."""
+    the last error per thread). No text keeps a credential."""
     code = unsigned(result)
+    # Read first: it belongs to the failure this call just had.
+    request_sent = library().TBX_LastRequestWasSent() == 1
     if 0 < result < 0x10000:
         # A store directory that could not be made: the system's error number itself.
         text = os.strerror(result)
         message = text
     else:
         text = error_text(code)
-        message = _last_error_message()
-        if not message or not _belongs(message, code, text):
+        # The thread's last error describes this failure only when it carries this code: a call
+        # that failed before reaching the library leaves an older one in place.
+        message = ""
+        if unsigned(library().TBX_GetLastErrorCode()) == code:
+            message = _last_error_message()
+        if not message:
             message = text or "ErrorCode = 0x%x" % code
-    return error_for(code, hide_credentials(text), hide_credentials(message), operation, refusal)
+    return error_for(code, hide_credentials(text), hide_credentials(message), operation, refusal,
+                     request_sent)
 
 
 def check(result: int, operation: str, refusal: bool = False) -> None:
@@ -245,16 +247,18 @@ def check(result: int, operation: str, refusal: bool = False) -> None:
         raise failure(result, operation, refusal)
 
 
-def fetch(function: Callable[..., int], operation: str, *args: object, size: int = 1024) -> bytes:
+def fetch(function: Callable[..., int], operation: str, *args: object, size: int = 1024,
+          whole: bool = False) -> bytes:
     """A string out of the library: into a buffer of `size` bytes, or, when the library reports
     that it needs more, into one of that size. A size that fits at once saves a call: a URL is
-    signed anew by every call."""
+    signed anew by every call. `whole`: every byte but the terminating NUL (a list of names, each
+    ended by a NUL), instead of the text up to the first NUL."""
     for _ in range(4):
         buffer = ctypes.create_string_buffer(size)
         length = c_long(size)
         result = function(*args, byref(length), buffer)
         if result == 0:
-            return buffer.value
+            return buffer.raw[:length.value - 1] if whole else buffer.value
         if unsigned(result) != E_BUFFER_TOO_SMALL or length.value <= size:
             raise failure(result, operation)
         size = length.value
@@ -302,8 +306,22 @@ class Handles:
         check(function(*args, byref(out)), operation, refusal)
         return self._keep(out.value, self.lib.DestroyMessageObject)
 
+    def keep_message(self, handle: Optional[int]) -> int:
+        """Keeps a message object a call has made, to destroy it with the others."""
+        return self._keep(handle, self.lib.DestroyMessageObject)
+
     def text(self, message: int) -> str:
         return decode(fetch(self.lib.MessageObject_ToString, "MessageObject_ToString", message))
+
+    def attributes(self, message: int) -> Dict[str, str]:
+        """The message's attributes, in order, as the library reads them."""
+        names = fetch(self.lib.MessageObject_GetAttributeNames, "MessageObject_GetAttributeNames",
+                      message, whole=True)
+        out: Dict[str, str] = {}
+        for name in names.split(b"\0")[:-1]:
+            out[decode(name)] = decode(fetch(self.lib.MessageObject_GetAttribute,
+                                             "MessageObject_GetAttribute", message, name))
+        return out
 
     def set_attributes(self, message: int, attributes: Iterator[Tuple[str, Value]]) -> None:
         for name, value in attributes:

@@ -1,8 +1,7 @@
-#include "tbxerr.h"
+#include "tbxapp.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -65,34 +64,6 @@ const CodeText kCodes[] = {
     {0u, nullptr},
 };
 
-class ScopedEnv
-{
-public:
-  ScopedEnv(const char* name, const char* value) : m_name(name)
-  {
-    const char* old = std::getenv(name);
-    m_had = old != nullptr;
-    if (m_had)
-      m_old = old;
-    if (value != nullptr)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv()
-  {
-    if (m_had)
-      setenv(m_name, m_old.c_str(), 1);
-    else
-      unsetenv(m_name);
-  }
-
-private:
-  const char* m_name;
-  bool m_had = false;
-  std::string m_old;
-};
-
 TEST(ErrorText, EveryCodeHasItsTextInBothForms)
 {
   for (const CodeText& c : kCodes) {
@@ -141,55 +112,6 @@ TEST(ErrorText, MeasureTruncateAndNullCases)
 
   EXPECT_EQ(TBX_GetErrorStringFromResult(TBX_E_NO_CONTEXT, nullptr, buffer), 0);
   EXPECT_EQ(TBX_GetErrorStringFromResult(0, &length, buffer), 0);
-}
-
-TEST(Exception, ComposedMessage)
-{
-  ScopedEnv env("TBXDEBUG", nullptr);
-  EXPECT_STREQ(
-      TBX_Exception(TBX_E_MISSING_SIGNATURE, MvString(""), "tbxctx", 722).m_Message.c_str(),
-      "missing signature");
-  EXPECT_STREQ(TBX_Exception(TBX_E_INVALID_ARGUMENT, MvString("abc"), "x", 1).m_Message.c_str(),
-               "ErrorCode = 0x80040218 (abc)");
-  EXPECT_STREQ(TBX_Exception(TBX_E_HOST_ERROR, MvString("payment already captured"), "x", 1)
-                   .m_Message.c_str(),
-               "the request failed (payment already captured)");
-  // Small codes print without leading zeros.
-  EXPECT_STREQ(TBX_Exception(0x0102, MvString(""), "x", 1).m_Message.c_str(), "ErrorCode = 0x102");
-
-  TBX_Exception e(TBX_E_FILE_IO, MvString(""), "tbxbase", 212);
-  EXPECT_EQ(e.m_Result, TBX_E_FILE_IO);
-  EXPECT_STREQ(e.m_File.c_str(), "tbxbase");
-  EXPECT_EQ(e.m_Line, 212);
-  TBX_Exception copy(e);
-  EXPECT_STREQ(copy.m_Message.c_str(), "file I/O error");
-}
-
-TEST(Exception, ExtendedFormWhenTbxdebugIsDefined)
-{
-  for (const char* value : {"1", ""}) {
-    ScopedEnv env("TBXDEBUG", value);
-    EXPECT_TRUE(TBX_ErrorLookup::UseExtendedErrorInfo());
-    EXPECT_STREQ(
-        TBX_Exception(TBX_E_MISSING_SIGNATURE, MvString(""), "tbxctx", 722).m_Message.c_str(),
-        "tbxctx(722) : error 8004021a : missing signature");
-    EXPECT_STREQ(TBX_Exception(TBX_E_INVALID_ARGUMENT, MvString("abc"), "cli", 7).m_Message.c_str(),
-                 "cli(7) : error 80040218 : ErrorCode = 0x80040218 (abc)");
-  }
-  ScopedEnv env("TBXDEBUG", nullptr);
-  EXPECT_FALSE(TBX_ErrorLookup::UseExtendedErrorInfo());
-}
-
-TEST(Exception, ThrowMacroCarriesUnitAndLine)
-{
-  try {
-    TBX_THROW(TBX_E_NO_ENDPOINT, "", "tbxctx", 442);
-    FAIL() << "no exception";
-  } catch (const TBX_Exception& e) {
-    EXPECT_EQ(e.m_Result, TBX_E_NO_ENDPOINT);
-    EXPECT_STREQ(e.m_File.c_str(), "tbxctx");
-    EXPECT_EQ(e.m_Line, 442);
-  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The boundary shared by every exported function: handle registry, catch ladder, last error and
 // output copy.
+#include "tbxapp.h"
 #include "tbxgate.h"
 
 #include <gtest/gtest.h>
@@ -123,6 +124,7 @@ TEST(CatchLadder, EveryExceptionBecomesItsCodeAndMessage)
               }),
               c.code);
     EXPECT_EQ(LastMessage(), c.message);
+    EXPECT_EQ(TBX_GetLastErrorCode(), c.code);
   }
 }
 
@@ -135,10 +137,13 @@ TEST(LastError, SuccessKeepsItAndThreadsDoNotShare)
             TBX_E_INVALID_URL);
   EXPECT_EQ(TBX_Guard([] { return TBX_OK; }), TBX_OK);
   EXPECT_EQ(LastMessage(), "invalid URL");
+  EXPECT_EQ(TBX_GetLastErrorCode(), TBX_E_INVALID_URL);
 
   std::string other = "unset";
+  long otherCode = -1;
   std::thread t([&] {
     other = LastMessage();
+    otherCode = TBX_GetLastErrorCode();
     TBX_Guard([] {
       TBX_THROW(TBX_E_FILE_IO, "", "t", 1);
       return TBX_OK;
@@ -146,7 +151,9 @@ TEST(LastError, SuccessKeepsItAndThreadsDoNotShare)
   });
   t.join();
   EXPECT_EQ(other, "");
+  EXPECT_EQ(otherCode, TBX_OK);
   EXPECT_EQ(LastMessage(), "invalid URL");
+  EXPECT_EQ(TBX_GetLastErrorCode(), TBX_E_INVALID_URL);
 }
 
 TEST(LastError, MeasureThenFetchRules)

@@ -17,6 +17,7 @@
 
 #include "KrptSign.h"
 #include "cMessageFactory.h"
+#include "tbxmsgtype.h"
 #include "loopback_server.h"
 #include "tbxapp.h"
 #include "tbxgate.h"
@@ -286,6 +287,14 @@ TEST_F(Messages, UrlOfAnUnchangedOfferIsReused)
                              sig.data(), sig.size()))
         << c.step << ": not signed with the key now in the store";
   }
+
+  // A general request renames the message (MSGTYPE + "Request") even when the host is not
+  // reached; the next URL carries the new name.
+  void* response = nullptr;
+  EXPECT_LT(MessageObject_Execute(offer.handle, &response), 0);
+  std::string data, signature;
+  ASSERT_TRUE(tbxtest::SplitRequest(Url(offer.handle), data, signature));
+  EXPECT_EQ(Attributes(data).at(0).second, "PayInitRequest") << data;
 }
 
 TEST_F(Messages, OfferTokensAreFreshAndWithoutDefaultsFileStillComplete)
@@ -817,6 +826,56 @@ TEST_F(Messages, OutputRulesOfGetAttribute)
   EXPECT_STREQ(buffer, "zzzzzzz");
   CHECK_OK(MessageObject_GetAttribute(offer.handle, "MSGTYPE", &length, buffer));
   EXPECT_STREQ(buffer, "PayInit");
+}
+
+TEST_F(Messages, AttributeNamesInOrderMeasuredThenFetched)
+{
+  TestStore store;
+  Factory factory(store.Path());
+  Message offer;
+  CHECK_OK(MessageFactory_CreatePayInit(factory.handle, &offer.handle));
+  CHECK_OK(MessageObject_FromString(offer.handle, "<TBX MSGTYPE=\"PayInit\" B=\"1\" A=\"\"/>"));
+  CHECK_OK(MessageObject_SetAttribute(offer.handle, "C", "x"));
+  CHECK_OK(MessageObject_SetAttribute(offer.handle, "B", "2"));  // keeps its place
+  const char kNames[] = "MSGTYPE\0B\0A\0KEYID\0C\0";
+  const std::string names(kNames, sizeof kNames - 1);
+  const long needed = static_cast<long>(names.size()) + 1;
+  struct Case
+  {
+    long length;
+    bool buffer;
+    long result;
+    long lengthAfter;
+  };
+  const Case cases[] = {
+      {0, false, TBX_E_BUFFER_TOO_SMALL, needed},
+      {needed - 1, true, TBX_E_BUFFER_TOO_SMALL, needed},
+      {needed, false, TBX_OK, needed},
+      {needed, true, TBX_OK, needed},
+      {needed + 10, true, TBX_OK, needed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    std::string buffer(static_cast<size_t>(needed) + 10, 'z');
+    long length = c.length;
+    CHECK_CODE(c.result, MessageObject_GetAttributeNames(offer.handle, &length,
+                                                         c.buffer ? &buffer[0] : nullptr));
+    EXPECT_EQ(length, c.lengthAfter);
+    if (c.result == TBX_OK && c.buffer)
+      EXPECT_EQ(buffer.substr(0, static_cast<size_t>(needed)), names + '\0');
+    else
+      EXPECT_EQ(buffer, std::string(buffer.size(), 'z'));
+  }
+  CHECK_CODE(TBX_E_BUFFER_TOO_SMALL,
+             MessageObject_GetAttributeNames(offer.handle, nullptr, nullptr));
+  EXPECT_EQ(Hex(TBX_GetLastErrorCode()), Hex(TBX_E_BUFFER_TOO_SMALL));
+
+  Message never;
+  never.handle = CreateMessageObject();
+  long length = 64;
+  CHECK_CODE(TBX_E_UNEXPECTED, MessageObject_GetAttributeNames(never.handle, &length, nullptr));
+  EXPECT_EQ(Hex(TBX_GetLastErrorCode()), Hex(TBX_E_UNEXPECTED));
+  CHECK_CODE(TBX_E_INVALID_HANDLE, MessageObject_GetAttributeNames(nullptr, &length, nullptr));
 }
 
 TEST_F(Messages, HandleMisuse)

@@ -157,7 +157,8 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
        {"-payinit", "-p", m_Dir + "/newstore", "-a", "AMOUNT", "100"},
        "[kestrum] ERROR: 0x8004020E (no key identifier specified)",
        {"the store " + m_Dir + "/newstore has no keys/current",
-        "set the store up first: kestrum -conf -p " + m_Dir + "/newstore -r URL"}},
+        "set the store up first) - with kestrum: kestrum -conf -p " + m_Dir +
+            "/newstore -r URL -u USER, the password in KESTRUM_PASSWORD"}},
       {"a capture to a host that is down",
        [&] { SetCaptureUrl(CopyOfStore("down"), "http://127.0.0.1:" + closed + "/capture"); },
        Capture(m_Dir + "/down"),
@@ -294,6 +295,7 @@ TEST_F(KestrumFailures, EachReportNamesItsObjectAndTheActionWithoutSecrets)
     EXPECT_FALSE(HasLongHex(r.err)) << r.err;
     EXPECT_EQ(std::string::npos, r.err.find("@127.0.0.1")) << r.err;
     EXPECT_EQ(std::string::npos, r.err.find("DATA=")) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find(" -w ")) << r.err;
   }
 }
 

@@ -26,6 +26,7 @@
 #include "sandbox_launcher.h"
 #include "tbxapp.h"
 #include "tbxgate.h"
+#include "tbxsnapshot.h"
 #include "test_store.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -347,14 +348,16 @@ protected:
                                 : MessageFactory_Open(h.factory, s_Store.c_str());
   }
 
-  // Every run starts and ends without decoded keys: decoding is among the failure points, and
-  // the keys a run decoded are not taken for memory it left behind.
+  // Every run starts and ends without decoded keys or kept store files: decoding and reading
+  // are among the failure points, and what a run kept is not taken for memory it left behind.
   template <class Run>
   static long Uncached(Run run)
   {
     KRPT_FlushKeyCache();
+    TBX_SnapshotFlush();
     const long rc = run();
     KRPT_FlushKeyCache();
+    TBX_SnapshotFlush();
     return rc;
   }
 

@@ -6,8 +6,9 @@
 #
 # Set by the test's registration: TBX_BUILD_DIR TBX_SOURCE_DIR TBX_CONSUMER_DIR TBX_CC
 # TBX_SANITIZE_FLAGS TBX_WITH_JAVA TBX_JAVA TBX_VERSION TBX_SOVERSION and the install directories
-# TBX_BINDIR TBX_LIBDIR TBX_INCLUDEDIR TBX_DATADIR TBX_MANDIR TBX_PYDIR (relative to the prefix),
-# and TBX_PYTHON, a python3 to import the installed package with.
+# TBX_BINDIR TBX_LIBDIR TBX_INCLUDEDIR TBX_DATADIR TBX_MANDIR TBX_PYDIR TBX_PHPDIR (relative to the prefix),
+# and TBX_PYTHON, a python3 to import the installed package with; TBX_PHPDIR and TBX_PHP likewise
+# for the PHP package.
 set -euo pipefail
 
 fail() { echo "package: FAILED: $*" >&2; exit 1; }
@@ -33,6 +34,7 @@ manifest() {
     echo "$usr$TBX_BINDIR/kestrum"
     echo "$usr$TBX_BINDIR/kestrum-sandbox"
     echo "$usr$TBX_INCLUDEDIR/tbxapp.h"
+    echo "$usr$TBX_INCLUDEDIR/tbxcodes.h"
     echo "$usr$TBX_LIBDIR/libtbxapp.so"
     echo "$usr$TBX_LIBDIR/libtbxapp.so.$TBX_SOVERSION"
     echo "$usr$TBX_LIBDIR/libtbxapp.so.$TBX_VERSION"
@@ -46,6 +48,12 @@ manifest() {
       echo "$usr$TBX_PYDIR/kestrum/$f"
     done
     if [ "$TBX_WITH_JAVA" = ON ]; then echo "$usr$TBX_DATADIR/java/kestrum.jar"; fi
+    for f in composer.json README.md kestrum.h autoload.php preload.php installed.php; do
+      echo "$usr$TBX_PHPDIR/$f"
+    done
+    for f in "$TBX_SOURCE_DIR"/php/src/*.php "$TBX_SOURCE_DIR"/php/src/Internal/*.php; do
+      echo "$usr$TBX_PHPDIR/src/${f#"$TBX_SOURCE_DIR"/php/src/}"
+    done
   } | sort
 }
 normalise() { sed 's/tbxappTargets-[a-z]*\.cmake$/tbxappTargets-CONFIG.cmake/' | sort; }
@@ -110,6 +118,23 @@ python_package() {
 }
 step "Python package imports and finds the installed library"
 python_package "$prefix/$TBX_PYDIR" "$installed_lib"
+
+# ---- the PHP package loads the library installed with it ----------------------------------------
+# $1: the directory holding the package, $2: the library it must load.
+php_package() {
+  local found
+  if [ -z "$TBX_PHP" ] || [ -n "$TBX_SANITIZE_FLAGS" ]; then
+    step "skipped the PHP package: no php, or an instrumented library"
+    return
+  fi
+  found=$(env -u KESTRUM_LIBRARY "$TBX_PHP" -r '
+    require $argv[1] . "/autoload.php";
+    echo realpath(Kestrum\Internal\Library::bound()), "\n", Kestrum\Internal\Errors::text(0x80040214);' "$1") \
+    || fail "php: the package in $1"
+  [ "$found" = "$2"$'\n'"invalid signature" ] || fail "php: the package in $1 gave: $found"
+}
+step "PHP package loads the installed library"
+php_package "$prefix/$TBX_PHPDIR" "$installed_lib"
 
 # ---- a consumer through pkg-config ----------------------------------------------------------------
 # Builds and runs the consumer against the tree whose pkg-config directory is $1, named $2.
@@ -201,6 +226,8 @@ dpkg-deb -x "$deb" "$tmp/unpacked"
 grep -q -- "-payinit" "$tmp/usage.txt" || { cat "$tmp/usage.txt" >&2; fail "packaged kestrum -h"; }
 pkgconfig_consumer "$tmp/unpacked/usr/$TBX_LIBDIR/pkgconfig" packaged
 python_package "$tmp/unpacked/usr/$TBX_PYDIR" \
+  "$(readlink -f "$tmp/unpacked/usr/$TBX_LIBDIR/libtbxapp.so.$TBX_VERSION")"
+php_package "$tmp/unpacked/usr/$TBX_PHPDIR" \
   "$(readlink -f "$tmp/unpacked/usr/$TBX_LIBDIR/libtbxapp.so.$TBX_VERSION")"
 
 echo "package: passed"

@@ -3,16 +3,20 @@
 from __future__ import annotations
 
 import os
+import re
 import pickle
+import re
 import socket
 import subprocess
 import sys
 import urllib.parse
+import urllib.request
 
 import pytest
 
 import kestrum
-from conftest import PASSWORD, USER, authorise
+import kestrum._errors
+from conftest import PASSWORD, REPO, USER, authorise
 
 
 @pytest.fixture
@@ -94,26 +98,57 @@ def test_confirmation_refused(paid, case, code):
     assert not isinstance(refused.value, kestrum.ConfirmationMismatch)
 
 
-@pytest.mark.parametrize("check, attribute", [
-    ("token of another order", "TOKEN"),
-    ("another amount", "AMOUNT"),
-    ("another currency", "CURRENCY"),
+@pytest.mark.parametrize("check, attribute, whole_order", [
+    ("token of another order", "TOKEN", True),
+    ("a cheaper order's confirmation", "AMOUNT", True),
+    ("another currency", "CURRENCY", True),
+    ("another amount, alone", "AMOUNT", False),
 ])
-def test_confirmation_for_another_order(paid, check, attribute):
+def test_confirmation_for_another_order(paid, check, attribute, whole_order):
     store, offer, data, signature = paid
     other = store.create_offer(AMOUNT="99000", CURRENCY="EUR")
+    order = {"TOKEN": offer.token, "AMOUNT": "1560", "CURRENCY": "EUR"}
     expected = {"TOKEN": other.token, "AMOUNT": "99000", "CURRENCY": "USD"}[attribute]
-    actual = {"TOKEN": offer.token, "AMOUNT": "1560", "CURRENCY": "EUR"}[attribute]
+    actual = order[attribute]
+    order[attribute] = expected
+    given = order if whole_order else {attribute: expected}
     with pytest.raises(kestrum.ConfirmationMismatch) as refused:
-        store.verify_confirmation(data, signature, **{attribute.lower(): expected})
+        store.verify_confirmation(data, signature, **{k.lower(): v for k, v in given.items()})
     error = refused.value
     assert isinstance(error, kestrum.SignatureError)
     assert (error.attribute, error.expected, error.actual) == (attribute, expected, actual)
     assert attribute in str(error)
     # The order's TOKEN is its secret: the text names the attribute, not the values.
     assert (expected in str(error), actual in str(error)) == ((attribute != "TOKEN"),) * 2
-    assert error.code == 0x80040214
+    assert error.code == 0x8004021B
     assert pickle.loads(pickle.dumps(error)).actual == actual
+
+
+def _set_capture_url(store, url: str) -> None:
+    config = os.path.join(store.path, "config.xml")
+    with open(config) as f:
+        text = f.read()
+    with open(config, "w") as f:
+        f.write(re.sub(r'CAPTUREURL="[^"]*"', 'CAPTUREURL="%s"' % url, text))
+
+
+@pytest.mark.parametrize("case, fault, sent", [
+    ("connection refused", "", False),
+    ("closed before capturing", "MODE=close&MATCH=PayComplete", True),
+    ("closed after capturing", "MODE=drop&MATCH=PayComplete", True),
+])
+def test_network_error_says_whether_the_capture_was_sent(paid, sandbox, closed_port, case, fault,
+                                                         sent):
+    store, offer, data, signature = paid
+    conf = store.verify_confirmation(data, signature)
+    if fault:
+        urllib.request.urlopen(sandbox.url + "/admin/fault?" + fault, timeout=30).read()
+    else:
+        _set_capture_url(store, "http://127.0.0.1:%d/capture" % closed_port)
+    with pytest.raises(kestrum.NetworkError) as raised:
+        store.capture(conf)
+    assert raised.value.request_sent is sent
+    assert pickle.loads(pickle.dumps(raised.value)).request_sent is sent
 
 
 @pytest.mark.parametrize("secret, from_environment, never_shown", [
@@ -163,3 +198,14 @@ def test_library_is_the_one_configured():
     if configured:
         assert kestrum.library_path() == os.path.realpath(configured)
     assert os.path.basename(kestrum.library_path()).startswith("libtbxapp.so.0")
+
+
+def test_code_constants_are_the_headers():
+    """Every E_ constant of the package has the value of its TBX_E_ namesake in tbxcodes.h."""
+    header = (REPO / "include" / "tbxcodes.h").read_text()
+    defined = {name: int(value, 16) for name, value in re.findall(
+        r"^#define\s+TBX_(E_\w+)\s+(?:TBX_RESULT\()?(0x[0-9A-Fa-f]+)u", header, re.M)}
+    constants = {name: value for name, value in vars(kestrum._errors).items()
+                 if name.startswith("E_")}
+    assert len(constants) > 10
+    assert {name: defined.get(name) for name in constants} == constants

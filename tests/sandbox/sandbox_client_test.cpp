@@ -7,7 +7,6 @@
 
 #include "tbxctx.h"
 #include "tbxerr.h"
-#include "tbxexchange.h"
 #include "xmlElement.h"
 
 #include <gtest/gtest.h>
@@ -57,8 +56,8 @@ protected:
       request->setAttribute(S(a.first), S(a.second));
     std::string body;
     MvString answer;
-    TBX_Exchange(m_Store, S(endpoint), nullptr, request.get(), keyId.empty() ? nullptr : &key,
-                 S(expected), response, &answer);
+    m_Store.Exchange(S(endpoint), nullptr, request.get(), keyId.empty() ? nullptr : &key,
+                     S(expected), response, &answer);
     body = Str(answer);
     return body;
   }

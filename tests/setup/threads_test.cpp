@@ -54,16 +54,16 @@ TEST(Threads, PaymentsRunSideBySide)
   EXPECT_EQ(0, host.Stop());
 }
 
-// The process's decoded-key cache under threads: more keys than it holds, so that entries are
-// evicted while other threads use them; every signature and check must come out as it does with
-// an empty cache, whichever thread decoded the key.
-TEST(Threads, KeyCacheSharedAndEvicted)
+// The decoded-key caches under threads: more keys than a thread holds, so that entries are
+// evicted between uses, and flushes from another thread; every signature and check must come out
+// as it does with an empty cache, whichever thread decoded the key.
+TEST(Threads, KeyCacheEvictedAndFlushed)
 {
   struct Pair
   {
     std::vector<unsigned char> pub, priv, signature;
   };
-  const int keys = KRPT_CACHE_SHARDS * KRPT_CACHE_WAYS + 8;
+  const int keys = KRPT_CACHE_KEYS + 8;
   const std::string text = "<TBX MSGTYPE=\"PayInit\" AMOUNT=\"1560\"/>";
   const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
   std::vector<Pair> pairs(keys);

@@ -1,7 +1,9 @@
 """The example shop and a kestrum-sandbox host, each its own process on a free port of 127.0.0.1.
 
-The library comes from KESTRUM_LIBRARY (else the package's own search), the host program from
-KESTRUM_SANDBOX (else build/tools/sandbox/kestrum-sandbox of this checkout).
+The shop is the Python one (examples/shop), or with KESTRUM_SHOP_KIND=php the PHP one
+(examples/php-shop, under php-fpm behind nginx): both serve the same pages, so the same tests
+click through either. The library comes from KESTRUM_LIBRARY (else the package's own search), the
+host program from KESTRUM_SANDBOX (else build/tools/sandbox/kestrum-sandbox of this checkout).
 """
 
 from __future__ import annotations
@@ -21,6 +23,10 @@ from launch import Server
 
 REPO = Path(__file__).resolve().parents[2]
 SHOP = REPO / "examples" / "shop" / "shop.py"
+PHP_SHOP = REPO / "examples" / "php-shop" / "serve"
+KIND = os.environ.get("KESTRUM_SHOP_KIND", "python")
+# The script that runs the shop for a person: scripts/shop or scripts/php-shop.
+SCRIPT = REPO / "scripts" / ("php-shop" if KIND == "php" else "shop")
 USER = "e40215536"
 PASSWORD = "Pq7mWz2L"
 
@@ -81,9 +87,10 @@ class Shop(Server):
         env["PYTHONPATH"] = os.pathsep.join(filter(None, [python_dir, env.get("PYTHONPATH")]))
         self.database = work / "shop.db"
         self.store = work / "store"
-        super().__init__([sys.executable, str(SHOP), "--store", str(self.store),
-                          "--database", str(self.database), "--setup",
-                          sandbox.url + "/user/setup.asp", "--user", USER, "--quiet"], env)
+        program = [str(PHP_SHOP)] if KIND == "php" else [sys.executable, str(SHOP)]
+        super().__init__(program + ["--store", str(self.store), "--database", str(self.database),
+                                    "--setup", sandbox.url + "/user/setup.asp", "--user", USER,
+                                    "--quiet"], env)
 
     def buy(self, product: str) -> str:
         """Buy as the shop's form posts it: the offer URL the shopper is sent to."""

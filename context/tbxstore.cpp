@@ -1,6 +1,6 @@
-// The configuration store: its path and options, the values and files it holds, and the
-// directory, working-directory and identifier helpers.
-#include "tbxctx.h"
+// The configuration store: its path, the values and files it holds, and the directory,
+// working-directory and identifier helpers.
+#include "tbxstore.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -14,9 +14,12 @@
 #include <uuid/uuid.h>
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 
+#include "mvbytes.h"
 #include "tbxbase.h"
 #include "tbxctx_sites.h"
+#include "tbxsnapshot.h"
 #include "tbxerr.h"
 #include "tbxtrace.h"
 #include "tbxurl.h"
@@ -61,41 +64,61 @@ void ReplaceStoreFile(const MvString& path, const MvString& file, const void* da
               rc == TBX_E_FILE_NOT_FOUND ? openSite : writeSite);
 }
 
+// The value of attribute `name` of the store file at `path` holding `content`.
+bool StoreValueOf(const MvString& path, const MvString& content, const MvString& name,
+                  MvString& value)
+{
+  xmlElementPtr top;
+  try {
+    TBX_XmlFromString(content, top.receive());
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(TBX_NotStoreXml(path, content));
+  }
+  return TBX_StoreValue(top.get(), name, value);
+}
+
 }  // namespace
 
-TBX_Context::TBX_Context() {}
+bool TBX_IsStoreFileName(const MvString& file)
+{
+  if (!file.empty() && file[0] == '/')
+    return false;
+  for (unsigned start = 0; start <= file.size();) {
+    unsigned end = start;
+    while (end < file.size() && file[end] != '/')
+      ++end;
+    if (end - start == 2 && file[start] == '.' && file[start + 1] == '.')
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
 
-TBX_Context::~TBX_Context()
+TBX_Store::~TBX_Store()
 {
   if (m_LockFd >= 0)
     close(m_LockFd);
 }
 
-TBX_Context::TBX_Context(const TBX_Context& other)
-    : m_Path(other.m_Path), m_UserName(other.m_UserName), m_Password(other.m_Password),
-      m_AutoUrl(other.m_AutoUrl)
-{}
+TBX_Store::TBX_Store(const TBX_Store& other) : m_Path(other.m_Path) {}
 
-TBX_Context& TBX_Context::operator=(const TBX_Context& other)
+TBX_Store& TBX_Store::operator=(const TBX_Store& other)
 {
   m_Path = other.m_Path;
-  m_UserName = other.m_UserName;
-  m_Password = other.m_Password;
-  m_AutoUrl = other.m_AutoUrl;
   return *this;
 }
 
-TBX_Context::WriteLock::WriteLock(TBX_Context& context) : m_Context(context)
+TBX_Store::WriteLock::WriteLock(TBX_Store& store) : m_Store(store)
 {
-  m_Context.LockStore();
+  m_Store.LockStore();
 }
 
-TBX_Context::WriteLock::~WriteLock()
+TBX_Store::WriteLock::~WriteLock()
 {
-  m_Context.UnlockStore();
+  m_Store.UnlockStore();
 }
 
-void TBX_Context::LockStore()
+void TBX_Store::LockStore()
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateNoContext);
@@ -129,7 +152,7 @@ void TBX_Context::LockStore()
   m_LockDepth = 1;
 }
 
-void TBX_Context::UnlockStore()
+void TBX_Store::UnlockStore()
 {
   if (m_LockDepth == 0 || --m_LockDepth > 0)
     return;
@@ -139,12 +162,12 @@ void TBX_Context::UnlockStore()
   }
 }
 
-MvString TBX_Context::StoreFilePath(const MvString& file) const
+MvString TBX_Store::StoreFilePath(const MvString& file) const
 {
   return m_Path + "/" + file;
 }
 
-void TBX_Context::Open(const MvString& path)
+void TBX_Store::Open(const MvString& path)
 {
   m_Path = path.empty() ? GetDefaultConfiguration() : path;
   TBX_TraceLog::Write(kUnit, kSiteOpenTrace, 0, MvString("OPEN CONTEXT"), m_Path);
@@ -153,31 +176,26 @@ void TBX_Context::Open(const MvString& path)
     CreatePath(m_Path);
 }
 
-MvString TBX_Context::GetPath() const
+MvString TBX_Store::GetPath() const
 {
   return m_Path;
 }
 
-void TBX_Context::SetOption(const MvString& name, const MvString& value)
-{
-  if (name == "UserName")
-    m_UserName = value;
-  else if (name == "Password")
-    m_Password = value;
-  else if (name == "VTAUTOURL")
-    m_AutoUrl = value;
-  else
-    TBX_THROW(TBX_E_INVALID_OPTION,
-              "option " + TBX_Quote(name) +
-                  " is unknown: the options are UserName, Password and "
-                  "VTAUTOURL",
-              kUnit, kSiteSetOption);
-}
-
-bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvString& value)
+bool TBX_Store::QueryValue(const MvString& file, const MvString& name, MvString& value)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
+  if (!name.empty() && !IsHttp(m_Path)) {
+    // A value of an unchanged file is found again without reading or parsing it.
+    bool found = false;
+    const MvString path = StoreFilePath(file);
+    const TBX_ReadResult read = TBX_SnapshotValue(path, name, StoreValueOf, found, value);
+    if (read == TBX_ReadResult::NotOpened)
+      return false;
+    if (read != TBX_ReadResult::Read)
+      TBX_ThrowUnread(true, path);
+    return found;
+  }
   MvStringStream text;
   try {
     StreamFromURL(StoreFilePath(file), text);
@@ -194,14 +212,14 @@ bool TBX_Context::QueryValue(const MvString& file, const MvString& name, MvStrin
   }
   xmlElementPtr top;
   try {
-    XmlFromStream(text, top.receive());
+    TBX_XmlFromStream(text, top.receive());
   } catch (const TBX_Exception& e) {
     throw e.Retold(TBX_NotStoreXml(StoreFilePath(file), text.str()));
   }
   return TBX_StoreValue(top.get(), name, value);
 }
 
-bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length)
+bool TBX_Store::QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryBytesNoContext);
@@ -215,7 +233,7 @@ bool TBX_Context::QueryValue(const MvString& file, unsigned char* buffer, unsign
   return true;
 }
 
-TBX_Context::Presence TBX_Context::Probe(const MvString& file)
+TBX_Store::Presence TBX_Store::Probe(const MvString& file)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
@@ -245,7 +263,7 @@ TBX_Context::Presence TBX_Context::Probe(const MvString& file)
   return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
-bool TBX_Context::IsLink(const MvString& file)
+bool TBX_Store::IsLink(const MvString& file)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
@@ -255,8 +273,8 @@ bool TBX_Context::IsLink(const MvString& file)
          S_ISLNK(st.st_mode);
 }
 
-void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvString& value,
-                           bool create)
+void TBX_Store::SetValue(const MvString& file, const MvString& name, const MvString& value,
+                         bool create)
 {
   if (!xmlIsName(name.c_str(), name.size()))
     TBX_THROW(TBX_E_INVALID_ARGUMENT, "attribute name '" + name + "' is not an XML name", kUnit,
@@ -266,7 +284,7 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
   const bool found = QueryValue(file, MvString(), text);
   xmlElementPtr top;
   try {
-    XmlFromString(text, top.receive());
+    TBX_XmlFromString(text, top.receive());
   } catch (const TBX_Exception& e) {
     if (e.m_Result != TBX_E_INVALID_FORMAT)
       throw;
@@ -274,9 +292,7 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
       throw e.Retold(TBX_NotStoreXml(StoreFilePath(file), text));
     if (!create && (file == "default.xml" || file == "config.xml"))
       throw e.Retold("the store file " + StoreFilePath(file) +
-                     " does not exist; set the store up "
-                     "first: " +
-                     TBX_SetupCommand(m_Path));
+                     " does not exist; set the store up first");
     if (!create)
       throw e.Retold("the store file " + StoreFilePath(file) +
                      " does not exist; create it "
@@ -289,7 +305,7 @@ void TBX_Context::SetValue(const MvString& file, const MvString& name, const MvS
   UpdateFile(file, out.str());
 }
 
-void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
+void TBX_Store::UpdateFile(const MvString& file, const MvString& text)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateNoContext);
@@ -299,8 +315,7 @@ void TBX_Context::UpdateFile(const MvString& file, const MvString& text)
   TBX_TraceLog::Write(kUnit, kSiteUpdateTrace, 0, MvString("UPDATE"), MvString("UPDATE"));
 }
 
-void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
-                             unsigned long length)
+void TBX_Store::UpdateFile(const MvString& file, const unsigned char* buffer, unsigned long length)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteUpdateBytesNoContext);
@@ -310,13 +325,13 @@ void TBX_Context::UpdateFile(const MvString& file, const unsigned char* buffer,
   LogMessage("UPDATE: " + path);
 }
 
-void TBX_Context::CreatePath(const MvString& dir)
+void TBX_Store::CreatePath(const MvString& dir)
 {
   TBX_CreateDirectory(dir);
   LogMessage("CREATE PATH: " + dir);
 }
 
-MvString TBX_Context::GetDefaultConfiguration()
+MvString TBX_Store::GetDefaultConfiguration()
 {
   size_t size = 256;
   for (;;) {
@@ -336,22 +351,29 @@ MvString TBX_Context::GetDefaultConfiguration()
   }
 }
 
-MvString TBX_Context::CreateUuid()
+MvString TBX_Store::CreateUuid()
 {
+  // A random (version 4) identifier, laid out as libuuid lays one out, from OpenSSL's generator:
+  // libuuid makes six system calls for each. libuuid remains for a generator that fails.
   uuid_t id;
-  uuid_generate(id);
-  const unsigned long a =
-      static_cast<unsigned long>(id[0]) | static_cast<unsigned long>(id[1]) << 8 |
-      static_cast<unsigned long>(id[2]) << 16 | static_cast<unsigned long>(id[3]) << 24;
-  const unsigned b = static_cast<unsigned>(id[4]) | static_cast<unsigned>(id[5]) << 8;
-  const unsigned c = static_cast<unsigned>(id[6]) | static_cast<unsigned>(id[7]) << 8;
-  char text[33];
-  std::snprintf(text, sizeof text, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x", a, b, c, id[8],
-                id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+  if (RAND_bytes(id, sizeof id) == 1) {
+    id[6] = static_cast<unsigned char>((id[6] & 0x0F) | 0x40);
+    id[8] = static_cast<unsigned char>((id[8] & 0x3F) | 0x80);
+  } else {
+    uuid_generate(id);
+  }
+  // The text libuuid's fields give when read as little-endian numbers: the bytes of the first
+  // three fields reversed, the last eight in order.
+  static const unsigned char order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  unsigned char bytes[16];
+  for (int i = 0; i < 16; ++i)
+    bytes[i] = id[order[i]];
+  char text[32];
+  MvHexWrite(bytes, sizeof bytes, text);
   return MvString(text, 32);
 }
 
-void TBX_Context::LogMessage(const MvString& text)
+void TBX_Store::LogMessage(const MvString& text)
 {
   TBX_TraceAppend(kUnit, kSiteLogMessage, 0, "LOG", text.c_str(), text.length());
 }
