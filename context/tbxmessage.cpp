@@ -232,9 +232,9 @@ void TBX_Message::GetAttribute(const MvString& name, MvString& value) const
 
 void TBX_Message::GetAttributeNames(MvString& names) const
 {
-  if (get() == nullptr)
+  if (!HasElement())
     TBX_THROW(TBX_E_UNEXPECTED, kNoMessage, kUnit, kSiteGetNoElement);
-  get()->getAttributeNames(names);
+  m_Element->getAttributeNames(names);
 }
 
 void TBX_Message::GetURL(MvString& url) const
@@ -273,8 +273,8 @@ void TBX_Message::Send(const TBX_MessageType& type) const
               kSiteSendLacksAttribute);
 
   xmlElementPtr answer;
-  m_Context->Exchange(endpoint, type.m_Endpoint, m_Element.get(), &m_KeyId,
-                      MvString(type.m_Answer), answer);
+  m_Context->Exchange(endpoint, type.m_Endpoint, m_Element.get(), &m_KeyId, MvString(type.m_Answer),
+                      answer);
 }
 
 void TBX_Message::Capture() const

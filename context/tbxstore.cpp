@@ -68,7 +68,7 @@ bool StoreValueOf(const MvString& path, const MvString& content, const MvString&
 {
   xmlElementPtr top;
   try {
-    TBX_Context::XmlFromString(content, top.receive());
+    TBX_XmlFromString(content, top.receive());
   } catch (const TBX_Exception& e) {
     throw e.Retold(TBX_NotStoreXml(path));
   }
