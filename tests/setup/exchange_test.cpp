@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../http/loopback_server.h"
+#include "sbvectors.h"
 #include "tbxctx.h"
 #include "tbxerr.h"
 #include "tbxmessage.h"
@@ -13,19 +14,9 @@
 
 namespace {
 
-// A 512-bit merchant key, so that signatures, and with them the bytes sent, are fixed.
-const char kPrivateKey[] =
-    "3082013a020100024100b1dfeb69b535f4c05270cbf198aacc3da9589775d038cf8bfe961d47fefd4692f7b8f2"
-    "a29f1c0c294847be1c42df3f20790a778a3c33b81675bc7555d9ebeddd020301000102406a235553d45f87d622"
-    "db4fb6b0046aaef897f678c470c1d7a56869bc8639179ca7b0d0cb898dc9348ce6e4feb6ec017625459d2b312e"
-    "1d79152773bc0c6590c1022100e30ea19985c5593e01a61e4e914d5657ff6d51e0adce4d9ed1cbb919fd6fc925"
-    "022100c88c5b81e04913de215587d55dcfcf07680ee7f03db2a1c3425ee409e623005902205424d4f04ee9aec3"
-    "d2da9bfaa3d05442322f721b606dc6c8279966d461de6e5d0221008b1ba8c1aee4a1ce5bcaeb3c9a24f2530de0"
-    "010c488fa6db3d277b004ecd0a8902202667db91bd8fffa4fb33c9ef2258b8ff07726d56c18814b445ebee0850"
-    "731675";
-const char kPublicKey[] =
-    "3048024100b1dfeb69b535f4c05270cbf198aacc3da9589775d038cf8bfe961d47fefd4692f7b8f2a29f1c0c29"
-    "4847be1c42df3f20790a778a3c33b81675bc7555d9ebeddd0203010001";
+// A fixed 512-bit merchant key, so that signatures, and with them the bytes sent, are fixed.
+const char* const kPrivateKey = vectors::kPrivate512;
+const char* const kPublicKey = vectors::kPublic512;
 
 struct Case
 {
