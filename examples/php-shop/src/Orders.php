@@ -56,6 +56,21 @@ final class Orders
             confirmation TEXT,                                  -- the verified confirmation, saved
             reason       TEXT                                   -- why it was declined or not captured
         )");
+        // One row: the shop's secret, made with the database, under which each order's links are
+        // keyed. Kept across restarts: the links of offers made before stay valid.
+        $this->db->exec('CREATE TABLE IF NOT EXISTS secret (
+            id    INTEGER PRIMARY KEY CHECK (id = 1),
+            value BLOB    NOT NULL
+        )');
+        $insert = $this->db->prepare('INSERT OR IGNORE INTO secret (id, value) VALUES (1, ?)');
+        $insert->bindValue(1, random_bytes(32), \PDO::PARAM_LOB);
+        $insert->execute();
+    }
+
+    public function secret(): string
+    {
+        $value = $this->db->query('SELECT value FROM secret WHERE id = 1')->fetchColumn();
+        return \is_resource($value) ? (string) stream_get_contents($value) : (string) $value;
     }
 
     private static function now(): string
