@@ -7,6 +7,7 @@
 
 int TBX_GetErrorStringFromResult(long result, long* length, char* buffer);
 long TBX_GetLastErrorMessage(long* length, char* buffer);
+long TBX_GetLastErrorCode(void);
 long TBX_LastRequestWasSent(void);
 void* CreateConfigurationSetup(void);
 void DestroyConfigurationSetup(void* setup);
@@ -28,6 +29,7 @@ void DestroyMessageObject(void* message);
 long MessageObject_Open(void* message, const char* configPath);
 long MessageObject_SetAttribute(void* message, const char* name, const char* value);
 long MessageObject_GetAttribute(void* message, const char* name, long* length, char* buffer);
+long MessageObject_GetAttributeNames(void* message, long* size, char* buffer);
 long MessageObject_GetURL(void* message, long* length, char* buffer);
 long MessageObject_Capture(void* message);
 long MessageObject_Execute(void* message, void** response);

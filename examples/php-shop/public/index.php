@@ -8,13 +8,17 @@ declare(strict_types=1);
 // host. The host sends the browser back to one of the offer's three links: SUCCESSLINK with a
 // signed confirmation (verified against the order, recorded, then captured: the order is paid only
 // once the capture succeeded), FAILLINK when the payment was declined, BACKLINK when the shopper
-// cancelled. /orders lists every order with its state.
+// cancelled. FAILLINK and BACKLINK carry the order's own key (an HMAC of its number under the
+// shop's secret), so nobody can decline or cancel another shopper's order by guessing its number.
+// /orders lists every order with its state.
 //
 // The pool's environment names the store (KESTRUM_SHOP_STORE), the database
 // (KESTRUM_SHOP_DATABASE), the shop's own URL (KESTRUM_SHOP_URL) and the package's autoload.php
 // (KESTRUM_PHP_AUTOLOAD, else the checkout's).
 
+use Kestrum\Confirmation;
 use Kestrum\KestrumException;
+use Kestrum\NetworkException;
 use Kestrum\SignatureException;
 use Kestrum\Store;
 use Shop\Orders;
@@ -79,28 +83,58 @@ function paid(Store $store, Orders $orders, array $order): ?string
     if (!$orders->claimCapture($id, $confirmation->id, $confirmation->text, $claimed)) {
         return null;
     }
-    try {
-        $store->capture($confirmation);
-    } catch (KestrumException $error) {
-        // The capture may have happened with its answer lost: the host knows.
-        if (capturedAtHost($store, $confirmation->id)) {
-            $orders->captured($id, $claimed);
-        } else {
-            $orders->captureFailed($id, $claimed, (string) $error);
-        }
-        return null;
+    $failure = capture($store, $confirmation);
+    if ($failure === null) {
+        $orders->captured($id, $claimed);
+    } else {
+        $orders->captureFailed($id, $claimed, $failure);
     }
-    $orders->captured($id, $claimed);
     return null;
 }
 
-function capturedAtHost(Store $store, string $paymentId): bool
+/** Captures the payment; null once the host has it captured, else why not. A capture that never
+ * left is sent again at once; one whose answer was lost is settled by the host's state, and sent
+ * again only when the host says it is not captured. */
+function capture(Store $store, Confirmation $confirmation): ?string
+{
+    $failure = '';
+    for ($attempt = 0; $attempt < 2; $attempt++) {
+        try {
+            $store->capture($confirmation);
+            return null;
+        } catch (NetworkException $error) {
+            $failure = (string) $error;
+            if ($error->requestSent() !== true) {
+                continue;
+            }
+            $state = stateAtHost($store, $confirmation->id);
+            if ($state === 'captured') {
+                return null;
+            }
+            if ($state !== 'authorised') {
+                return $failure; // the host cannot say: the next visit tries again
+            }
+        } catch (KestrumException $error) {
+            // Refused; the capture of an attempt whose answer was lost counts all the same.
+            return stateAtHost($store, $confirmation->id) === 'captured' ? null : (string) $error;
+        }
+    }
+    return $failure;
+}
+
+function stateAtHost(Store $store, string $paymentId): ?string
 {
     try {
-        return ($store->request('Status', ['ID' => $paymentId])->attributes['STATE'] ?? '') === 'captured';
+        return $store->request('Status', ['ID' => $paymentId])->attributes['STATE'] ?? null;
     } catch (KestrumException) {
-        return false;
+        return null;
     }
+}
+
+/** The order's key in its FAILLINK and BACKLINK: only the offer that carries the links knows it. */
+function linkKey(Orders $orders, int $id): string
+{
+    return hash_hmac('sha256', "order $id", $orders->secret());
 }
 
 function buy(Store $store, Orders $orders, string $key): void
@@ -108,11 +142,12 @@ function buy(Store $store, Orders $orders, string $key): void
     [$name, $amount, $currency] = PRODUCTS[$key];
     $id = $orders->create($key, $name, $amount, $currency);
     $link = rtrim((string) getenv('KESTRUM_SHOP_URL'), '/') . '/%s?order=' . $id;
+    $keyed = $link . '&key=' . linkKey($orders, $id);
     try {
         $offer = $store->createOffer([
             'AMOUNT' => $amount, 'CURRENCY' => $currency, 'DESCRIPTION' => $name, 'ORDERID' => $id,
-            'SUCCESSLINK' => sprintf($link, 'paid'), 'FAILLINK' => sprintf($link, 'failed'),
-            'BACKLINK' => sprintf($link, 'cancelled'),
+            'SUCCESSLINK' => sprintf($link, 'paid'), 'FAILLINK' => sprintf($keyed, 'failed'),
+            'BACKLINK' => sprintf($keyed, 'cancelled'),
         ]);
     } catch (KestrumException $error) {
         $orders->offerFailed($id, (string) $error);
@@ -158,6 +193,9 @@ if ($method === 'POST') {
             send(400, Pages::message('Payment not accepted', "This confirmation does not pay order $id.", $refusal));
             return;
         }
+    } elseif (!hash_equals(linkKey($orders, $id), field('key'))) {
+        send(403, Pages::message('Link not accepted', "This link does not belong to order $id."));
+        return;
     } elseif ($path === '/failed') {
         $orders->declined($id, field('REASON') !== '' ? field('REASON') : 'no reason given');
     } else {

@@ -56,6 +56,28 @@ final class Orders
             confirmation TEXT,                                  -- the verified confirmation, saved
             reason       TEXT                                   -- why it was declined or not captured
         )");
+        // One row: the shop's secret, under which each order's links are keyed.
+        $this->db->exec('CREATE TABLE IF NOT EXISTS secret (
+            id    INTEGER PRIMARY KEY CHECK (id = 1),
+            value BLOB    NOT NULL
+        )');
+    }
+
+    /** The shop's secret, made on first use and kept across restarts, so that the links of offers
+     * made before stay valid. Racing first uses agree: only one insert takes. */
+    public function secret(): string
+    {
+        $select = $this->db->prepare('SELECT value FROM secret WHERE id = 1');
+        $select->execute();
+        $value = $select->fetchColumn();
+        if ($value === false) {
+            $insert = $this->db->prepare('INSERT OR IGNORE INTO secret (id, value) VALUES (1, ?)');
+            $insert->bindValue(1, random_bytes(32), \PDO::PARAM_LOB);
+            $insert->execute();
+            $select->execute();
+            $value = $select->fetchColumn();
+        }
+        return \is_resource($value) ? (string) stream_get_contents($value) : (string) $value;
     }
 
     private static function now(): string

@@ -111,20 +111,12 @@ final class Errors
         return \FFI::string($buffer);
     }
 
-    /** Whether the last error message was composed for this code: a call that fails without
-     * raising inside the library leaves an older message in place. */
-    private static function belongs(string $message, int $code, string $text): bool
-    {
-        if ($text !== '' && (str_starts_with($message, $text) || str_contains($message, ' : ' . $text))) {
-            return true;
-        }
-        return str_contains($message, sprintf('0x%x', $code)) || str_contains($message, sprintf('error %x :', $code));
-    }
-
     /** The exception for a failed call, with the library's message for it; no text keeps a credential. */
     public static function failure(int $result, bool $refusal = false): KestrumException
     {
         $code = self::unsigned($result);
+        // Read first: it belongs to the failure this call just had.
+        $sent = Calls::lastRequestWasSent();
         if ($result > 0 && $result < 0x10000) {
             // A store directory that could not be made: the system's error number itself.
             $text = \function_exists('posix_strerror') ? posix_strerror($result) : "the system's error $result";
@@ -134,8 +126,10 @@ final class Errors
             }
         } else {
             $text = self::text($code);
-            $message = self::lastMessage();
-            if ($message === '' || !self::belongs($message, $code, $text)) {
+            // The thread's last error describes this failure only when it carries this code: a
+            // call that failed before reaching the library leaves an older one in place.
+            $message = self::unsigned(Library::ffi()->TBX_GetLastErrorCode()) === $code ? self::lastMessage() : '';
+            if ($message === '') {
                 $message = $text !== '' ? $text : sprintf('ErrorCode = 0x%x', $code);
             }
         }
@@ -143,7 +137,7 @@ final class Errors
         $text = Redact::credentials($text);
         $message = Redact::credentials($message);
         if ($class === NetworkException::class) {
-            return new NetworkException($code, $text, $message, Calls::lastRequestWasSent());
+            return new NetworkException($code, $text, $message, $sent);
         }
         return new $class($code, $text, $message);
     }
