@@ -20,14 +20,20 @@ class PaymentTest {
         return page.substring(start, end < 0 ? page.length() : end).trim();
     }
 
+    /** Sets a store in the host's folder up against the host; its path. */
+    private static String setUpStore(Sandbox host, ConfigurationSetup setup) throws Exception {
+        String store = host.dir.resolve("store").toString();
+        setup.SetConfiguration(store);
+        setup.Reconfigure(host.setupUrl(), Sandbox.USER, Sandbox.PASSWORD);
+        return store;
+    }
+
     @Test
     void offerAuthoriseConfirmCaptureOnce() throws Exception {
         try (Sandbox host = new Sandbox();
                 ConfigurationSetup setup = new ConfigurationSetup();
                 MessageFactory factory = new MessageFactory()) {
-            String store = host.dir.resolve("store").toString();
-            setup.SetConfiguration(store);
-            setup.Reconfigure(host.setupUrl(), Sandbox.USER, Sandbox.PASSWORD);
+            String store = setUpStore(host, setup);
             assertEquals(host.url + "/capture", setup.GetAttribute("config.xml", "CAPTUREURL"));
             factory.Open(store);
 
@@ -125,9 +131,7 @@ class PaymentTest {
         try (Sandbox host = new Sandbox();
                 ConfigurationSetup setup = new ConfigurationSetup();
                 MessageFactory factory = new MessageFactory()) {
-            String store = host.dir.resolve("store").toString();
-            setup.SetConfiguration(store);
-            setup.Reconfigure(host.setupUrl(), Sandbox.USER, Sandbox.PASSWORD);
+            String store = setUpStore(host, setup);
             factory.Open(store);
             String[] dear = pay(host, factory, "9900");
             String[] cheap = pay(host, factory, "500");
