@@ -15,6 +15,14 @@ target_compile_definitions(tbx_public INTERFACE TBX_BUILDING_LIBRARY
   TBXAPP_VERSION_STRING="${PROJECT_VERSION}")
 target_link_libraries(tbx_public INTERFACE
   OpenSSL::SSL OpenSSL::Crypto PkgConfig::UUID Threads::Threads)
+# Thread-local state (the per-thread object count, snapshot and key cache) is touched many times
+# per call: TLS descriptors reach it without a call to __tls_get_addr each time, and still work
+# in a library loaded with dlopen (Python, PHP, Java). The sanitizers keep the classic dialect.
+include(CheckCXXCompilerFlag)
+check_cxx_compiler_flag(-mtls-dialect=gnu2 TBX_HAVE_TLSDESC)
+if(TBX_HAVE_TLSDESC AND NOT TBX_SANITIZE)
+  target_compile_options(tbx_public INTERFACE -mtls-dialect=gnu2)
+endif()
 
 # The exported functions' declarations (include/tbxapp.h), for api/ and what builds on it.
 add_library(tbx_exports INTERFACE)

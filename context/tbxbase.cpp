@@ -382,6 +382,17 @@ TBX_ReadResult TBX_ReadFile(const MvString& path, MvString& content, size_t limi
 void TBX_CreateDirectory(const MvString& dir)
 {
   const char* path = dir.c_str() != nullptr ? dir.c_str() : "";
+  // Every message opens its store: a directory that everyone, or its owner when that is this
+  // process, may read opens for certain, so one stat decides the common case.
+  const mode_t readable = S_IRUSR | S_IRGRP | S_IROTH;
+  struct stat st;
+  if (!TBX_HasZeroByte(dir) && stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if ((st.st_mode & readable) == readable)
+      return;
+    const uid_t self = geteuid();
+    if (self == 0 || (st.st_uid == self && (st.st_mode & S_IRUSR) != 0))
+      return;
+  }
   // Opened as opendir would (a directory this process may read), without its other calls.
   const int d = TBX_HasZeroByte(dir) ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (d >= 0) {

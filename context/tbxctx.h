@@ -61,7 +61,6 @@ public:
     return m_Store.QueryValue(file, buffer, length);
   }
   Presence Probe(const MvString& file) { return m_Store.Probe(file); }
-  bool IsLink(const MvString& file) { return m_Store.IsLink(file); }
   void SetValue(const MvString& file, const MvString& name, const MvString& value, bool create)
   {
     m_Store.SetValue(file, name, value, create);
@@ -111,6 +110,15 @@ public:
                   MvString* keyText = nullptr)
   {
     m_Keys.VerifyData(data, keyId, signature, keyText);
+  }
+  bool ReadPublicKey(const MvString& keyId, MvString& keyText, bool followLink)
+  {
+    return m_Keys.ReadPublicKey(keyId, keyText, followLink);
+  }
+  void VerifyWithPublicKey(const MvString& data, const MvString& keyId, const MvString& keyText,
+                           const MvString& signature)
+  {
+    m_Keys.VerifyWithPublicKey(data, keyId, keyText, signature);
   }
   bool IsOwnPublicKey(const MvString& keyText, const MvString& currentKeyId)
   {

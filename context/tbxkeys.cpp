@@ -262,28 +262,46 @@ void TBX_Keys::SignData(const MvString& data, const MvString& keyId, MvString& s
   }
 }
 
-void TBX_Keys::VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
-                          MvString* usedKeyText)
+bool TBX_Keys::ReadPublicKey(const MvString& keyId, MvString& keyText, bool followLink)
 {
   // What a received message caused is told with the store's own names only: a shop may show
   // these messages to whoever sent it.
   TBX_CheckKeyId(keyId, TBX_E_NO_KEY_ID);
-  MvString keyText;
   const MvString file = kPublicKeyDir + keyId;
-  if (!m_Store.QueryValue(file, MvString(), keyText) || keyText.empty())
+  bool link = false;
+  const bool found = followLink ? m_Store.QueryValue(file, MvString(), keyText)
+                                : m_Store.QueryPlainFile(file, keyText, link);
+  if (link)
+    return false;
+  if (!found || keyText.empty())
     TBX_THROW(TBX_E_ITEM_NOT_FOUND,
               "the store has no " + file +
                   ", the key KEYID names; if the host uses a new key, "
                   "set the store up again",
               kUnit, kSiteVerifyNoKey);
+  return true;
+}
+
+void TBX_Keys::VerifyWithPublicKey(const MvString& data, const MvString& keyId,
+                                   const MvString& keyText, const MvString& signature)
+{
   try {
     TBX_VerifyWithKeyText(data, keyText, signature);
   } catch (const TBX_Exception& e) {
+    const MvString file = kPublicKeyDir + keyId;
     if (e.m_Result != TBX_E_INVALID_SIGNATURE)
       throw e.Retold(KeyFileDetail(file, e));
     throw e.Retold("the signature does not verify under " + file +
                    "; the message was changed, or was not passed exactly as the host sent it");
   }
+}
+
+void TBX_Keys::VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
+                          MvString* usedKeyText)
+{
+  MvString keyText;
+  ReadPublicKey(keyId, keyText, true);
+  VerifyWithPublicKey(data, keyId, keyText, signature);
   if (usedKeyText != nullptr)
     *usedKeyText = keyText;
 }

@@ -114,6 +114,14 @@ public:
    */
   void VerifyData(const MvString& data, const MvString& keyId, const MvString& signature,
                   MvString* keyText = nullptr);
+  /*
+   * VerifyData in two steps, for a caller that looks at the key before it is used. The first
+   * reads keys/public/<keyId> into `keyText`; without `followLink` it answers false, reading
+   * nothing, when that name is a symbolic link. The second verifies with the text it read.
+   */
+  bool ReadPublicKey(const MvString& keyId, MvString& keyText, bool followLink);
+  void VerifyWithPublicKey(const MvString& data, const MvString& keyId, const MvString& keyText,
+                           const MvString& signature);
 
   /*
    * True when the public key text `keyText` is the merchant's current one, keys/public/

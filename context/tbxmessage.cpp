@@ -197,12 +197,11 @@ void TBX_Message::Open(TBX_Context* context, const MvString& data, const MvStrin
   context->QueryValue(MvString("config.xml"), MvString("VTKEYID"), hostKeyId);
   const MvString currentKeyId = CheckNotOwnKey(*context, keyId, hostKeyId);
   // A link could lead anywhere, a merchant's key among them: the host's key is a file of its own.
-  if (context->IsLink("keys/public/" + keyId))
+  MvString keyText;
+  if (!context->ReadPublicKey(keyId, keyText, false))
     RefuseKey(keyId, "names a symbolic link in keys/public/: the host's key must be a plain file",
               kSiteOpenOwnKey);
-
-  MvString keyText;
-  context->VerifyData(data, keyId, signature, &keyText);
+  context->VerifyWithPublicKey(data, keyId, keyText, signature);
 
   // Checked after the key was found, so that a key the store lacks is still reported as such.
   if (hostKeyId.empty())

@@ -163,23 +163,37 @@ private:
 
 // Brings the snapshot of `path` up to date. On Read, `kept` is the entry holding the content, or
 // null when the file is not kept: `content` then holds it. Otherwise the entry is gone.
-TBX_ReadResult Refresh(const MvString& path, MvString& content, Entry*& kept)
+// With `link`, a symbolic link is not followed: *link tells whether `path` is one, and a link is
+// NotOpened.
+TBX_ReadResult Refresh(const MvString& path, MvString& content, Entry*& kept, bool* link)
 {
   kept = nullptr;
+  if (link != nullptr)
+    *link = false;
   if (path.empty() || TBX_HasZeroByte(path))
     return TBX_ReadFile(path, content);
   Snapshot& snapshot = Snapshot::ThisThread();
   Entry* entry = snapshot.Find(path);
-  if (entry != nullptr) {
+  if (entry != nullptr || link != nullptr) {
+    // lstat answers for a plain file what stat would, and tells a link apart in the same call.
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
+    int rc = lstat(path.c_str(), &st);
+    if (rc == 0 && S_ISLNK(st.st_mode)) {
+      if (link != nullptr) {
+        *link = true;
+        return TBX_ReadResult::NotOpened;
+      }
+      rc = stat(path.c_str(), &st);
+    }
+    if (rc != 0) {
       const int err = errno;
-      entry->Drop();
+      if (entry != nullptr)
+        entry->Drop();
       if (err == ENOENT || err == ENOTDIR)
         return TBX_ReadResult::NotOpened;
       return TBX_ReadFile(path, content);  // the reader tells what it is
     }
-    if (Marks(st) == entry->marks && entry->Trusted()) {
+    if (entry != nullptr && Marks(st) == entry->marks && entry->Trusted()) {
       snapshot.Use(*entry);
       kept = entry;
       return TBX_ReadResult::Read;
@@ -231,11 +245,11 @@ TBX_ReadResult Refresh(const MvString& path, MvString& content, Entry*& kept)
 
 }  // namespace
 
-TBX_ReadResult TBX_SnapshotRead(const MvString& path, MvString& content)
+TBX_ReadResult TBX_SnapshotRead(const MvString& path, MvString& content, bool* link)
 {
   Entry* kept = nullptr;
   MvString fresh;
-  const TBX_ReadResult read = Refresh(path, fresh, kept);
+  const TBX_ReadResult read = Refresh(path, fresh, kept, link);
   if (read != TBX_ReadResult::Read)
     return read;
   if (kept != nullptr)
@@ -250,7 +264,7 @@ TBX_ReadResult TBX_SnapshotValue(const MvString& path, const MvString& name,
 {
   Entry* kept = nullptr;
   MvString content;
-  const TBX_ReadResult read = Refresh(path, content, kept);
+  const TBX_ReadResult read = Refresh(path, content, kept, nullptr);
   if (read != TBX_ReadResult::Read)
     return read;
   if (kept == nullptr) {

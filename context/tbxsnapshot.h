@@ -38,9 +38,10 @@ enum
 
 /*
  * Reads the local file at `path` as TBX_ReadFile does (the same results, `content` unchanged
- * unless Read), through the calling thread's snapshot.
+ * unless Read), through the calling thread's snapshot. With `link`, a symbolic link at `path` is
+ * not followed: *link is set when it is one, and the result is then NotOpened.
  */
-TBX_ReadResult TBX_SnapshotRead(const MvString& path, MvString& content);
+TBX_ReadResult TBX_SnapshotRead(const MvString& path, MvString& content, bool* link = nullptr);
 
 /*
  * What `derive` makes of the file's content for `name` (one attribute of a store file): computed

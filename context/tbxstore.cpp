@@ -185,11 +185,13 @@ bool TBX_Store::QueryValue(const MvString& file, const MvString& name, MvString&
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
-  if (!name.empty() && !IsHttp(m_Path)) {
-    // A value of an unchanged file is found again without reading or parsing it.
-    bool found = false;
+  if (!IsHttp(m_Path)) {
+    // An unchanged file is found again without reading it, a value of it without parsing it.
+    bool found = true;
     const MvString path = StoreFilePath(file);
-    const TBX_ReadResult read = TBX_SnapshotValue(path, name, StoreValueOf, found, value);
+    const TBX_ReadResult read = name.empty()
+                                    ? TBX_SnapshotRead(path, value)
+                                    : TBX_SnapshotValue(path, name, StoreValueOf, found, value);
     if (read == TBX_ReadResult::NotOpened)
       return false;
     if (read != TBX_ReadResult::Read)
@@ -263,14 +265,20 @@ TBX_Store::Presence TBX_Store::Probe(const MvString& file)
   return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
-bool TBX_Store::IsLink(const MvString& file)
+bool TBX_Store::QueryPlainFile(const MvString& file, MvString& content, bool& link)
 {
   if (m_Path.empty())
     TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
+  link = false;
+  if (IsHttp(m_Path))
+    return QueryValue(file, MvString(), content);
   const MvString path = StoreFilePath(file);
-  struct stat st;
-  return !IsHttp(m_Path) && !TBX_HasZeroByte(path) && lstat(path.c_str(), &st) == 0 &&
-         S_ISLNK(st.st_mode);
+  const TBX_ReadResult read = TBX_SnapshotRead(path, content, &link);
+  if (read == TBX_ReadResult::NotOpened)
+    return false;
+  if (read != TBX_ReadResult::Read)
+    TBX_ThrowUnread(true, path);
+  return true;
 }
 
 void TBX_Store::SetValue(const MvString& file, const MvString& name, const MvString& value,

@@ -98,8 +98,11 @@ public:
    * Unknown; transport failures propagate.
    */
   Presence Probe(const MvString& file);
-  /* True when the store entry `file` is a symbolic link (never in a store that is a URL). */
-  bool IsLink(const MvString& file);
+  /*
+   * QueryValue of the whole file `file`, a symbolic link excepted: then `link` is set and the
+   * answer is false without reading anything (a store that is a URL has no links).
+   */
+  bool QueryPlainFile(const MvString& file, MvString& content, bool& link);
 
   /*
    * Sets the attribute `name` of the file's TBX element to `value` and rewrites the file. With

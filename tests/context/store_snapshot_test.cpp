@@ -42,8 +42,9 @@ struct Change
 {
   const char* what;
   std::function<void(const std::string& dir, const std::string& file)> apply;
-  bool found;         // what QueryValue answers afterwards
-  const char* value;  // VALUE afterwards, when found
+  bool found;          // what QueryValue answers afterwards
+  const char* value;   // VALUE afterwards, when found
+  bool linked = false; // the file starts as a link to <file>.target
 };
 
 const std::vector<Change>& Changes()
@@ -75,6 +76,16 @@ const std::vector<Change>& Changes()
          ASSERT_EQ(symlink((d + "/other.xml").c_str(), f.c_str()), 0);
        },
        true, "eeee"},
+      {"a link's target rewritten in place, same size",
+       [](const std::string&, const std::string& f) { Overwrite(f + ".target", Config("ffff")); },
+       true, "ffff", true},
+      {"a link pointed at another file of the same size",
+       [](const std::string& d, const std::string& f) {
+         WriteAll(d + "/another.xml", Config("gggg"));
+         ASSERT_EQ(unlink(f.c_str()), 0);
+         ASSERT_EQ(symlink((d + "/another.xml").c_str(), f.c_str()), 0);
+       },
+       true, "gggg", true},
   };
   return changes;
 }
@@ -113,8 +124,13 @@ protected:
 TEST_F(StoreSnapshot, EveryChangeToAKeptFileIsSeenOnTheNextRead)
 {
   const std::vector<Change>& changes = Changes();
-  for (size_t i = 0; i < changes.size(); ++i)
-    WriteAll(m_Dir / ("f" + std::to_string(i) + ".xml"), Config("aaaa"));
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const std::string file = m_Dir / ("f" + std::to_string(i) + ".xml");
+    WriteAll(changes[i].linked ? file + ".target" : file, Config("aaaa"));
+    if (changes[i].linked) {
+      ASSERT_EQ(symlink((file + ".target").c_str(), file.c_str()), 0);
+    }
+  }
   std::this_thread::sleep_for(std::chrono::seconds(TBX_SNAPSHOT_RACY_SECONDS) +
                               std::chrono::milliseconds(200));
   for (size_t i = 0; i < changes.size(); ++i) {
