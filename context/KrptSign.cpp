@@ -30,7 +30,8 @@ const unsigned int RSA_EXPONENT = 65537;
 class ErrorMark
 {
 public:
-  ErrorMark() : m_Clean(ERR_peek_error() == 0) { ERR_set_mark(); }
+  // ERR_set_mark answers 0 for an empty queue: no second look at the queue on every call.
+  ErrorMark() : m_Clean(ERR_set_mark() == 0) {}
   ~ErrorMark() { ERR_pop_to_mark(); }
   ErrorMark(const ErrorMark&) = delete;
   ErrorMark& operator=(const ErrorMark&) = delete;
