@@ -164,7 +164,13 @@ void TBX_Store::UnlockStore()
 
 MvString TBX_Store::StoreFilePath(const MvString& file) const
 {
-  return m_Path + "/" + file;
+  // One allocation: every read of every call builds its path here.
+  MvString path;
+  path.grow(m_Path.size() + 1 + file.size());
+  path.append(m_Path);
+  path.append('/');
+  path.append(file);
+  return path;
 }
 
 void TBX_Store::Open(const MvString& path)

@@ -297,32 +297,46 @@ MvString MvString::substr(unsigned pos, unsigned n) const
   return MvString(m_Buffer + pos, n < rest ? n : rest);
 }
 
+namespace {
+
+// One allocation for both parts: paths and messages are built this way on every call.
+MvString Joined(const char* a, unsigned an, const char* b, unsigned bn)
+{
+  MvString r;
+  if (uint64_t(an) + bn > 0) {
+    r.grow(static_cast<unsigned>(uint64_t(an) + bn < UINT32_MAX ? uint64_t(an) + bn
+                                                                 : UINT32_MAX));
+    r.append(a, an);
+    r.append(b, bn);
+  }
+  return r;
+}
+
+unsigned LengthOf(const char* s)
+{
+  return s != nullptr ? static_cast<unsigned>(std::strlen(s)) : 0;
+}
+
+}  // namespace
+
 MvString operator+(const MvString& a, const MvString& b)
 {
-  MvString r(a);
-  r.append(b);
-  return r;
+  return Joined(a.c_str(), a.size(), b.c_str(), b.size());
 }
 
 MvString operator+(const char* a, const MvString& b)
 {
-  MvString r(a);
-  r.append(b);
-  return r;
+  return Joined(a, LengthOf(a), b.c_str(), b.size());
 }
 
 MvString operator+(const MvString& a, const char* b)
 {
-  MvString r(a);
-  r.append(b);
-  return r;
+  return Joined(a.c_str(), a.size(), b, LengthOf(b));
 }
 
 MvString operator+(const MvString& a, char b)
 {
-  MvString r(a);
-  r.append(b);
-  return r;
+  return Joined(a.c_str(), a.size(), &b, 1);
 }
 
 MvStringStream& MvStringStream::operator<<(const char* s)
