@@ -303,12 +303,13 @@ namespace {
 MvString Joined(const char* a, unsigned an, const char* b, unsigned bn)
 {
   MvString r;
-  if (uint64_t(an) + bn > 0) {
-    r.grow(static_cast<unsigned>(uint64_t(an) + bn < UINT32_MAX ? uint64_t(an) + bn
-                                                                 : UINT32_MAX));
-    r.append(a, an);
-    r.append(b, bn);
-  }
+  const uint64_t total = uint64_t(an) + bn;
+  if (total == 0)
+    return r;
+  if (total < UINT32_MAX)
+    r.grow(static_cast<unsigned>(total));
+  r.append(a, an);
+  r.append(b, bn);
   return r;
 }
 

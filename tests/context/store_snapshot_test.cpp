@@ -42,9 +42,9 @@ struct Change
 {
   const char* what;
   std::function<void(const std::string& dir, const std::string& file)> apply;
-  bool found;          // what QueryValue answers afterwards
-  const char* value;   // VALUE afterwards, when found
-  bool linked = false; // the file starts as a link to <file>.target
+  bool found;           // what QueryValue answers afterwards
+  const char* value;    // VALUE afterwards, when found
+  bool linked = false;  // the file starts as a link to <file>.target
 };
 
 const std::vector<Change>& Changes()
