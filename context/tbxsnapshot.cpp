@@ -1,5 +1,5 @@
 // The per-thread snapshot of store files: content kept with the file's marks, revalidated by
-// one stat per read.
+// one lstat per read.
 #include "tbxsnapshot.h"
 
 #include <atomic>

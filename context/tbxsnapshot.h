@@ -4,9 +4,10 @@
  * A shop reads the same few store files (config.xml, keys/current, the key files) on every call,
  * and they almost never change. Each thread keeps the content of the last TBX_SNAPSHOT_FILES
  * files it read, with the file's identity and change marks (device, inode, size, modification
- * and status-change time in nanoseconds). A read looks at the file's status (one stat) and hands
- * out the kept content while the marks are unchanged; any change rereads the file, so a replaced
- * or rewritten file takes effect on the next read, as when every read opened the file.
+ * and status-change time in nanoseconds). A read looks at the file's status (one lstat; for a
+ * link, a stat of its target too) and hands out the kept content while the marks are unchanged;
+ * any change rereads the file, so a replaced or rewritten file takes effect on the next read, as
+ * when every read opened the file.
  *
  * Marks too fresh to be trusted: a file written twice within one timestamp tick, with the same
  * size, keeps its marks. So while a file's modification or status-change time lies within
