@@ -56,6 +56,14 @@ public:
   {
     return m_Store.QueryValue(file, name, value);
   }
+  bool QueryAttributes(const MvString& file, const char* const* names, MvString& values)
+  {
+    return m_Store.QueryAttributes(file, names, values);
+  }
+  static bool NextAttribute(const MvString& values, unsigned& at, MvString& name, MvString& value)
+  {
+    return TBX_Store::NextAttribute(values, at, name, value);
+  }
   bool QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length)
   {
     return m_Store.QueryValue(file, buffer, length);

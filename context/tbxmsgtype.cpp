@@ -1,5 +1,6 @@
 #include "tbxmsgtype.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -63,22 +64,23 @@ void TBX_FillPayInit(TBX_Message& message)
   TBX_Context& context = *message.GetContext();
   message.SetAttribute(MvString("TOKEN"), TBX_Context::CreateUuid());
 
-  // One read of default.xml serves both the defaults and PAYINITTTL.
+  // One look at default.xml serves both the defaults and PAYINITTTL; an unchanged file is not
+  // parsed again.
+  const size_t kDefaults = sizeof AttributeNames / sizeof AttributeNames[0] - 1;
+  const char* names[kDefaults + 2];
+  std::copy(AttributeNames, AttributeNames + kDefaults, names);
+  names[kDefaults] = "PAYINITTTL";
+  names[kDefaults + 1] = nullptr;
   MvString ttl;
-  MvString defaults;
-  if (context.QueryValue(MvString("default.xml"), MvString(), defaults)) {
-    xmlElementPtr root;
-    try {
-      context.XmlFromString(defaults, root.receive());
-    } catch (const TBX_Exception& e) {
-      throw e.Retold(TBX_NotStoreXml(context.GetPath() + "/default.xml", defaults));
+  MvString values;
+  if (context.QueryAttributes(MvString("default.xml"), names, values)) {
+    MvString name, value;
+    for (unsigned at = 0; TBX_Context::NextAttribute(values, at, name, value);) {
+      if (name == "PAYINITTTL")
+        ttl = value;
+      else
+        message.SetAttribute(name, value);
     }
-    for (const char* const* name = AttributeNames; *name != nullptr; ++name) {
-      MvString value;
-      if (root->getAttribute(MvString(*name), value))
-        message.SetAttribute(MvString(*name), value);
-    }
-    root->getAttribute(MvString("PAYINITTTL"), ttl);
   }
   if (ttl.empty())
     ttl = kDefaultTtl;

@@ -77,6 +77,41 @@ bool StoreValueOf(const MvString& path, const MvString& content, const MvString&
   return TBX_StoreValue(top.get(), name, value);
 }
 
+// The request of QueryAttributes, as the snapshot keys an answer: a byte no attribute name holds,
+// then each name followed by a NUL byte.
+const char kAttributesKey = '\x01';
+
+// For QueryAttributes: the attributes the key `names` lists, each present one as name, NUL, the
+// value's length in decimal, ':', the value (as getAttribute gives it: an empty one counts, and a
+// decoded value may hold any byte). Always found.
+bool StoreAttributesOf(const MvString& path, const MvString& content, const MvString& names,
+                       MvString& values)
+{
+  xmlElementPtr top;
+  try {
+    TBX_XmlFromString(content, top.receive());
+  } catch (const TBX_Exception& e) {
+    throw e.Retold(TBX_NotStoreXml(path, content));
+  }
+  MvString out;
+  for (unsigned at = 1; at < names.size();) {
+    const unsigned n = static_cast<unsigned>(std::strlen(names.c_str() + at));
+    const MvString name(names.c_str() + at, n);
+    MvString value;
+    if (top->getAttribute(name, value)) {
+      char length[16];
+      std::snprintf(length, sizeof length, "%u:", value.size());
+      out.append(name);
+      out.append('\0');
+      out.append(length);
+      out.append(value);
+    }
+    at += n + 1;
+  }
+  values = std::move(out);
+  return true;
+}
+
 }  // namespace
 
 bool TBX_IsStoreFileName(const MvString& file)
@@ -269,6 +304,45 @@ TBX_Store::Presence TBX_Store::Probe(const MvString& file)
   if (lstat(path.c_str(), &st) == 0)
     return Presence::Present;
   return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
+}
+
+bool TBX_Store::QueryAttributes(const MvString& file, const char* const* names, MvString& values)
+{
+  if (m_Path.empty())
+    TBX_THROW(TBX_E_NO_CONTEXT, TBX_NO_STORE, kUnit, kSiteQueryNoContext);
+  MvString key(&kAttributesKey, 1);
+  for (const char* const* name = names; *name != nullptr; ++name) {
+    key.append(*name);
+    key.append('\0');
+  }
+  const MvString path = StoreFilePath(file);
+  if (IsHttp(m_Path)) {
+    MvString text;
+    return QueryValue(file, MvString(), text) && StoreAttributesOf(path, text, key, values);
+  }
+  // A file that did not change is neither read nor parsed again: the answer is kept with it.
+  bool found = false;
+  const TBX_ReadResult read = TBX_SnapshotValue(path, key, StoreAttributesOf, found, values);
+  if (read == TBX_ReadResult::NotOpened)
+    return false;
+  if (read != TBX_ReadResult::Read)
+    TBX_ThrowUnread(true, path);
+  return found;
+}
+
+bool TBX_Store::NextAttribute(const MvString& values, unsigned& at, MvString& name, MvString& value)
+{
+  if (at >= values.size())
+    return false;
+  const char* text = values.c_str();
+  const unsigned nameLength = static_cast<unsigned>(std::strlen(text + at));
+  name.assign(text + at, nameLength);
+  char* colon = nullptr;
+  const unsigned long valueLength = std::strtoul(text + at + nameLength + 1, &colon, 10);
+  const unsigned start = static_cast<unsigned>(colon + 1 - text);
+  value.assign(text + start, static_cast<unsigned>(valueLength));
+  at = start + static_cast<unsigned>(valueLength);
+  return true;
 }
 
 bool TBX_Store::QueryPlainFile(const MvString& file, MvString& content, bool& link)

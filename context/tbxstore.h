@@ -79,6 +79,16 @@ public:
    * XML with a TBX element raises 0x80040204; an unopened store 0x80040201.
    */
   bool QueryValue(const MvString& file, const MvString& name, MvString& value);
+  /*
+   * The attributes `names` (a list ending in null) of the top TBX element of the store file
+   * `file`, as xmlElement::getAttribute gives them (an empty value counts), in the order of
+   * `names`: NextAttribute reads them from `values`. False when the file does not exist; a file
+   * that is not XML with a TBX element raises 0x80040204.
+   */
+  bool QueryAttributes(const MvString& file, const char* const* names, MvString& values);
+  /* The attribute of QueryAttributes's `values` at `at` (0 for the first) in `name` and
+   * `value`; `at` moves to the next. False at the end. */
+  static bool NextAttribute(const MvString& values, unsigned& at, MvString& name, MvString& value);
   /* Reads at most `length` bytes of the store file; `length` receives the count. False when the
    * file cannot be opened. */
   bool QueryValue(const MvString& file, unsigned char* buffer, unsigned long& length);

@@ -386,6 +386,41 @@ TEST_F(Messages, StoreTimeToLiveAppliesAndBadOnesCreateNothing)
   EXPECT_EQ(out, nullptr);
 }
 
+// Each offer takes default.xml as it is when the offer is made, values decoded as the file holds
+// them: an empty value is still a value, and a rewrite shows in the next offer.
+TEST_F(Messages, OfferDefaultsAreDefaultXmlAsItIsNow)
+{
+  struct Case
+  {
+    const char* defaults;  // attributes of default.xml's TBX element
+    const char* langId;    // the offer's LANGID; null: the offer has none
+    const char* successLink;
+  };
+  const Case cases[] = {
+      {"LANGID=\"de\" SUCCESSLINK=\"https://s.test/ok\"", "de", "https://s.test/ok"},
+      {"LANGID=\"fr\" SUCCESSLINK=\"https://s.test/ok\"", "fr", "https://s.test/ok"},
+      {"LANGID=\"\" SUCCESSLINK=\"https://s.test/?a=1&amp;b=&quot;2&quot;\"", "",
+       "https://s.test/?a=1&b=\"2\""},
+      {"SUCCESSLINK=\"x\"", nullptr, "x"},
+  };
+  TestStore store;
+  Factory factory(store.Path());
+  for (const Case& c : cases) {
+    store.Write("default.xml", std::string("<TBX ") + c.defaults + "/>");
+    Message offer;
+    CHECK_OK(MessageFactory_CreatePayInit(factory.handle, &offer.handle));
+    long result = TBX_OK;
+    const std::string langId = Attribute(offer.handle, "LANGID", &result);
+    if (c.langId == nullptr) {
+      EXPECT_EQ(result, TBX_E_ITEM_NOT_FOUND) << c.defaults;
+    } else {
+      EXPECT_EQ(result, TBX_OK) << c.defaults;
+      EXPECT_EQ(langId, c.langId) << c.defaults;
+    }
+    EXPECT_EQ(Attribute(offer.handle, "SUCCESSLINK"), c.successLink) << c.defaults;
+  }
+}
+
 TEST_F(Messages, StoreProblemsSurfaceAtTheOperation)
 {
   struct Case
