@@ -228,6 +228,12 @@ std::string TBX_TraceRedact(const std::string& text)
   return HideHexRuns(HidePem(HideAuthorization(HideSecretValues(HideUrlCredentials(text)))));
 }
 
+bool TBX_TraceWanted() noexcept
+{
+  const char* path = std::getenv("TBXTRACE");
+  return path != nullptr && *path != '\0';
+}
+
 void TBX_TraceAppend(const char* file, long line, long result, const char* tag, const char* text,
                      size_t textLength) noexcept
 {

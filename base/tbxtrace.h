@@ -13,6 +13,8 @@
 // and never changes errno: tracing must not change what the component does.
 void TBX_TraceAppend(const char* file, long line, long result, const char* tag, const char* text,
                      size_t textLength) noexcept;
+// Whether TBX_TraceAppend would write now: lets a hot path skip composing a line nobody reads.
+bool TBX_TraceWanted() noexcept;
 
 // Hides secrets in a trace text: the credentials of URLs ("scheme://user:pw@host" keeps only
 // the host), values of names that hold passwords, signatures, keys or secrets ("PASSWORD=...",

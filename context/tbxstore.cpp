@@ -211,10 +211,16 @@ MvString TBX_Store::StoreFilePath(const MvString& file) const
 void TBX_Store::Open(const MvString& path)
 {
   m_Path = path.empty() ? GetDefaultConfiguration() : path;
-  TBX_TraceLog::Write(kUnit, kSiteOpenTrace, 0, MvString("OPEN CONTEXT"), m_Path);
+  // Every message opens its store: the trace lines are composed only when they are written.
+  const bool tracing = TBX_TraceWanted();
+  if (tracing)
+    TBX_TraceLog::Write(kUnit, kSiteOpenTrace, 0, MvString("OPEN CONTEXT"), m_Path);
   // A store read over HTTP has no directory of ours to create.
-  if (!IsHttp(m_Path))
-    CreatePath(m_Path);
+  if (!IsHttp(m_Path)) {
+    TBX_CreateDirectory(m_Path);
+    if (tracing)
+      LogMessage("CREATE PATH: " + m_Path);
+  }
 }
 
 MvString TBX_Store::GetPath() const
