@@ -1,5 +1,7 @@
 #include "cMessageObject.h"
 
+#include <cstring>
+
 #include "tbxapp.h"
 #include "tbxerr.h"
 #include "tbxmsgtype.h"
@@ -88,13 +90,15 @@ TBXCIMPL_MessageObject* TBXCIMPL_MessageObject::Execute()
   return response.release();
 }
 
-void TBXCIMPL_MessageObject::FromString(const MvString& text)
+void TBXCIMPL_MessageObject::FromText(const char* text, size_t length)
 {
+  if (text == nullptr)
+    text = "";
   // The text is looked at first: a text that is no message is the caller's fault whatever the
   // object holds.
   xmlElementPtr parsed;
   try {
-    m_Context.XmlFromString(text, parsed.receive());
+    m_Context.XmlFromText(text, length, parsed.receive());
   } catch (const TBX_Exception& e) {
     throw e.Retold(MvString("the text is not a saved message: not XML with a TBX element"));
   }
@@ -173,7 +177,9 @@ extern "C" TBX_EXTERN(long) MessageObject_Execute(void* message, void** response
 
 extern "C" TBX_EXTERN(long) MessageObject_FromString(void* message, const char* text)
 {
-  return TBX_Call<Object>(message, kUnit, [&](Object& m) { m.FromString(mbstoSTRING(text)); });
+  return TBX_Call<Object>(message, kUnit, [&](Object& m) {
+    m.FromText(text, text != nullptr ? std::strlen(text) : 0);
+  });
 }
 
 extern "C" TBX_EXTERN(long) MessageObject_ToString(void* message, long* length, char* buffer)

@@ -33,7 +33,9 @@ public:
   // Parses first: a bad text gives TBX_E_INVALID_FORMAT whatever the object holds and leaves the
   // message as it was. TBX_E_UNEXPECTED when not opened with Open (a verified confirmation);
   // TBX_E_INVALID_ARGUMENT for a text of another MSGTYPE than a message the factory built.
-  void FromString(const MvString& text);
+  /* `text` is parsed where it lies (a saved message may be large): no copy is made of it. */
+  void FromText(const char* text, size_t length);
+  void FromString(const MvString& text) { FromText(text.c_str(), text.size()); }
   void ToString(MvString& text) const;
 
   uint32_t m_Mark = TBX_HANDLE_MARK;

@@ -98,6 +98,10 @@ public:
   {
     TBX_XmlFromString(text, element);
   }
+  static void XmlFromText(const char* text, size_t length, xmlElement** element)
+  {
+    TBX_XmlFromText(text, length, element);
+  }
   static void XmlCreateRequest(const MvString& type, xmlElement** element)
   {
     TBX_XmlCreateRequest(type, element);

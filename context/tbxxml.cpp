@@ -2,6 +2,8 @@
 // new requests, and the checks an answer must pass.
 #include "tbxxml.h"
 
+#include <cstdint>
+
 #include "spliturl.h"
 #include "tbxctx_sites.h"
 #include "tbxerr.h"
@@ -60,9 +62,16 @@ void TBX_XmlFromStream(MvStringStream& in, xmlElement** element)
 
 void TBX_XmlFromString(const MvString& text, xmlElement** element)
 {
-  // Parsed where it lies: a copy into a stream would double the memory a large text needs.
+  TBX_XmlFromText(text.c_str(), text.size(), element);
+}
+
+void TBX_XmlFromText(const char* text, size_t length, xmlElement** element)
+{
+  if (length >= UINT32_MAX - 128)
+    throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
+  // Parsed where it lies: a copy would double the memory a large text needs.
   xmlElementPtr document;
-  const long parsed = xmlParser::parseText(text.c_str(), text.size(), document.receive());
+  const long parsed = xmlParser::parseText(text, static_cast<unsigned>(length), document.receive());
   TopElement(parsed, document, element);
 }
 

@@ -23,6 +23,9 @@ MvString TBX_NotStoreXml(const MvString& path, const MvString& text);
  * 0x80040204 when the text is not XML or has no TBX element. */
 void TBX_XmlFromStream(MvStringStream& in, xmlElement** element);
 void TBX_XmlFromString(const MvString& text, xmlElement** element);
+/* The same on `length` bytes at `text`, parsed where they lie (no copy); a text of 4 GiB or more
+ * raises 0x8007000E, as a copy of it would. */
+void TBX_XmlFromText(const char* text, size_t length, xmlElement** element);
 /* A new element TBX with MSGTYPE = `type` (one reference for the caller). */
 void TBX_XmlCreateRequest(const MvString& type, xmlElement** element);
 /* Returns when `response` has MSGTYPE `expected`; 0x80040213 with the host's MESSAGE when it is

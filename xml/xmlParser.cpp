@@ -41,7 +41,11 @@ xmlElement* newElement(Args&&... args)
 struct ArenaHold
 {
   xmlArena* arena;
-  ~ArenaHold() { arena->release(); }
+  ~ArenaHold()
+  {
+    arena->follow(nullptr, 0);
+    arena->release();
+  }
 };
 
 }  // namespace
@@ -238,6 +242,7 @@ long xmlParser::parseTree(const char* input, unsigned end, unsigned& pos, xmlEle
   if (!arena)
     throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
   ArenaHold hold{arena};
+  arena->follow(&pos, end);
 
   xmlElementPtr doc(newParsed(arena));  // releases the whole tree on every failure
   xmlElement* current = doc.get();

@@ -26,11 +26,26 @@ xmlArena* xmlArena::create(size_t chunkSize) noexcept
   return arena;
 }
 
+size_t xmlArena::nextChunkSize() const noexcept
+{
+  if (m_Pos == nullptr || *m_Pos <= m_Start)
+    return m_ChunkSize;
+  // Bytes the text read so far needed, scaled to what is left of it, with a little to spare (a
+  // shortfall only means one more, smaller chunk).
+  const double done = static_cast<double>(*m_Pos - m_Start);
+  const double left = m_End > *m_Pos ? static_cast<double>(m_End - *m_Pos) : 0.0;
+  const double used = static_cast<double>(m_Handed + m_Current - m_Left);
+  const double want = used / done * left * 1.03 + 4096;
+  const double most = 64.0 * 1024 * 1024;
+  return want < 256 ? 256 : want > most ? static_cast<size_t>(most) : static_cast<size_t>(want);
+}
+
 char* xmlArena::allocateSlow(size_t n) noexcept
 {
+  const size_t chunkSize = nextChunkSize();
   // A request larger than a chunk gets a chunk of its own; the current one stays in use.
-  const bool alone = n > m_ChunkSize / 2;
-  const size_t size = sizeof(Chunk) + (alone ? n : m_ChunkSize);
+  const bool alone = n > chunkSize / 2;
+  const size_t size = sizeof(Chunk) + (alone ? n : chunkSize);
   void* p = ::operator new(size, std::nothrow);
   if (!p)
     return nullptr;
@@ -38,10 +53,14 @@ char* xmlArena::allocateSlow(size_t n) noexcept
   chunk->next = m_Chunks;
   m_Chunks = chunk;
   char* data = reinterpret_cast<char*>(chunk + 1);
-  if (alone)
+  if (alone) {
+    m_Handed += n;
     return data;
+  }
+  m_Handed += m_Current - m_Left;
+  m_Current = chunkSize;
   m_Next = data + n;
-  m_Left = m_ChunkSize - n;
+  m_Left = chunkSize - n;
   return data;
 }
 

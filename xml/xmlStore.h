@@ -34,6 +34,15 @@ public:
   }
   void addRef() noexcept { ++m_Refs; }
   void release() noexcept;
+  /* While a parse fills the arena: its read position `*pos` in a text that ends at `end`. Each
+   * new chunk is then sized for the rest of the text at the rate the text read so far needed,
+   * so that little more than the tree's own bytes is asked for. Null ends it. */
+  void follow(const unsigned* pos, unsigned end) noexcept
+  {
+    m_Pos = pos;
+    m_Start = pos ? *pos : 0;
+    m_End = end;
+  }
 
 private:
   struct Chunk
@@ -43,10 +52,17 @@ private:
   xmlArena() = default;
   char* allocateSlow(size_t n) noexcept;
 
+  size_t nextChunkSize() const noexcept;
+
   Chunk* m_Chunks = nullptr;
   char* m_Next = nullptr;
   size_t m_Left = 0;
   size_t m_ChunkSize = 0;
+  size_t m_Handed = 0;   // bytes of the chunks before the current one, and of lone requests
+  size_t m_Current = 0;  // size of the current chunk
+  const unsigned* m_Pos = nullptr;
+  unsigned m_Start = 0;
+  unsigned m_End = 0;
   int32_t m_Refs = 1;
 };
 
