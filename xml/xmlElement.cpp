@@ -165,6 +165,15 @@ bool xmlElement::operator==(const MvFindable& o) const
 
 bool xmlElement::setAttribute(const MvString& name, const MvString& value)
 {
+  // Most values hold nothing to encode: they are stored as they are, without a copy.
+  const char* v = value.c_str();
+  bool plain = true;
+  for (unsigned i = 0; plain && i < value.size(); ++i)
+    plain = v[i] != '"' && v[i] != '&' && v[i] != '\'' && v[i] != '<' && v[i] != '>';
+  if (plain) {
+    setStoredAttribute(name.c_str(), name.size(), v, value.size());
+    return true;
+  }
   MvString encoded;
   XMLEncode(value, encoded);
   setStoredAttribute(name.c_str(), name.size(), encoded.c_str(), encoded.size());
