@@ -64,16 +64,22 @@ void ReplaceStoreFile(const MvString& path, const MvString& file, const void* da
               rc == TBX_E_FILE_NOT_FOUND ? openSite : writeSite);
 }
 
-// The value of attribute `name` of the store file at `path` holding `content`.
-bool StoreValueOf(const MvString& path, const MvString& content, const MvString& name,
-                  MvString& value)
+// The store file at `path` holding `content`, parsed; a failure names the file.
+void ParseStoreFile(const MvString& path, const MvString& content, xmlElementPtr& top)
 {
-  xmlElementPtr top;
   try {
     TBX_XmlFromString(content, top.receive());
   } catch (const TBX_Exception& e) {
     throw e.Retold(TBX_NotStoreXml(path, content));
   }
+}
+
+// The value of attribute `name` of the store file at `path` holding `content`.
+bool StoreValueOf(const MvString& path, const MvString& content, const MvString& name,
+                  MvString& value)
+{
+  xmlElementPtr top;
+  ParseStoreFile(path, content, top);
   return TBX_StoreValue(top.get(), name, value);
 }
 
@@ -88,11 +94,7 @@ bool StoreAttributesOf(const MvString& path, const MvString& content, const MvSt
                        MvString& values)
 {
   xmlElementPtr top;
-  try {
-    TBX_XmlFromString(content, top.receive());
-  } catch (const TBX_Exception& e) {
-    throw e.Retold(TBX_NotStoreXml(path, content));
-  }
+  ParseStoreFile(path, content, top);
   MvString out;
   for (unsigned at = 1; at < names.size();) {
     const unsigned n = static_cast<unsigned>(std::strlen(names.c_str() + at));
