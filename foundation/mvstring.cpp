@@ -15,6 +15,16 @@ const uint64_t kHeadroom = 64;
   throw MVFC_Exception(TBX_E_OUT_OF_MEMORY);
 }
 
+// The length of a C string a string takes in, counted in full: cut to 32 bits, a text of 4 GiB
+// or more would pass for a prefix of itself.
+unsigned lengthOf(const char* s)
+{
+  const size_t n = std::strlen(s);
+  if (n >= UINT32_MAX)
+    throwOutOfMemory();
+  return static_cast<unsigned>(n);
+}
+
 // Signed-char comparison of two runs of `n` bytes: -1, 0 or 1.
 int compareBytes(const char* a, const char* b, uint32_t n)
 {
@@ -123,7 +133,7 @@ MvString& MvString::assign(const char* s)
     clear();
     return *this;
   }
-  return assign(s, TCSLEN(s));
+  return assign(s, lengthOf(s));
 }
 
 MvString& MvString::assign(const char* s, unsigned n)
@@ -193,7 +203,7 @@ MvString& MvString::append(const char* s)
 {
   if (!s)
     return *this;
-  return append(s, TCSLEN(s));
+  return append(s, lengthOf(s));
 }
 
 MvString& MvString::append(const char* s, unsigned n)
@@ -233,7 +243,7 @@ int MvString::compare(const char* s) const
   if (!s)
     return clampToInt(m_Length);
   if (!m_Buffer)
-    return clampToInt(-int64_t(TCSLEN(s)));
+    return clampToInt(-int64_t(std::strlen(s)));
   for (uint32_t i = 0; i < m_Length; ++i) {
     if (s[i] == '\0')
       return 1;
@@ -273,7 +283,7 @@ char MvString::at(unsigned i) const
 
 unsigned MvString::find_first_of(const char* s, unsigned pos) const
 {
-  const uint64_t n = TCSLEN(s);
+  const uint64_t n = s != nullptr ? std::strlen(s) : 0;
   if (uint64_t(pos) + n > m_Length)
     return npos;
   if (n == 0)
