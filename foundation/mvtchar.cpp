@@ -1,13 +1,5 @@
 #include "mvtchar.h"
 
-#include <cstring>
-
-unsigned TCSLEN(const char* s)
-{
-  // The C library's strlen reads a word or a vector at a time; a loop here a byte at a time.
-  return s != nullptr ? static_cast<unsigned>(std::strlen(s)) : 0;
-}
-
 char* TCSCPY(char* dst, const char* src)
 {
   char* d = dst;

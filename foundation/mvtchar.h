@@ -3,9 +3,6 @@
 #ifndef MVTCHAR_H
 #define MVTCHAR_H
 
-// Number of characters before the terminator; 0 for a null pointer.
-unsigned TCSLEN(const char* s);
-
 // Copies `src` with its terminator and returns `dst`. Neither pointer may be null.
 char* TCSCPY(char* dst, const char* src);
 
